@@ -1,0 +1,62 @@
+#pragma once
+
+#include "vendorrequest.h"
+
+#include <QString>
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <stdexcept>
+
+enum class BoardLibraryForm { FourFunction, BoardPort };
+
+// A firmware path that does not fit the library's path buffer.
+class FirmwarePathTooLong final : public std::length_error
+{
+public:
+    using std::length_error::length_error;
+};
+
+// The transport to the board: binds the board library, brings the board up, and carries every
+// device request. One instance lives for the whole run; the library is never unloaded.
+class USBStuff
+{
+public:
+    static constexpr std::size_t pathBufferSize = 513;
+    static constexpr std::size_t maxPathBytes = pathBufferSize - 1;
+
+    virtual ~USBStuff();
+
+    // The firmware image next to the running program.
+    static QString firmwarePath();
+
+    // Zero until the four-function library's Connect writes it.
+    std::int32_t boardHandle() const { return m_boardHandle; }
+    const std::array<std::uint8_t, pathBufferSize> &pathBuffer() const { return m_pathBuffer; }
+
+    // Stores the path's bytes (the local 8-bit encoding) and a terminating zero; bytes after the
+    // terminator keep what they held. Throws FirmwarePathTooLong beyond maxPathBytes, leaving
+    // the buffer untouched.
+    void SetFirmwarePath(const QString &path);
+
+    // One bring-up attempt; isBoardUp() tells what its status means for this library form.
+    // Throws BoardLibraryError when the library or a function of it cannot be bound.
+    virtual std::int16_t InitialiseBoard() = 0;
+    virtual bool isBoardUp(std::int16_t status) const = 0;
+
+    // One vendor request; the buffer must hold at least one byte and at least `length` bytes.
+    // Returns the library's status, 0 for success. Throws BoardLibraryError as above.
+    virtual std::int16_t VendorRequest(const VendorRequestFields &fields,
+                                       std::span<std::uint8_t> buffer) = 0;
+
+protected:
+    USBStuff() = default;
+
+    std::int32_t m_boardHandle = 0;
+    std::array<std::uint8_t, pathBufferSize> m_pathBuffer {};
+};
+
+// The transport of the deliverable, bound by the name or path the build fixed for it.
+std::unique_ptr<USBStuff> makeUSBStuff(BoardLibraryForm form);
