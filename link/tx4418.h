@@ -1,15 +1,19 @@
 #pragma once
 
+#include "vendorrequest.h"
+
 #include <cstdint>
+#include <span>
 
 class QWidget;
 class USBStuff;
 
-// The device requests: each operation is one vendor request. A failed request shows the
-// "error" box and the operation then returns as if it had succeeded.
+// The device requests: each operation is one vendor request with a fresh zeroed buffer. A failed
+// request shows the "error" box; the operation then returns as if it had succeeded.
 class TX4418 final
 {
 public:
+    // Error boxes are modal over boxParent, or over the whole application without one.
     explicit TX4418(USBStuff &usb, QWidget *boxParent = nullptr);
 
     void SendCommandWord(std::int32_t word);
@@ -20,8 +24,7 @@ public:
     void SetLdacPin(bool high);
 
 private:
-    std::int16_t send(const struct VendorRequestFields &fields, std::uint8_t *buffer,
-                      std::size_t bufferSize);
+    void send(const VendorRequestFields &fields, std::span<std::uint8_t> buffer);
 
     USBStuff &m_usb;
     QWidget *m_boxParent;

@@ -54,6 +54,15 @@ public:
 protected:
     USBStuff() = default;
 
+    // Status for a request the program refuses before the library sees it: its buffer would
+    // not hold what the library is told to move.
+    static constexpr std::int16_t requestRefused = -1;
+    static bool fitsBuffer(const VendorRequestFields &fields, std::span<const std::uint8_t> buffer)
+    {
+        return !buffer.empty() && fields.length >= 0
+                && buffer.size() >= static_cast<std::size_t>(fields.length);
+    }
+
     std::int32_t m_boardHandle = 0;
     std::array<std::uint8_t, pathBufferSize> m_pathBuffer {};
 };

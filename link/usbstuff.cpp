@@ -1,0 +1,39 @@
+#include "usbstuff.h"
+
+#include "boardlibrarylocation.h"
+#include "usbstuffboardport.h"
+#include "usbstufffourfunction.h"
+
+#include <QCoreApplication>
+#include <QFile>
+
+#include <algorithm>
+
+USBStuff::~USBStuff() = default;
+
+QString USBStuff::firmwarePath()
+{
+    return QCoreApplication::applicationDirPath() + QStringLiteral("/TX4413.hex");
+}
+
+void USBStuff::SetFirmwarePath(const QString &path)
+{
+    const QByteArray bytes = QFile::encodeName(path);
+    if (static_cast<std::size_t>(bytes.size()) > maxPathBytes) {
+        throw FirmwarePathTooLong("firmware path of " + std::to_string(bytes.size())
+                                  + " bytes, at most " + std::to_string(maxPathBytes));
+    }
+    const auto terminator = std::copy(bytes.cbegin(), bytes.cend(), m_pathBuffer.begin());
+    *terminator = 0;
+}
+
+std::unique_ptr<USBStuff> makeUSBStuff(BoardLibraryForm form)
+{
+    switch (form) {
+    case BoardLibraryForm::FourFunction:
+        return std::make_unique<USBStuffFourFunction>(fourFunctionLibraryPath);
+    case BoardLibraryForm::BoardPort:
+        return std::make_unique<USBStuffBoardPort>(boardPortLibraryName);
+    }
+    return nullptr;
+}
