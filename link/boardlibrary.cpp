@@ -14,13 +14,11 @@ QString loaderReason()
 
 BoardLibraryError::BoardLibraryError(const QString &message)
     : std::runtime_error(message.toStdString())
-{
-}
+{ }
 
 BoardLibrary::BoardLibrary(const QByteArray &fileName)
     : m_fileName(fileName)
-{
-}
+{ }
 
 BoardLibrary BoardLibrary::atPath(const QByteArray &path)
 {
@@ -40,9 +38,9 @@ void *BoardLibrary::handle()
         dlerror();
         m_handle = dlopen(m_fileName.constData(), RTLD_NOW | RTLD_LOCAL);
         if (!m_handle) {
-            throw BoardLibraryError(QStringLiteral("Cannot load the board library \"%1\": %2")
-                                            .arg(QString::fromLocal8Bit(m_fileName),
-                                                 loaderReason()));
+            throw BoardLibraryError(
+                    QStringLiteral("Cannot load the board library \"%1\": %2")
+                            .arg(QString::fromLocal8Bit(m_fileName), loaderReason()));
         }
     }
     return m_handle;

@@ -13,7 +13,7 @@ constexpr VendorRequestFields request(std::uint8_t code, std::int32_t value = 0,
                                       std::int32_t index = 0)
 {
     const BoardProtocol::RequestKind *kind = BoardProtocol::findRequest(code);
-    return { code, value, index, static_cast<std::uint8_t>(kind->direction), kind->length };
+    return {code, value, index, static_cast<std::uint8_t>(kind->direction), kind->length};
 }
 
 // The low 16 bits as value, bits 16 to 30 as index: bit 31 is never sent.

@@ -22,8 +22,7 @@ void showErrorBox(QWidget *parent)
 TX4418::TX4418(USBStuff &usb, QWidget *boxParent)
     : m_usb(usb)
     , m_boxParent(boxParent)
-{
-}
+{ }
 
 void TX4418::send(const VendorRequestFields &fields, std::span<std::uint8_t> buffer)
 {

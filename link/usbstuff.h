@@ -49,7 +49,8 @@ public:
     // One vendor request; the buffer must hold at least one byte and at least `length` bytes.
     // Returns the library's status, 0 for success. Throws BoardLibraryError as above.
     virtual std::int16_t VendorRequest(const VendorRequestFields &fields,
-                                       std::span<std::uint8_t> buffer) = 0;
+                                       std::span<std::uint8_t> buffer)
+            = 0;
 
 protected:
     USBStuff() = default;

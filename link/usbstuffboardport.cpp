@@ -4,8 +4,7 @@ USBStuffBoardPort::USBStuffBoardPort(const QByteArray &libraryName)
     : m_library(BoardLibrary::byName(libraryName))
     , m_loadFirmware(m_library, "_Z12LoadFirmWarePc")
     , m_vendorIORequest(m_library, "_Z15VendorIORequestsiissPc")
-{
-}
+{ }
 
 std::int16_t USBStuffBoardPort::InitialiseBoard()
 {

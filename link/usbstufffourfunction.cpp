@@ -8,16 +8,14 @@ USBStuffFourFunction::USBStuffFourFunction(const QByteArray &libraryPath)
     , m_connect(m_library, "Connect")
     , m_downloadFirmware(m_library, "Download_Firmware")
     , m_vendorRequest(m_library, "Vendor_Request")
-{
-}
+{ }
 
 // Only the load's status is looked at: the library reports a missing board through it.
 std::int16_t USBStuffFourFunction::InitialiseBoard()
 {
     std::array<std::uint8_t, 128> boardList {};
     std::int32_t found = 0;
-    m_searchForBoards(BoardProtocol::vendorId, BoardProtocol::productId, &found,
-                      boardList.data());
+    m_searchForBoards(BoardProtocol::vendorId, BoardProtocol::productId, &found, boardList.data());
     m_connect(BoardProtocol::vendorId, BoardProtocol::productId, boardList[0], &m_boardHandle);
     SetFirmwarePath(firmwarePath());
     return m_downloadFirmware(m_boardHandle, m_pathBuffer.data());
@@ -28,6 +26,6 @@ std::int16_t USBStuffFourFunction::VendorRequest(const VendorRequestFields &fiel
 {
     if (!fitsBuffer(fields, buffer))
         return requestRefused;
-    return m_vendorRequest(m_boardHandle, fields.code, fields.value, fields.index,
-                           fields.direction, fields.length, buffer.data());
+    return m_vendorRequest(m_boardHandle, fields.code, fields.value, fields.index, fields.direction,
+                           fields.length, buffer.data());
 }

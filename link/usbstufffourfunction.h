@@ -19,10 +19,9 @@ private:
     BoardLibrary m_library;
     BoardFunction<std::int16_t(std::int32_t, std::int32_t, std::int32_t *, std::uint8_t *)>
             m_searchForBoards;
-    BoardFunction<std::int16_t(std::int32_t, std::int32_t, std::uint8_t, std::int32_t *)>
-            m_connect;
+    BoardFunction<std::int16_t(std::int32_t, std::int32_t, std::uint8_t, std::int32_t *)> m_connect;
     BoardFunction<std::int16_t(std::int32_t, std::uint8_t *)> m_downloadFirmware;
-    BoardFunction<std::int16_t(std::int32_t, std::uint8_t, std::int32_t, std::int32_t,
-                               std::uint8_t, std::int16_t, std::uint8_t *)>
+    BoardFunction<std::int16_t(std::int32_t, std::uint8_t, std::int32_t, std::int32_t, std::uint8_t,
+                               std::int16_t, std::uint8_t *)>
             m_vendorRequest;
 };
