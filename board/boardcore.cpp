@@ -1,0 +1,163 @@
+#include "boardcore.h"
+
+#include "intelheximage.h"
+#include "usbboard.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <span>
+#include <string>
+#include <utility>
+
+namespace {
+
+// Handles carry the board's product id in their high half, so that a stray integer is
+// unlikely to pass for one.
+constexpr std::uint32_t handleBase = static_cast<std::uint32_t>(BoardProtocol::productId) << 16;
+
+bool isBoardIdentity(std::int32_t vendorId, std::int32_t productId)
+{
+    return vendorId == BoardProtocol::vendorId && productId == BoardProtocol::productId;
+}
+
+} // namespace
+
+BoardCore::BoardCore(std::unique_ptr<BoardBackend> backend, SimulatedBoard *simulated)
+    : m_backend(std::move(backend))
+    , m_simulated(simulated)
+{ }
+
+BoardCore BoardCore::simulated(SimulatedBoard::Knobs knobs)
+{
+    auto board = std::make_unique<SimulatedBoard>(knobs);
+    SimulatedBoard *simulated = board.get();
+    return BoardCore(std::move(board), simulated);
+}
+
+BoardCore BoardCore::usb()
+{
+    return BoardCore(std::make_unique<UsbBoard>(), nullptr);
+}
+
+BoardCore BoardCore::fromEnvironment()
+{
+    const char *board = std::getenv("TX4410_BOARD");
+    if (board != nullptr && std::strcmp(board, "sim") == 0)
+        return simulated(SimulatedBoard::Knobs::fromEnvironment());
+    return usb();
+}
+
+BoardStatus BoardCore::searchForBoards(std::int32_t vendorId, std::int32_t productId,
+                                       std::int32_t *found, std::uint8_t *boardList)
+{
+    // Every search is a bring-up attempt, and closes whatever the last one opened.
+    m_handle = 0;
+    m_loaded = false;
+    m_found = std::max(0, m_backend->search(vendorId, productId));
+    if (found == nullptr || boardList == nullptr)
+        return BoardStatus::NullArgument;
+
+    *found = m_found;
+    std::fill_n(boardList, boardListBytes, std::uint8_t {0});
+    const int listed = std::min(m_found, static_cast<int>(boardListBytes));
+    for (int i = 0; i < listed; ++i)
+        boardList[i] = static_cast<std::uint8_t>(i + 1);
+    return m_found > 0 ? BoardStatus::Ok : BoardStatus::NoBoard;
+}
+
+BoardStatus BoardCore::connect(std::int32_t vendorId, std::int32_t productId, std::uint8_t board,
+                               std::int32_t *handle)
+{
+    if (handle == nullptr)
+        return BoardStatus::NullArgument;
+    m_handle = 0;
+    m_loaded = false;
+    *handle = 0;
+    if (!isBoardIdentity(vendorId, productId) || board < 1 || board > m_found)
+        return BoardStatus::NoBoard;
+    if (const BoardStatus status = m_backend->open(board); status != BoardStatus::Ok)
+        return status;
+
+    ++m_connections;
+    m_handle = static_cast<std::int32_t>(handleBase | (m_connections & 0xFFFF));
+    *handle = m_handle;
+    return BoardStatus::Ok;
+}
+
+BoardStatus BoardCore::downloadFirmware(std::int32_t handle, const char *path)
+{
+    if (path == nullptr)
+        return BoardStatus::NullArgument;
+    if (m_handle == 0 || handle != m_handle)
+        return BoardStatus::BadHandle;
+    return load(path);
+}
+
+BoardStatus BoardCore::vendorRequest(std::int32_t handle, const RequestArguments &request)
+{
+    if (request.buffer == nullptr)
+        return BoardStatus::NullArgument;
+    if (m_handle == 0 || handle != m_handle)
+        return BoardStatus::BadHandle;
+    return transfer(request);
+}
+
+BoardStatus BoardCore::bringUp(const char *path)
+{
+    std::int32_t found = 0;
+    std::uint8_t boardList[boardListBytes] {};
+    if (const BoardStatus status
+        = searchForBoards(BoardProtocol::vendorId, BoardProtocol::productId, &found, boardList);
+        status != BoardStatus::Ok)
+        return status;
+    std::int32_t handle = 0;
+    if (const BoardStatus status
+        = connect(BoardProtocol::vendorId, BoardProtocol::productId, boardList[0], &handle);
+        status != BoardStatus::Ok)
+        return status;
+    return downloadFirmware(handle, path);
+}
+
+BoardStatus BoardCore::vendorRequest(const RequestArguments &request)
+{
+    if (request.buffer == nullptr)
+        return BoardStatus::NullArgument;
+    if (m_handle == 0)
+        return BoardStatus::NoBoard;
+    return transfer(request);
+}
+
+BoardStatus BoardCore::load(const char *path)
+{
+    m_loaded = false;
+    if (::strnlen(path, maxPathBytes + 1) > maxPathBytes)
+        return BoardStatus::PathTooLong;
+    const IntelHexImage image = IntelHexImage::load(std::string(path));
+    if (image.error() == IntelHexImage::Error::Unreadable)
+        return BoardStatus::FirmwareMissing;
+    if (!image.isValid())
+        return BoardStatus::FirmwareInvalid;
+    const BoardStatus status = m_backend->loadFirmware(image);
+    m_loaded = status == BoardStatus::Ok;
+    return status;
+}
+
+BoardStatus BoardCore::transfer(const RequestArguments &request)
+{
+    if (!m_loaded)
+        return BoardStatus::NotLoaded;
+    const BoardProtocol::RequestKind *kind = BoardProtocol::findRequest(request.code);
+    if (kind == nullptr)
+        return BoardStatus::UnknownRequest;
+    if (request.direction != static_cast<int>(kind->direction))
+        return BoardStatus::WrongDirection;
+    if (request.length != kind->length)
+        return BoardStatus::WrongLength;
+    if (request.value < 0 || request.value > kind->maxValue)
+        return BoardStatus::ValueOutOfRange;
+    if (request.index < 0 || request.index > kind->maxIndex)
+        return BoardStatus::IndexOutOfRange;
+    const std::span<std::uint8_t> data(request.buffer, static_cast<std::size_t>(kind->length));
+    return m_backend->transfer(*kind, request.value, request.index, data);
+}

@@ -1,0 +1,70 @@
+#pragma once
+
+#include "boardbackend.h"
+#include "boardstatus.h"
+#include "simulatedboard.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+// One vendor request as either library form hands it over, in widths that hold both forms'.
+struct RequestArguments
+{
+    int code = 0;
+    std::int32_t value = 0;
+    std::int32_t index = 0;
+    int direction = 0;
+    int length = 0;
+    // At least one byte and at least `length` bytes, or null.
+    std::uint8_t *buffer = nullptr;
+};
+
+// The board behind both library forms: bring-up, handles and the request set's rules, in front
+// of the simulated or the USB board. A request that breaks the rules fails before it reaches the
+// board and leaves the buffer as it was.
+class BoardCore final
+{
+public:
+    static constexpr std::size_t boardListBytes = 128;
+    // Longer paths are refused before anything opens them.
+    static constexpr std::size_t maxPathBytes = 4096;
+
+    static BoardCore simulated(SimulatedBoard::Knobs knobs = {});
+    static BoardCore usb();
+    // TX4410_BOARD=sim selects the simulated board, with its knobs from the environment;
+    // anything else, or nothing, the USB board.
+    static BoardCore fromEnvironment();
+
+    // One bring-up attempt. Writes the number of boards found and fills the list: byte i is
+    // the number Connect takes for the i-th board (numbers start at 1), the rest are 0.
+    BoardStatus searchForBoards(std::int32_t vendorId, std::int32_t productId, std::int32_t *found,
+                                std::uint8_t *boardList);
+    // Sets *handle to a new non-zero handle, or to 0 when the board cannot be opened.
+    BoardStatus connect(std::int32_t vendorId, std::int32_t productId, std::uint8_t board,
+                        std::int32_t *handle);
+    // Loads the Intel HEX image at the NUL-terminated path.
+    BoardStatus downloadFirmware(std::int32_t handle, const char *path);
+    BoardStatus vendorRequest(std::int32_t handle, const RequestArguments &request);
+
+    // The library form without a handle: one attempt searches, opens and loads, and its
+    // requests go to the board that the last attempt brought up.
+    BoardStatus bringUp(const char *path);
+    BoardStatus vendorRequest(const RequestArguments &request);
+
+    // The simulated board behind the core, or nullptr for the USB board.
+    SimulatedBoard *simulatedBoard() const { return m_simulated; }
+
+private:
+    BoardCore(std::unique_ptr<BoardBackend> backend, SimulatedBoard *simulated);
+
+    BoardStatus load(const char *path);
+    BoardStatus transfer(const RequestArguments &request);
+
+    std::unique_ptr<BoardBackend> m_backend;
+    SimulatedBoard *m_simulated;
+    int m_found = 0;
+    std::int32_t m_handle = 0; // 0 while no board is open
+    std::uint32_t m_connections = 0;
+    bool m_loaded = false;
+};

@@ -1,0 +1,30 @@
+// What a board library call reports: 0 for success, one code per reason of failure.
+#pragma once
+
+#include <cstdint>
+
+enum class BoardStatus : std::int16_t {
+    Ok = 0,
+    NoBoard = 1,   // no board found, or none opened by this attempt
+    BadHandle = 2, // a handle that Connect did not give
+    NullArgument = 3,
+    PathTooLong = 4,
+    FirmwareMissing = 5, // no readable regular file at the path
+    FirmwareInvalid = 6, // not an Intel HEX image for the board's RAM
+    NotLoaded = 7,       // a request before a successful firmware load
+    UnknownRequest = 8,
+    WrongDirection = 9,
+    WrongLength = 10,
+    ValueOutOfRange = 11,
+    IndexOutOfRange = 12,
+    RequestRefused = 13, // the firmware knows the request but not its value
+    RequestFailed = 14,  // the transfer itself failed
+    NotSimulated = 15,   // a control call while the USB board is selected
+    BadChannel = 16,
+    InternalError = 17, // an exception stopped at the library boundary
+};
+
+constexpr std::int16_t statusCode(BoardStatus status)
+{
+    return static_cast<std::int16_t>(status);
+}

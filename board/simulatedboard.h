@@ -1,0 +1,63 @@
+#pragma once
+
+#include "boardbackend.h"
+#include "simulateddac.h"
+
+#include <cstdint>
+
+// The evaluation board without hardware: its firmware answers the request set, drives a
+// SimulatedDac, and reads an output back through the eight-way multiplexer and the 12-bit ADC.
+// Two knobs make it misbehave on purpose, for tests and demonstrations.
+class SimulatedBoard final : public BoardBackend
+{
+public:
+    struct Knobs
+    {
+        // Bring-up attempts that find no board before it appears; negative: it never does.
+        int absentAttempts = 0;
+        // Every request fails once the board is up.
+        bool failRequests = false;
+
+        // TX4410_SIM_ABSENT_ATTEMPTS and TX4410_SIM_FAIL_REQUESTS.
+        static Knobs fromEnvironment();
+        // A decimal count, or "always" for a board that never appears; anything else counts 0.
+        static int parseAbsentAttempts(const char *text);
+    };
+
+    static constexpr double adcSupplyVolts = 5.0;
+    static constexpr int adcSteps = 4096;
+    static constexpr std::uint16_t adcMaxCode = adcSteps - 1;
+
+    SimulatedBoard();
+    explicit SimulatedBoard(Knobs knobs);
+
+    int search(std::int32_t vendorId, std::int32_t productId) override;
+    BoardStatus open(int board) override;
+    BoardStatus loadFirmware(const IntelHexImage &image) override;
+    BoardStatus transfer(const BoardProtocol::RequestKind &kind, std::int32_t value,
+                         std::int32_t index, std::span<std::uint8_t> data) override;
+
+    // Counts attempts afresh from now.
+    void setAbsentAttempts(int attempts);
+    void setFailRequests(bool fail);
+
+    const SimulatedDac &dac() const { return m_dac; }
+    // One-hot, bit n for input n: A to D are the DAC outputs, E to H read 0 V.
+    std::uint8_t muxMask() const { return m_muxMask; }
+    bool firmwareRunning() const { return m_firmwareRunning; }
+    double readbackVolts() const;
+
+    // floor(volts ÷ supply × 4096), held within 0 to 4095.
+    static std::uint16_t adcCode(double volts);
+
+private:
+    void startFirmware();
+
+    Knobs m_knobs;
+    int m_attempts = 0;
+    bool m_found = false;
+    bool m_opened = false;
+    bool m_firmwareRunning = false;
+    std::uint8_t m_muxMask = 1;
+    SimulatedDac m_dac;
+};
