@@ -1,0 +1,31 @@
+#!/usr/bin/env bash
+# Installs the Debian 12 packages this project builds, tests and runs with; quiet when they are
+# already there. Needs root (or sudo) only when something is missing.
+set -euo pipefail
+
+packages=(
+    cmake g++ make pkgconf
+    qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev
+    fonts-liberation
+    xvfb xauth x11-utils imagemagick
+    libusb-1.0-0-dev
+    clang libclang-rt-14-dev
+)
+
+missing=()
+for package in "${packages[@]}"; do
+    if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then
+        missing+=("$package")
+    fi
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+echo "Installing: ${missing[*]}"
+as_root=()
+if [ "$(id -u)" -ne 0 ]; then
+    command -v sudo >/dev/null || { echo "Run as root, or install: ${missing[*]}" >&2; exit 1; }
+    as_root=(sudo)
+fi
+export DEBIAN_FRONTEND=noninteractive
+"${as_root[@]}" apt-get update -qq
+"${as_root[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
