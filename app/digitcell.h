@@ -20,7 +20,17 @@ public:
     int segmentColor() const { return m_segmentColor; }
     void setSegmentColor(int colour);
 
+    // What a cell of `digits` positions shows for `value`: as many decimals as fit, then the
+    // exponent form; a sign takes a position. A value that fits neither way gives the shorter
+    // form, with more positions than asked for (the cell then widens). Not a number: dashes.
+    static QString digitsFor(double value, int digits);
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+
 private:
+    int m_designDigits;
+    bool m_minusBar = false; // a one-digit cell has no position for the sign
     double m_value = 0;
     int m_segmentColor = 160;
 };

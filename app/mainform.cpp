@@ -5,23 +5,71 @@
 
 #include <QCoreApplication>
 #include <QMessageBox>
+#include <QMetaMethod>
 #include <QVersionNumber>
+
+#include <stdexcept>
+
+namespace {
+
+// The events the window handles, and nothing else: sender (a control, or an array's button
+// group by the array's name), its signal, and the handler. Wired by signature so that each
+// wire can be checked from outside by the same names.
+struct Wire
+{
+    const char *sender;
+    const char *signal;
+    const char *handler;
+};
+
+constexpr Wire wiring[] = {
+        {"cmdBitsOption", "idClicked(int)", "cmdBitsOptionClick(int)"},
+        {"addressBitsOption", "idClicked(int)", "addressBitsOptionClick(int)"},
+        {"clearCodeOption", "idClicked(int)", "clearCodeOptionClick(int)"},
+        {"powerDownOption", "idClicked(int)", "powerDownOptionClick(int)"},
+        {"refOption", "idClicked(int)", "refOptionClick(int)"},
+        {"ResetOption", "idClicked(int)", "ResetOptionClick(int)"},
+        {"LDACOverwriteCheck", "idClicked(int)", "LDACOverwriteCheckClick(int)"},
+        {"powerDownCheck", "idClicked(int)", "powerDownCheckClick(int)"},
+        {"hexText", "keyReleased()", "hexTextKeyUp()"},
+        {"voltageText", "keyReleased()", "voltageTextKeyUp()"},
+        {"VrefText", "textChanged(QString)", "VrefTextChange()"},
+        {"writeToPartCommand", "clicked()", "writeToPartCommandClick()"},
+        {"sampleCommand", "clicked()", "sampleCommandClick()"},
+        {"autoSampleCheck", "clicked()", "autoSampleCheckClick()"},
+        {"Option_MUX", "idClicked(int)", "Option_MUXClick(int)"},
+        {"adcVddText", "focusMovedAway()", "adcVddTextLostFocus()"},
+        {"sampleTimer", "timeout()", "sampleTimerTimer()"},
+        {"CLRCheck", "clicked()", "CLRCheckClick()"},
+        {"LDACCheck", "clicked()", "LDACCheckClick()"},
+};
+
+QMetaMethod methodOf(const QObject &object, const char *signature, bool signal)
+{
+    const QMetaObject *meta = object.metaObject();
+    const int index = signal ? meta->indexOfSignal(signature) : meta->indexOfSlot(signature);
+    if (index < 0)
+        throw std::logic_error(std::string(object.metaObject()->className()) + " has no "
+                               + signature);
+    return meta->method(index);
+}
+
+} // namespace
 
 MainForm::MainForm(USBStuff &usb, QWidget *parent)
     : QWidget(parent)
     , m_usb(usb)
+    , m_controls(buildMainFormLayout(*this))
 {
-    setObjectName(QStringLiteral("MainForm"));
-    setWindowTitle(QStringLiteral("TX4410 Evaluation Software"));
-    setFixedSize(688, 504);
+    connectEvents();
 }
 
 MainForm::~MainForm() = default;
 
 MainForm::LoadResult MainForm::load()
 {
-    const QVersionNumber version =
-            QVersionNumber::fromString(QCoreApplication::applicationVersion());
+    const QVersionNumber version
+            = QVersionNumber::fromString(QCoreApplication::applicationVersion());
     setWindowTitle(QStringLiteral("TX4410 Evaluation Software v%1.%2.%3")
                            .arg(version.majorVersion())
                            .arg(version.minorVersion())
@@ -63,3 +111,54 @@ void MainForm::showStartupFailure(const QString &reason)
                     QMessageBox::Ok, this);
     box.exec();
 }
+
+void MainForm::connectEvents()
+{
+    for (const Wire &wire : wiring) {
+        QObject *sender = findChild<QObject *>(QLatin1String(wire.sender));
+        if (!sender)
+            throw std::logic_error(std::string("no control ") + wire.sender);
+        if (!connect(sender, methodOf(*sender, wire.signal, true), this,
+                     methodOf(*this, wire.handler, false)))
+            throw std::logic_error(std::string("cannot wire ") + wire.sender + " to "
+                                   + wire.handler);
+    }
+}
+
+void MainForm::cmdBitsOptionClick(int) { }
+
+void MainForm::addressBitsOptionClick(int) { }
+
+void MainForm::clearCodeOptionClick(int) { }
+
+void MainForm::powerDownOptionClick(int) { }
+
+void MainForm::refOptionClick(int) { }
+
+void MainForm::ResetOptionClick(int) { }
+
+void MainForm::LDACOverwriteCheckClick(int) { }
+
+void MainForm::powerDownCheckClick(int) { }
+
+void MainForm::hexTextKeyUp() { }
+
+void MainForm::voltageTextKeyUp() { }
+
+void MainForm::VrefTextChange() { }
+
+void MainForm::writeToPartCommandClick() { }
+
+void MainForm::sampleCommandClick() { }
+
+void MainForm::autoSampleCheckClick() { }
+
+void MainForm::Option_MUXClick(int) { }
+
+void MainForm::adcVddTextLostFocus() { }
+
+void MainForm::sampleTimerTimer() { }
+
+void MainForm::CLRCheckClick() { }
+
+void MainForm::LDACCheckClick() { }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "mainformlayout.h"
+
 #include <QWidget>
 
 class USBStuff;
@@ -19,9 +21,35 @@ public:
     // up) and puts the editor and the readback into their starting state.
     LoadResult load();
 
+    const MainFormControls &controls() const { return m_controls; }
+
+private slots:
+    // The window's events, one handler each; an array's handler receives the member's index.
+    void cmdBitsOptionClick(int index);
+    void addressBitsOptionClick(int index);
+    void clearCodeOptionClick(int index);
+    void powerDownOptionClick(int index);
+    void refOptionClick(int index);
+    void ResetOptionClick(int index);
+    void LDACOverwriteCheckClick(int index);
+    void powerDownCheckClick(int index);
+    void hexTextKeyUp();
+    void voltageTextKeyUp();
+    void VrefTextChange();
+    void writeToPartCommandClick();
+    void sampleCommandClick();
+    void autoSampleCheckClick();
+    void Option_MUXClick(int index);
+    void adcVddTextLostFocus();
+    void sampleTimerTimer();
+    void CLRCheckClick();
+    void LDACCheckClick();
+
 private:
+    void connectEvents();
     bool askToRetryBringUp();
     void showStartupFailure(const QString &reason);
 
     USBStuff &m_usb;
+    MainFormControls m_controls;
 };

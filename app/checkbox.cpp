@@ -1,0 +1,23 @@
+#include "checkbox.h"
+
+#include "wrappedcaption.h"
+
+#include <QStyleOptionButton>
+
+CheckBox::CheckBox(const QString &caption, QWidget *parent)
+    : QCheckBox(caption, parent)
+{ }
+
+void CheckBox::paintEvent(QPaintEvent *)
+{
+    QStyleOptionButton option;
+    initStyleOption(&option);
+    paintWrappedCaption(*this, option,
+                        {QStyle::PE_IndicatorCheckBox, QStyle::SE_CheckBoxIndicator,
+                         QStyle::SE_CheckBoxContents});
+}
+
+bool CheckBox::hitButton(const QPoint &position) const
+{
+    return rect().contains(position);
+}

@@ -1,0 +1,17 @@
+#pragma once
+
+#include <QCheckBox>
+
+// A check box whose caption wraps inside the control, and which a click anywhere on the control
+// toggles.
+class CheckBox final : public QCheckBox
+{
+    Q_OBJECT
+
+public:
+    explicit CheckBox(const QString &caption, QWidget *parent = nullptr);
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+    bool hitButton(const QPoint &position) const override;
+};

@@ -1,0 +1,131 @@
+#include "textbox.h"
+
+#include <QAction>
+#include <QContextMenuEvent>
+#include <QFocusEvent>
+#include <QKeyEvent>
+#include <QMenu>
+#include <QValidator>
+
+// Marks the span of one user input: edits inside it are held to the limit.
+class TextBox::UserEdit final
+{
+public:
+    explicit UserEdit(TextBox &box)
+        : m_box(box)
+        , m_outer(box.m_userEditing)
+    {
+        if (!m_outer)
+            m_box.m_textBeforeEdit = m_box.text();
+        m_box.m_userEditing = true;
+    }
+    ~UserEdit() { m_box.m_userEditing = m_outer; }
+    UserEdit(const UserEdit &) = delete;
+    UserEdit &operator=(const UserEdit &) = delete;
+
+private:
+    TextBox &m_box;
+    bool m_outer;
+};
+
+// QLineEdit asks its validator about every change before it keeps it; Invalid undoes a user's
+// edit. Program writes and undo/redo must come out Acceptable: an Invalid there would leave the
+// box unable to undo the next refused edit.
+class TextBox::LengthRule final : public QValidator
+{
+public:
+    explicit LengthRule(TextBox &box)
+        : QValidator(&box)
+        , m_box(box)
+    { }
+
+    State validate(QString &input, int &) const override
+    {
+        return m_box.refuses(input) ? Invalid : Acceptable;
+    }
+
+private:
+    TextBox &m_box;
+};
+
+TextBox::TextBox(QWidget *parent)
+    : QLineEdit(parent)
+{
+    setValidator(new LengthRule(*this));
+}
+
+void TextBox::setTypingLimit(int characters)
+{
+    m_typingLimit = std::max(0, characters);
+}
+
+void TextBox::writeText(const QString &text)
+{
+    setText(text);
+}
+
+bool TextBox::refuses(const QString &edited) const
+{
+    return m_userEditing && m_typingLimit > 0 && edited.size() > m_typingLimit
+            && edited.size() > m_textBeforeEdit.size();
+}
+
+void TextBox::keyPressEvent(QKeyEvent *event)
+{
+    // Undo and redo go back to texts the box already held.
+    if (event->matches(QKeySequence::Undo) || event->matches(QKeySequence::Redo)) {
+        QLineEdit::keyPressEvent(event);
+        return;
+    }
+    const UserEdit edit(*this);
+    QLineEdit::keyPressEvent(event);
+}
+
+void TextBox::keyReleaseEvent(QKeyEvent *event)
+{
+    QLineEdit::keyReleaseEvent(event);
+    if (!event->isAutoRepeat())
+        emit keyReleased();
+}
+
+void TextBox::inputMethodEvent(QInputMethodEvent *event)
+{
+    const UserEdit edit(*this);
+    QLineEdit::inputMethodEvent(event);
+}
+
+void TextBox::mouseReleaseEvent(QMouseEvent *event)
+{
+    // Middle-click pastes the selection here.
+    const UserEdit edit(*this);
+    QLineEdit::mouseReleaseEvent(event);
+}
+
+void TextBox::dropEvent(QDropEvent *event)
+{
+    const UserEdit edit(*this);
+    QLineEdit::dropEvent(event);
+}
+
+void TextBox::contextMenuEvent(QContextMenuEvent *event)
+{
+    // The menu's actions run after this event has returned: its paste is held to the limit
+    // like a typed one.
+    QMenu *menu = createStandardContextMenu();
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    if (QAction *paste = menu->findChild<QAction *>(QStringLiteral("edit-paste"))) {
+        disconnect(paste, &QAction::triggered, this, nullptr);
+        connect(paste, &QAction::triggered, this, [this] {
+            const UserEdit edit(*this);
+            QLineEdit::paste();
+        });
+    }
+    menu->popup(event->globalPos());
+}
+
+void TextBox::focusOutEvent(QFocusEvent *event)
+{
+    QLineEdit::focusOutEvent(event);
+    if (event->reason() != Qt::ActiveWindowFocusReason && event->reason() != Qt::PopupFocusReason)
+        emit focusMovedAway();
+}
