@@ -1,0 +1,291 @@
+#include "mainform.h"
+#include "messageboxanswerer.h"
+#include "support/boardtrace.h"
+#include "support/simulatedboardcontrol.h"
+#include "usbstufffourfunction.h"
+
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <memory>
+
+namespace {
+
+const QString retryCaption = QStringLiteral("Failed to initalise Evaluation board");
+const QString retryText = QStringLiteral(
+        "Failed to initalise Evaluation board.\nInsure that the TX4418 Evaluation board is "
+        "conected to a USB port and click Retry");
+
+// Counts the times a widget is shown.
+class ShowCounter final : public QObject
+{
+public:
+    explicit ShowCounter(QWidget *widget) { widget->installEventFilter(this); }
+    int shows = 0;
+
+protected:
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if (event->type() == QEvent::Show)
+            ++shows;
+        return false;
+    }
+};
+
+QString libraryPathOf(BoardLibraryForm form)
+{
+    return form == BoardLibraryForm::FourFunction ? QStringLiteral(TX4410_USB4_LIBRARY)
+                                                  : QStringLiteral(TX4410_BOARDPORT_LIBRARY);
+}
+
+} // namespace
+
+// Start-up as the user meets it: the title, the bring-up and its Retry/Cancel box, driven
+// through the simulated board behind the library each program binds.
+class tst_Startup : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void titleFromVersion_data();
+    void titleFromVersion();
+    void boardUpAtFirstAttempt_data();
+    void boardUpAtFirstAttempt();
+    void retryUntilBoardAppears_data();
+    void retryUntilBoardAppears();
+    void cancelEndsWithoutWindow_data();
+    void cancelEndsWithoutWindow();
+    void missingLibraryEndsWithReason();
+    void folderPathTooLong();
+    void loadFromDeepFolder();
+
+private:
+    BoardTrace trace() const { return BoardTrace::read(m_traceFile); }
+
+    QTemporaryDir m_scratch;
+    QString m_traceFile;
+};
+
+void tst_Startup::initTestCase()
+{
+    QVERIFY(m_scratch.isValid());
+    QCoreApplication::setApplicationName(QStringLiteral("TX4410(version2)"));
+    QCoreApplication::setApplicationVersion(QStringLiteral("1.0.4"));
+}
+
+void tst_Startup::init()
+{
+    m_traceFile
+            = m_scratch.filePath(QStringLiteral("trace-%1.txt").arg(QTest::currentTestFunction()));
+    QFile::remove(m_traceFile);
+    qputenv("TX4410_BOARD_TRACE", m_traceFile.toLocal8Bit());
+    for (BoardLibraryForm form : {BoardLibraryForm::FourFunction, BoardLibraryForm::BoardPort})
+        QCOMPARE(SimulatedBoardControl(libraryPathOf(form)).reset(), 0);
+}
+
+void tst_Startup::cleanup()
+{
+    qunsetenv("TX4410_BOARD_TRACE");
+}
+
+void tst_Startup::titleFromVersion_data()
+{
+    QTest::addColumn<QString>("version");
+    QTest::addColumn<QString>("title");
+
+    QTest::newRow("version2") << "1.0.4"
+                              << "TX4410 Evaluation Software v1.0.4";
+    QTest::newRow("first deliverable") << "1.0.0"
+                                       << "TX4410 Evaluation Software v1.0.0";
+    QTest::newRow("no leading zeros") << "1.00.0004"
+                                      << "TX4410 Evaluation Software v1.0.4";
+    QTest::newRow("two-digit numbers") << "2.10.12"
+                                       << "TX4410 Evaluation Software v2.10.12";
+}
+
+void tst_Startup::titleFromVersion()
+{
+    QFETCH(QString, version);
+    QFETCH(QString, title);
+
+    QCoreApplication::setApplicationVersion(version);
+    const std::unique_ptr<USBStuff> usb = makeUSBStuff(BoardLibraryForm::FourFunction);
+    MainForm form(*usb);
+    QCOMPARE(form.windowTitle(), QStringLiteral("TX4410 Evaluation Software"));
+    QCOMPARE(form.load(), MainForm::LoadResult::Ready);
+    QCOMPARE(form.windowTitle(), title);
+    QCoreApplication::setApplicationVersion(QStringLiteral("1.0.4"));
+}
+
+void tst_Startup::boardUpAtFirstAttempt_data()
+{
+    QTest::addColumn<BoardLibraryForm>("form");
+    QTest::addColumn<QStringList>("calls");
+
+    QTest::newRow("four-function")
+            << BoardLibraryForm::FourFunction
+            << QStringList {"Search_For_Boards", "Connect", "Download_Firmware"};
+    QTest::newRow("BoardPort") << BoardLibraryForm::BoardPort << QStringList {"LoadFirmWare"};
+}
+
+void tst_Startup::boardUpAtFirstAttempt()
+{
+    QFETCH(BoardLibraryForm, form);
+    QFETCH(QStringList, calls);
+
+    const std::unique_ptr<USBStuff> usb = makeUSBStuff(form);
+    MainForm window(*usb);
+    MessageBoxAnswerer answerer(QMessageBox::Cancel);
+    QCOMPARE(window.load(), MainForm::LoadResult::Ready);
+    QVERIFY(answerer.seen().isEmpty());
+
+    const QList<BoardTrace::Record> records = trace().records();
+    QVERIFY(records.size() >= calls.size());
+    for (qsizetype i = 0; i < calls.size(); ++i) {
+        QCOMPARE(records[i].function, calls[i]);
+        QCOMPARE(records[i].status, 0);
+    }
+    const BoardTrace::Record load = records[calls.size() - 1];
+    QCOMPARE(load.path(QStringLiteral("path")), USBStuff::firmwarePath().toLocal8Bit());
+}
+
+void tst_Startup::retryUntilBoardAppears_data()
+{
+    QTest::addColumn<BoardLibraryForm>("form");
+    QTest::addColumn<QString>("loadFunction");
+
+    QTest::newRow("four-function") << BoardLibraryForm::FourFunction << "Download_Firmware";
+    QTest::newRow("BoardPort") << BoardLibraryForm::BoardPort << "LoadFirmWare";
+}
+
+void tst_Startup::retryUntilBoardAppears()
+{
+    QFETCH(BoardLibraryForm, form);
+    QFETCH(QString, loadFunction);
+
+    // The board is plugged in while the third box is open.
+    QCOMPARE(SimulatedBoardControl(libraryPathOf(form)).setAbsentAttempts(3), 0);
+    const std::unique_ptr<USBStuff> usb = makeUSBStuff(form);
+    MainForm window(*usb);
+    ShowCounter shown(&window);
+    MessageBoxAnswerer answerer(QMessageBox::Retry);
+
+    QCOMPARE(window.load(), MainForm::LoadResult::Ready);
+    QCOMPARE(answerer.seen().size(), 3);
+    for (const SeenMessageBox &box : answerer.seen()) {
+        QCOMPARE(box.caption, retryCaption);
+        QCOMPARE(box.text, retryText);
+        QCOMPARE(box.buttons, QMessageBox::Retry | QMessageBox::Cancel);
+        QCOMPARE(box.defaultButton, QMessageBox::Retry);
+        QCOMPARE(box.icon, QMessageBox::Warning);
+        QVERIFY(box.modal);
+    }
+    QCOMPARE(shown.shows, 0);
+
+    const QList<BoardTrace::Record> loads = trace().calls(loadFunction);
+    QCOMPARE(loads.size(), 4);
+    for (qsizetype i = 0; i < 3; ++i)
+        QVERIFY(loads[i].status != 0);
+    QCOMPARE(loads[3].status, 0);
+    // Nothing is asked of a board that is not up.
+    const QList<BoardTrace::Record> records = trace().records();
+    for (const BoardTrace::Record &record : records) {
+        if (record.function == loadFunction && record.status == 0)
+            break;
+        QVERIFY2(!record.function.contains(QStringLiteral("Request")), qPrintable(record.function));
+    }
+}
+
+void tst_Startup::cancelEndsWithoutWindow_data()
+{
+    QTest::addColumn<BoardLibraryForm>("form");
+    QTest::addColumn<QMessageBox::StandardButton>("answer");
+
+    QTest::newRow("four-function, Cancel") << BoardLibraryForm::FourFunction << QMessageBox::Cancel;
+    QTest::newRow("four-function, box closed")
+            << BoardLibraryForm::FourFunction << QMessageBox::NoButton;
+    QTest::newRow("BoardPort, Cancel") << BoardLibraryForm::BoardPort << QMessageBox::Cancel;
+}
+
+void tst_Startup::cancelEndsWithoutWindow()
+{
+    QFETCH(BoardLibraryForm, form);
+    QFETCH(QMessageBox::StandardButton, answer);
+
+    QCOMPARE(SimulatedBoardControl(libraryPathOf(form)).setAbsentAttempts(-1), 0);
+    const std::unique_ptr<USBStuff> usb = makeUSBStuff(form);
+    MainForm window(*usb);
+    ShowCounter shown(&window);
+    int boxes = 0;
+    MessageBoxAnswerer answerer([&](const SeenMessageBox &) {
+        // Retry twice, then give up.
+        return ++boxes < 3 ? QMessageBox::Retry : answer;
+    });
+
+    QCOMPARE(window.load(), MainForm::LoadResult::Cancelled);
+    QCOMPARE(answerer.seen().size(), 3);
+    QCOMPARE(shown.shows, 0);
+    QVERIFY(!window.isVisible());
+    const QList<BoardTrace::Record> records = trace().records();
+    for (const BoardTrace::Record &record : records)
+        QVERIFY(!record.function.contains(QStringLiteral("Request")));
+}
+
+void tst_Startup::missingLibraryEndsWithReason()
+{
+    USBStuffFourFunction usb("/nonexistent/libKVN_CYUSB_USB4.so");
+    MainForm window(usb);
+    ShowCounter shown(&window);
+    MessageBoxAnswerer answerer(QMessageBox::Ok);
+
+    QCOMPARE(window.load(), MainForm::LoadResult::Failed);
+    QCOMPARE(answerer.seen().size(), 1);
+    const SeenMessageBox box = answerer.seen().first();
+    QCOMPARE(box.caption, QStringLiteral("TX4410(version2)"));
+    QVERIFY2(box.text.contains(QStringLiteral("/nonexistent/libKVN_CYUSB_USB4.so")),
+             qPrintable(box.text));
+    QVERIFY2(box.text.contains(QStringLiteral("No such file")), qPrintable(box.text));
+    QCOMPARE(shown.shows, 0);
+}
+
+// The program's folder can only be too long for the path buffer when the program lies there:
+// this runs a copy of the test from such a folder.
+void tst_Startup::folderPathTooLong()
+{
+    QString folder = m_scratch.path();
+    while (folder.size() < 600)
+        folder += QLatin1Char('/') + QString(200, QLatin1Char('d'));
+    QVERIFY(QDir().mkpath(folder));
+    const QString copy = folder + QStringLiteral("/tst_startup");
+    QVERIFY(QFile::copy(QCoreApplication::applicationFilePath(), copy));
+
+    QProcess run;
+    run.start(copy, {QStringLiteral("loadFromDeepFolder")});
+    QVERIFY(run.waitForFinished(60000));
+    const QByteArray output = run.readAll();
+    QVERIFY2(run.exitCode() == 0, output.constData());
+    QVERIFY2(output.contains("PASS   : tst_Startup::loadFromDeepFolder"), output.constData());
+}
+
+void tst_Startup::loadFromDeepFolder()
+{
+    if (USBStuff::firmwarePath().toLocal8Bit().size() <= qsizetype(USBStuff::maxPathBytes))
+        QSKIP("runs from a copy of the test in a deep folder");
+
+    const std::unique_ptr<USBStuff> usb = makeUSBStuff(BoardLibraryForm::FourFunction);
+    MainForm window(*usb);
+    MessageBoxAnswerer answerer(QMessageBox::Ok);
+    QCOMPARE(window.load(), MainForm::LoadResult::Failed);
+    QCOMPARE(answerer.seen().size(), 1);
+    QVERIFY2(answerer.seen().first().text.contains(QStringLiteral("folder path is too long")),
+             qPrintable(answerer.seen().first().text));
+    QCOMPARE(trace().records().size(), 0);
+}
+
+QTEST_MAIN(tst_Startup)
+#include "tst_startup.moc"
