@@ -5,6 +5,7 @@
 
 #include <QCoreApplication>
 #include <QMessageBox>
+#include <QScopedValueRollback>
 
 #include <array>
 
@@ -26,8 +27,10 @@ TX4418::TX4418(USBStuff &usb, QWidget *boxParent)
 
 void TX4418::send(const VendorRequestFields &fields, std::span<std::uint8_t> buffer)
 {
-    if (m_usb.VendorRequest(fields, buffer) != 0)
-        showErrorBox(m_boxParent);
+    if (m_usb.VendorRequest(fields, buffer) == 0)
+        return;
+    const QScopedValueRollback showing(m_showingErrorBox, true);
+    showErrorBox(m_boxParent);
 }
 
 void TX4418::SendCommandWord(std::int32_t word)

@@ -23,9 +23,13 @@ public:
     void SetClrPin(bool high);
     void SetLdacPin(bool high);
 
+    // An "error" box of this device is open, waiting for the user.
+    bool isShowingErrorBox() const { return m_showingErrorBox; }
+
 private:
     void send(const VendorRequestFields &fields, std::span<std::uint8_t> buffer);
 
     USBStuff &m_usb;
     QWidget *m_boxParent;
+    bool m_showingErrorBox = false;
 };
