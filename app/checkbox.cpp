@@ -6,7 +6,11 @@
 
 CheckBox::CheckBox(const QString &caption, QWidget *parent)
     : QCheckBox(caption, parent)
-{ }
+{
+    // Opaque on the window's colour, not on the button colour Qt gives buttons.
+    setBackgroundRole(QPalette::Window);
+    setAutoFillBackground(true);
+}
 
 void CheckBox::paintEvent(QPaintEvent *)
 {

@@ -295,6 +295,7 @@ QFont titleFont()
     QFont font(QStringLiteral("Liberation Sans Narrow"));
     font.setStyleHint(QFont::SansSerif);
     font.setPixelSize(37); // 27.75 pt
+    font.setBold(false);
     return font;
 }
 
@@ -354,6 +355,8 @@ QLabel *makeLabel(const Row &row, const QString &caption, QWidget *container)
         label->setLineWidth(1);
         QFont regular = label->font();
         regular.setBold(false);
+        // A little narrower, so that "Command" fits the 51-pixel label as it was laid out for.
+        regular.setStretch(94);
         label->setFont(regular);
     }
     if (row.flags & TitleFont)

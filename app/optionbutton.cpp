@@ -6,7 +6,11 @@
 
 OptionButton::OptionButton(const QString &caption, QWidget *parent)
     : QRadioButton(caption, parent)
-{ }
+{
+    // Opaque on the window's colour, not on the button colour Qt gives buttons.
+    setBackgroundRole(QPalette::Window);
+    setAutoFillBackground(true);
+}
 
 void OptionButton::paintEvent(QPaintEvent *)
 {

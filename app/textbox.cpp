@@ -1,8 +1,11 @@
 #include "textbox.h"
 
 #include <QAction>
+#include <QClipboard>
 #include <QContextMenuEvent>
+#include <QCoreApplication>
 #include <QFocusEvent>
+#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QMenu>
 #include <QValidator>
@@ -109,17 +112,32 @@ void TextBox::dropEvent(QDropEvent *event)
 
 void TextBox::contextMenuEvent(QContextMenuEvent *event)
 {
-    // The menu's actions run after this event has returned: its paste is held to the limit
-    // like a typed one.
-    QMenu *menu = createStandardContextMenu();
+    // Qt's own menu would paste after this event has returned, outside any user-edit span and
+    // so past the limit: the same menu, with a paste held to the limit.
+    auto *menu = new QMenu(this);
     menu->setAttribute(Qt::WA_DeleteOnClose);
-    if (QAction *paste = menu->findChild<QAction *>(QStringLiteral("edit-paste"))) {
-        disconnect(paste, &QAction::triggered, this, nullptr);
-        connect(paste, &QAction::triggered, this, [this] {
+    const auto add = [this, menu](const char *caption, QKeySequence::StandardKey key, bool enabled,
+                                  auto run) {
+        QString text = QCoreApplication::translate("QLineEdit", caption);
+        if (key != QKeySequence::UnknownKey)
+            text += QLatin1Char('\t') + QKeySequence(key).toString(QKeySequence::NativeText);
+        menu->addAction(text, this, run)->setEnabled(enabled);
+    };
+    const bool editable = !isReadOnly();
+    const bool selection = hasSelectedText() && echoMode() == QLineEdit::Normal;
+    add("&Undo", QKeySequence::Undo, editable && isUndoAvailable(), [this] { undo(); });
+    add("&Redo", QKeySequence::Redo, editable && isRedoAvailable(), [this] { redo(); });
+    menu->addSeparator();
+    add("Cu&t", QKeySequence::Cut, editable && selection, [this] { cut(); });
+    add("&Copy", QKeySequence::Copy, selection, [this] { copy(); });
+    add("&Paste", QKeySequence::Paste, editable && !QGuiApplication::clipboard()->text().isEmpty(),
+        [this] {
             const UserEdit edit(*this);
-            QLineEdit::paste();
+            paste();
         });
-    }
+    add("Delete", QKeySequence::UnknownKey, editable && hasSelectedText(), [this] { del(); });
+    menu->addSeparator();
+    add("Select All", QKeySequence::SelectAll, !text().isEmpty(), [this] { selectAll(); });
     menu->popup(event->globalPos());
 }
 
