@@ -22,10 +22,16 @@ mkdir -p "$(dirname "$output")"
 work=$(mktemp -d)
 xvfb_pid=''
 program_pid=''
+# Stops what this script started, whatever way it ends, and keeps the script's own status.
 cleanup() {
-    [ -n "$program_pid" ] && kill "$program_pid" 2>/dev/null && wait "$program_pid" 2>/dev/null
-    [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null && wait "$xvfb_pid" 2>/dev/null
+    local status=$?
+    set +e
+    for pid in $program_pid $xvfb_pid; do
+        kill "$pid" 2>/dev/null
+        wait "$pid" 2>/dev/null
+    done
     rm -rf "$work"
+    exit "$status"
 }
 trap cleanup EXIT
 
