@@ -5,6 +5,7 @@
 #include <QClipboard>
 #include <QMenu>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
@@ -72,31 +73,65 @@ void TestTextBox::typingStopsAtTheLimit()
 
 void TestTextBox::pasteOverTheLimitIsRefused_data()
 {
+    QTest::addColumn<QString>("how");
     QTest::addColumn<int>("limit");
     QTest::addColumn<QString>("before");
-    QTest::addColumn<QString>("pasted");
+    QTest::addColumn<QString>("inserted");
     QTest::addColumn<QString>("after");
 
-    QTest::newRow("too long into empty") << 4 << QString() << QStringLiteral("12345") << QString();
-    QTest::newRow("fits exactly") << 4 << QStringLiteral("12") << QStringLiteral("34")
-                                  << QStringLiteral("1234");
-    QTest::newRow("one too many") << 4 << QStringLiteral("12") << QStringLiteral("345")
-                                  << QStringLiteral("12");
-    QTest::newRow("no limit") << 0 << QStringLiteral("5") << QString(30, QLatin1Char('0'))
-                              << QStringLiteral("5") + QString(30, QLatin1Char('0'));
+    const struct
+    {
+        const char *name;
+        int limit;
+        QString before;
+        QString inserted;
+        QString after;
+    } cases[] = {
+            {"too long into empty", 4, QString(), QStringLiteral("12345"), QString()},
+            {"fits exactly", 4, QStringLiteral("12"), QStringLiteral("34"), QStringLiteral("1234")},
+            {"one too many", 4, QStringLiteral("12"), QStringLiteral("345"), QStringLiteral("12")},
+            {"no limit", 0, QStringLiteral("5"), QString(30, u'0'),
+             QStringLiteral("5") + QString(30, u'0')},
+    };
+    for (const QString &how :
+         {QStringLiteral("Ctrl+V"), QStringLiteral("drop"), QStringLiteral("input method")}) {
+        for (const auto &row : cases)
+            QTest::newRow(qPrintable(how + QStringLiteral(": ") + QLatin1String(row.name)))
+                    << how << row.limit << row.before << row.inserted << row.after;
+    }
 }
 
 void TestTextBox::pasteOverTheLimitIsRefused()
 {
+    QFETCH(QString, how);
     QFETCH(int, limit);
     QFETCH(QString, before);
-    QFETCH(QString, pasted);
+    QFETCH(QString, inserted);
     QFETCH(QString, after);
 
     TextBox box;
     box.setTypingLimit(limit);
+    box.resize(300, 20);
     QTest::keyClicks(&box, before);
-    paste(box, pasted);
+    if (how == u"Ctrl+V") {
+        paste(box, inserted);
+    } else if (how == u"drop") {
+        // Dropped at the end of the text, as from another program.
+        box.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&box));
+        QMimeData data;
+        data.setText(inserted);
+        const QPointF end(box.width() - 5, box.height() / 2);
+        QDragEnterEvent enter(end.toPoint(), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(&box, &enter);
+        QVERIFY(enter.isAccepted());
+        QDropEvent drop(end, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(&box, &drop);
+    } else {
+        QInputMethodEvent commit;
+        commit.setCommitString(inserted);
+        QApplication::sendEvent(&box, &commit);
+    }
     QCOMPARE(box.text(), after);
 }
 
