@@ -1,7 +1,10 @@
 #include "mainform.h"
 
 #include "boardlibrary.h"
+#include "commandtable.h"
+#include "textbox.h"
 #include "usbstuff.h"
+#include "writetopart.h"
 
 #include <QCoreApplication>
 #include <QMessageBox>
@@ -54,12 +57,29 @@ QMetaMethod methodOf(const QObject &object, const char *signature, bool signal)
     return meta->method(index);
 }
 
+CommandEditor::Controls editorControls(const MainFormControls &c)
+{
+    return {c.dataBitsFrame,   c.dataFrame,          c.addressBitsFrame, c.hexText,
+            c.voltageText,     c.powerDownOption,    c.powerDownCheck,   c.ResetOption,
+            c.clearCodeOption, c.LDACOverwriteCheck, c.refOption};
+}
+
 } // namespace
 
 MainForm::MainForm(USBStuff &usb, QWidget *parent)
     : QWidget(parent)
     , m_usb(usb)
     , m_controls(buildMainFormLayout(*this))
+    , m_device(usb, this)
+    , m_bits(m_controls.BitsDisplay)
+    , m_editor(editorControls(m_controls), m_bits)
+    , m_codeEntry(m_controls.hexText, m_controls.voltageText, m_controls.VrefText, m_bits)
+    , m_readback({m_controls.adcVddText, m_controls.ADCDisplay, m_controls.autoSampleCheck,
+                  m_controls.sampleTimer},
+                 m_device)
+    , m_pins({m_controls.CLRCheck, m_controls.CLRStateLabel, m_controls.LDACCheck,
+              m_controls.LDACStateLabel},
+             m_device)
 {
     connectEvents();
 }
@@ -80,6 +100,9 @@ MainForm::LoadResult MainForm::load()
             if (!askToRetryBringUp())
                 return LoadResult::Cancelled;
         }
+        m_editor.ResetEditor();
+        m_bits.ShowFieldMask(CommandTable::startMask);
+        m_readback.ChooseReadbackChannel(0);
     } catch (const FirmwarePathTooLong &) {
         showStartupFailure(
                 QStringLiteral("The program's folder path is too long for the board library "
@@ -125,40 +148,97 @@ void MainForm::connectEvents()
     }
 }
 
-void MainForm::cmdBitsOptionClick(int) { }
+void MainForm::cmdBitsOptionClick(int index)
+{
+    m_editor.chooseCommand(index);
+}
 
-void MainForm::addressBitsOptionClick(int) { }
+void MainForm::addressBitsOptionClick(int index)
+{
+    m_editor.chooseAddress(index);
+}
 
-void MainForm::clearCodeOptionClick(int) { }
+void MainForm::clearCodeOptionClick(int index)
+{
+    m_editor.clearCodeOptionClick(index);
+}
 
-void MainForm::powerDownOptionClick(int) { }
+void MainForm::powerDownOptionClick(int index)
+{
+    m_editor.powerDownOptionClick(index);
+}
 
-void MainForm::refOptionClick(int) { }
+void MainForm::refOptionClick(int index)
+{
+    m_editor.refOptionClick(index);
+}
 
-void MainForm::ResetOptionClick(int) { }
+void MainForm::ResetOptionClick(int index)
+{
+    m_editor.ResetOptionClick(index);
+}
 
-void MainForm::LDACOverwriteCheckClick(int) { }
+void MainForm::LDACOverwriteCheckClick(int index)
+{
+    m_editor.LDACOverwriteCheckClick(index);
+}
 
-void MainForm::powerDownCheckClick(int) { }
+void MainForm::powerDownCheckClick(int index)
+{
+    m_editor.powerDownCheckClick(index);
+}
 
-void MainForm::hexTextKeyUp() { }
+void MainForm::hexTextKeyUp()
+{
+    m_codeEntry.UpdateFromHex();
+}
 
-void MainForm::voltageTextKeyUp() { }
+void MainForm::voltageTextKeyUp()
+{
+    m_codeEntry.UpdateFromVoltage();
+}
 
-void MainForm::VrefTextChange() { }
+void MainForm::VrefTextChange()
+{
+    m_codeEntry.UpdateFromHex();
+}
 
-void MainForm::writeToPartCommandClick() { }
+void MainForm::writeToPartCommandClick()
+{
+    writeToPart(m_bits, m_device);
+}
 
-void MainForm::sampleCommandClick() { }
+void MainForm::sampleCommandClick()
+{
+    m_readback.TakeSample();
+}
 
-void MainForm::autoSampleCheckClick() { }
+void MainForm::autoSampleCheckClick()
+{
+    m_readback.autoSampleCheckClick();
+}
 
-void MainForm::Option_MUXClick(int) { }
+void MainForm::Option_MUXClick(int index)
+{
+    m_readback.ChooseReadbackChannel(index);
+}
 
-void MainForm::adcVddTextLostFocus() { }
+void MainForm::adcVddTextLostFocus()
+{
+    m_readback.TakeSample();
+}
 
-void MainForm::sampleTimerTimer() { }
+void MainForm::sampleTimerTimer()
+{
+    m_readback.sampleTimerTimer();
+}
 
-void MainForm::CLRCheckClick() { }
+void MainForm::CLRCheckClick()
+{
+    m_pins.CLRCheckClick();
+}
 
-void MainForm::LDACCheckClick() { }
+void MainForm::LDACCheckClick()
+{
+    m_pins.LDACCheckClick();
+}

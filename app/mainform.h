@@ -1,6 +1,12 @@
 #pragma once
 
+#include "bitdisplay.h"
+#include "codeentry.h"
+#include "commandeditor.h"
+#include "hardwarepins.h"
 #include "mainformlayout.h"
+#include "readback.h"
+#include "tx4418.h"
 
 #include <QWidget>
 
@@ -18,7 +24,8 @@ public:
     ~MainForm() override;
 
     // Titles the window, brings the board up (offering Retry until it is up or the user gives
-    // up) and puts the editor and the readback into their starting state.
+    // up) and puts the editor and the readback into their starting state: the editor at its
+    // defaults, the default command's fields lit, channel A selected and sampled.
     LoadResult load();
 
     const MainFormControls &controls() const { return m_controls; }
@@ -52,4 +59,10 @@ private:
 
     USBStuff &m_usb;
     MainFormControls m_controls;
+    TX4418 m_device;
+    BitDisplay m_bits;
+    CommandEditor m_editor;
+    CodeEntry m_codeEntry;
+    Readback m_readback;
+    HardwarePins m_pins;
 };

@@ -67,6 +67,8 @@ void TestMainForm::init()
 {
     m_usb = makeUSBStuff(BoardLibraryForm::FourFunction);
     m_form = std::make_unique<MainForm>(*m_usb);
+    // The handlers act on the board: bring it up as start-up does.
+    QCOMPARE(m_form->load(), MainForm::LoadResult::Ready);
     m_form->show();
     QVERIFY(QTest::qWaitForWindowActive(m_form.get()));
 }
@@ -87,11 +89,17 @@ void TestMainForm::showPanel(int index) const
 
 void TestMainForm::constructingTouchesNoBoard()
 {
-    QCOMPARE(m_usb->boardHandle(), 0);
-    for (const std::uint8_t byte : m_usb->pathBuffer())
+    const QString trace = m_traceDir.filePath(QStringLiteral("construction-trace"));
+    qputenv("TX4410_BOARD_TRACE", QFile::encodeName(trace));
+    const std::unique_ptr<USBStuff> usb = makeUSBStuff(BoardLibraryForm::FourFunction);
+    const MainForm form(*usb);
+    qputenv("TX4410_BOARD_TRACE", QFile::encodeName(m_traceDir.filePath(QStringLiteral("trace"))));
+
+    QCOMPARE(usb->boardHandle(), 0);
+    for (const std::uint8_t byte : usb->pathBuffer())
         QCOMPARE(byte, std::uint8_t(0));
-    QVERIFY(!QFile::exists(m_traceDir.filePath(QStringLiteral("trace"))));
-    QCOMPARE(m_form->windowTitle(), QStringLiteral("TX4410 Evaluation Software"));
+    QVERIFY(!QFile::exists(trace));
+    QCOMPARE(form.windowTitle(), QStringLiteral("TX4410 Evaluation Software"));
 }
 
 void TestMainForm::everyEventHasItsHandler_data()
