@@ -1,0 +1,150 @@
+// TX4410-bench: start-up, user actions, per-request overhead, auto-sample ticks and memory of
+// the program's window on the simulated board, as one figure per line.
+#include "actionbench.h"
+#include "benchreport.h"
+#include "benchwindow.h"
+#include "modalwatchdog.h"
+#include "monotonicclock.h"
+#include "programidentity.h"
+#include "requestoverhead.h"
+#include "startupbench.h"
+#include "startupchild.h"
+#include "tickinterval.h"
+
+#include <QApplication>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <exception>
+#include <optional>
+#include <string_view>
+
+namespace {
+
+// How many of everything: the full run, and the quick look.
+struct Amounts
+{
+    int startupWarmUps;
+    int startupRuns;
+    int actionWarmUps;
+    int actionRepetitions;
+    int requestBatches;
+    int requestsPerBatch;
+    int ticks; // 0: no tick measurement
+};
+
+constexpr Amounts fullRun {2, 30, 50, 1000, 31, 20000, 20};
+constexpr Amounts quickRun {1, 5, 20, 200, 7, 5000, 0};
+
+constexpr int statusMeasured = 0;
+constexpr int statusMissed = 1;
+constexpr int statusFailed = 2;
+
+void printUsage()
+{
+    std::puts("Usage: TX4410-bench [--quick]\n"
+              "Runs the program's window on the simulated board (offscreen) and prints one\n"
+              "figure per line, then each target with PASS or MISS.\n"
+              "  --quick  fewer repetitions and no 20-second auto-sample measurement\n"
+              "Exit status: 0 every target met, 1 a target missed, 2 the run failed.");
+}
+
+void setIfUnset(const char *name, const char *value)
+{
+    if (qEnvironmentVariableIsEmpty(name))
+        qputenv(name, value);
+}
+
+// The figures are of the program's ordinary path: offscreen on the simulated board, no trace
+// file written per call, no simulated absence or failure. Children inherit all of it.
+void prepareEnvironment()
+{
+    setIfUnset("QT_QPA_PLATFORM", "offscreen");
+    setIfUnset("TX4410_BOARD", "sim");
+    for (const char *knob :
+         {"TX4410_BOARD_TRACE", "TX4410_SIM_ABSENT_ATTEMPTS", "TX4410_SIM_FAIL_REQUESTS"})
+        qunsetenv(knob);
+}
+
+std::optional<std::string_view> valueOf(std::string_view argument, std::string_view option)
+{
+    if (argument.substr(0, option.size()) != option)
+        return std::nullopt;
+    return argument.substr(option.size());
+}
+
+int runBench(int &argc, char **argv, const Amounts &amounts, bool quick)
+{
+    QApplication application(argc, argv);
+    QCoreApplication::setApplicationName(QString::fromUtf8(thisProgram.title));
+    QCoreApplication::setApplicationVersion(QString::fromUtf8(thisProgram.version));
+    ModalWatchdog watchdog;
+
+    BenchReport report;
+    report.comment(QStringLiteral("TX4410-bench %1").arg(quick ? "quick" : "full"));
+    report.comment(BenchReport::machineDescription());
+    report.comment(QStringLiteral("platform %1; board %2; load at start %3")
+                           .arg(qEnvironmentVariable("QT_QPA_PLATFORM"),
+                                qEnvironmentVariable("TX4410_BOARD"), BenchReport::loadAverages()));
+
+    StartupBench(amounts.startupWarmUps, amounts.startupRuns).run(report);
+    {
+        BenchWindow window;
+        ActionBench(window, amounts.actionWarmUps, amounts.actionRepetitions).run(report);
+        RequestOverhead(window, amounts.requestBatches, amounts.requestsPerBatch).run(report);
+        if (amounts.ticks > 0)
+            TickInterval(window, amounts.ticks).run(report);
+    }
+    report.comment(QStringLiteral("load at end %1; targets missed %2")
+                           .arg(BenchReport::loadAverages())
+                           .arg(report.misses()));
+    return report.misses() == 0 ? statusMeasured : statusMissed;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    const std::int64_t mainAt = monotonicNanoseconds();
+    std::optional<StartupWindow> child;
+    std::optional<long long> spawnedAt;
+    bool quick = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view argument = argv[i];
+        if (const auto name = valueOf(argument, "--startup-child=")) {
+            child = startupWindowNamed(QString::fromUtf8(name->data(), qsizetype(name->size())));
+            if (!child) {
+                std::fprintf(stderr, "error: unknown start-up window %s\n", argv[i]);
+                return statusFailed;
+            }
+        } else if (const auto moment = valueOf(argument, "--spawned-at=")) {
+            spawnedAt = std::strtoll(moment->data(), nullptr, 10);
+        } else if (argument == "--quick") {
+            quick = true;
+        } else if (argument == "--help" || argument == "-h") {
+            printUsage();
+            return statusMeasured;
+        } else {
+            std::fprintf(stderr, "error: unknown argument %s\n", argv[i]);
+            printUsage();
+            return statusFailed;
+        }
+    }
+
+    if (child) {
+        if (!spawnedAt) {
+            std::fputs("error: a start-up child needs --spawned-at\n", stderr);
+            return statusFailed;
+        }
+        return runStartupChild(argc, argv, *child, *spawnedAt, mainAt);
+    }
+
+    prepareEnvironment();
+    try {
+        return runBench(argc, argv, quick ? quickRun : fullRun, quick);
+    } catch (const std::exception &error) {
+        std::fprintf(stderr, "error: %s\n", error.what());
+        return statusFailed;
+    }
+}

@@ -1,0 +1,34 @@
+#include "modalwatchdog.h"
+
+#include <QApplication>
+#include <QMessageBox>
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+constexpr int checkIntervalMs = 100;
+constexpr int exitStatus = 2;
+
+} // namespace
+
+ModalWatchdog::ModalWatchdog(QObject *parent)
+    : QObject(parent)
+{
+    startTimer(checkIntervalMs);
+}
+
+void ModalWatchdog::timerEvent(QTimerEvent *)
+{
+    QWidget *modal = QApplication::activeModalWidget();
+    if (!modal)
+        return;
+    const auto *box = qobject_cast<QMessageBox *>(modal);
+    const QString text = box ? box->windowTitle() + QStringLiteral(": ") + box->text()
+                             : QString::fromLatin1(modal->metaObject()->className());
+    std::fprintf(stderr, "error: a modal box opened during the run (%s)\n",
+                 text.toLocal8Bit().constData());
+    std::fflush(stdout);
+    std::_Exit(exitStatus);
+}

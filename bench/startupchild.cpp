@@ -1,0 +1,199 @@
+#include "startupchild.h"
+
+#include "mainform.h"
+#include "modalwatchdog.h"
+#include "monotonicclock.h"
+#include "programidentity.h"
+#include "usbstuff.h"
+
+#include <QApplication>
+#include <QEvent>
+#include <QLabel>
+#include <QRegularExpression>
+#include <QTimer>
+#include <QWindow>
+
+#include <sys/resource.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+
+namespace {
+
+constexpr int giveUpAfterMs = 20000;
+
+long peakResidentKib()
+{
+    rusage usage {};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss; // KiB on Linux
+}
+
+// Watches a top-level widget for its first show and for the first expose or update of its
+// native window that paints it; reports the moment just after that paint.
+class FirstPaintProbe final : public QObject
+{
+public:
+    FirstPaintProbe(QWidget &window, std::function<void(std::int64_t, std::int64_t)> painted)
+        : m_window(window)
+        , m_painted(std::move(painted))
+    {
+        m_window.installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (watched == &m_window) {
+            if (event->type() == QEvent::Show && m_shownAt == 0) {
+                m_shownAt = monotonicNanoseconds();
+                // The native window exists once the widget is being shown.
+                if (QWindow *native = m_window.windowHandle())
+                    native->installEventFilter(this);
+            } else if (event->type() == QEvent::Paint) {
+                ++m_paints;
+            }
+            return false;
+        }
+        if (event->type() == QEvent::Expose || event->type() == QEvent::UpdateRequest) {
+            const int before = m_paints;
+            // The window's own handling paints and flushes; run it here to know when it ended.
+            watched->event(event);
+            if (m_paints > before)
+                m_painted(m_shownAt, monotonicNanoseconds());
+            return true;
+        }
+        return false;
+    }
+
+private:
+    QWidget &m_window;
+    std::function<void(std::int64_t, std::int64_t)> m_painted;
+    std::int64_t m_shownAt = 0;
+    int m_paints = 0;
+};
+
+[[noreturn]] void reportAndEnd(const StartupRun &run, StartupWindow window)
+{
+    std::fputs(run.toLine(window).toUtf8().append('\n').constData(), stdout);
+    std::fflush(stdout);
+    // Nothing after the first paint is measured: skip the teardown.
+    std::_Exit(EXIT_SUCCESS);
+}
+
+int fail(const char *why)
+{
+    std::fprintf(stderr, "error: start-up child: %s\n", why);
+    return 2;
+}
+
+} // namespace
+
+QString startupWindowName(StartupWindow window)
+{
+    switch (window) {
+    case StartupWindow::Program:
+        return QStringLiteral("program");
+    case StartupWindow::Bare:
+        return QStringLiteral("bare");
+    case StartupWindow::Label:
+        return QStringLiteral("label");
+    }
+    return {};
+}
+
+std::optional<StartupWindow> startupWindowNamed(const QString &name)
+{
+    for (const StartupWindow window : startupWindows) {
+        if (startupWindowName(window) == name)
+            return window;
+    }
+    return std::nullopt;
+}
+
+QString StartupRun::toLine(StartupWindow window) const
+{
+    return QStringLiteral("startup-child window=%1 main_ns=%2 application_ns=%3 layout_ns=%4 "
+                          "load_ns=%5 shown_ns=%6 painted_ns=%7 peak_kib=%8")
+            .arg(startupWindowName(window))
+            .arg(mainNs)
+            .arg(applicationNs)
+            .arg(layoutNs)
+            .arg(loadNs)
+            .arg(shownNs)
+            .arg(paintedNs)
+            .arg(peakKib);
+}
+
+std::optional<StartupRun> StartupRun::fromLine(const QString &line)
+{
+    static const QRegularExpression pattern(QStringLiteral(
+            "^startup-child window=\\w+ main_ns=(\\d+) application_ns=(\\d+) layout_ns=(\\d+) "
+            "load_ns=(\\d+) shown_ns=(\\d+) painted_ns=(\\d+) peak_kib=(\\d+)$"));
+    const QRegularExpressionMatch match = pattern.match(line.trimmed());
+    if (!match.hasMatch())
+        return std::nullopt;
+    const auto at = [&](int group) {
+        return match.captured(group).toLongLong();
+    };
+    StartupRun run;
+    run.mainNs = at(1);
+    run.applicationNs = at(2);
+    run.layoutNs = at(3);
+    run.loadNs = at(4);
+    run.shownNs = at(5);
+    run.paintedNs = at(6);
+    run.peakKib = long(at(7));
+    return run;
+}
+
+int runStartupChild(int &argc, char **argv, StartupWindow window, std::int64_t spawnedAt,
+                    std::int64_t mainAt)
+{
+    StartupRun run;
+    run.mainNs = mainAt - spawnedAt;
+    const auto painted = [&](std::int64_t shownAt, std::int64_t paintedAt) {
+        run.shownNs = shownAt - spawnedAt;
+        run.paintedNs = paintedAt - spawnedAt;
+        run.peakKib = peakResidentKib();
+        reportAndEnd(run, window);
+    };
+
+    QApplication application(argc, argv);
+    ModalWatchdog watchdog;
+    QTimer::singleShot(giveUpAfterMs, [] {
+        std::fprintf(stderr, "error: start-up child: the window was never painted\n");
+        std::_Exit(2);
+    });
+
+    if (window != StartupWindow::Program) {
+        run.applicationNs = monotonicNanoseconds() - spawnedAt;
+        QWidget plain;
+        plain.setFixedSize(programWindowSize);
+        if (window == StartupWindow::Label)
+            new QLabel(QStringLiteral("TX4410 Evaluation Software"), &plain);
+        run.layoutNs = run.loadNs = monotonicNanoseconds() - spawnedAt;
+        FirstPaintProbe probe(plain, painted);
+        plain.show();
+        application.exec();
+        return fail("the event loop ended before the first paint");
+    }
+
+    // As the program's main() does.
+    QCoreApplication::setApplicationName(QString::fromUtf8(thisProgram.title));
+    QCoreApplication::setApplicationVersion(QString::fromUtf8(thisProgram.version));
+    run.applicationNs = monotonicNanoseconds() - spawnedAt;
+    const std::unique_ptr<USBStuff> usb = makeUSBStuff(thisProgram.boardLibrary);
+    MainForm form(*usb);
+    run.layoutNs = monotonicNanoseconds() - spawnedAt;
+    if (form.size() != programWindowSize)
+        return fail("the window is no longer the size the plain windows copy");
+    FirstPaintProbe probe(form, painted);
+    if (form.load() != MainForm::LoadResult::Ready)
+        return fail("start-up did not bring the board up");
+    run.loadNs = monotonicNanoseconds() - spawnedAt;
+    form.show();
+    application.exec();
+    return fail("the event loop ended before the first paint");
+}
