@@ -27,7 +27,10 @@ HexEntryResult convertHexEntry(const QString &hexText, const QString &vrefText)
     // The box takes four digits; longer texts (pasted, or from a fuzzer) must not leave the range.
     code = limitedCode(code);
 
-    const double vref = ParseNumberStart(vrefText);
+    // A reference in the user's notation ("2,5") must mean here what it means for a typed
+    // voltage, or every key release in one box and then the other would move the code.
+    const std::optional<double> wholeVref = ParseWholeNumber(vrefText);
+    const double vref = wholeVref ? *wholeVref : ParseNumberStart(vrefText);
     // code / fullScale is exact; a zero code gives 0 V even against an infinite reference.
     const double volts = code == 0 ? 0.0 : code / fullScale * vref;
     return {code, voltageText(volts)};

@@ -16,7 +16,8 @@ struct HexEntryResult
 };
 
 // The typed hex code, read leniently and limited to 0..highestCode, and its voltage against the
-// reference, which is read leniently too (an empty or junk reference reads 0).
+// reference: a whole number as convertVoltageEntry reads it, otherwise read leniently (an empty
+// or junk reference reads 0).
 HexEntryResult convertHexEntry(const QString &hexText, const QString &vrefText);
 
 struct VoltageEntryResult
