@@ -5,6 +5,7 @@
 #include "textforms.h"
 
 #include <algorithm>
+#include <cmath>
 
 namespace {
 
@@ -46,7 +47,11 @@ std::optional<VoltageEntryResult> convertVoltageEntry(const QString &voltageText
     double code = highestCode;
     if (*vref != 0) {
         const double volts = ParseNumberStart(voltageText);
-        code = volts * fullScale / *vref;
+        const double scaled = volts * fullScale;
+        // Against a huge reference the product can leave the range of a double while the code
+        // does not: divide first then.
+        code = std::isinf(scaled) && std::isfinite(volts) ? volts / *vref * fullScale
+                                                          : scaled / *vref;
         if (volts < 0)
             code = 0;
         if (code > highestCode)
