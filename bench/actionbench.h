@@ -1,5 +1,7 @@
 #pragma once
 
+#include "samples.h"
+
 #include <QString>
 
 #include <functional>
@@ -7,7 +9,6 @@
 class BenchReport;
 class BenchWindow;
 class QWidget;
-class Samples;
 
 // The user's actions on the loaded window, each a real input event delivered to its control,
 // timed with the repaint it causes: a key release in the hex box, "Write to Part", "Sample"
@@ -17,8 +18,9 @@ class ActionBench final
 public:
     ActionBench(BenchWindow &window, int warmUps, int repetitions);
 
-    // Prints median and 99th percentile of each action and its target; throws
-    // std::runtime_error when an action does not have its effect or does not repaint.
+    // Prints median and 99th percentile of each action, how many repetitions were preempted, and
+    // the target; throws std::runtime_error when an action does not have its effect or does not
+    // repaint.
     void run(BenchReport &report);
 
 private:
@@ -31,7 +33,13 @@ private:
         QWidget *mustRepaint;             // a widget that every repetition changes
     };
 
-    Samples measure(const Action &action);
+    struct Timings
+    {
+        Samples microseconds;
+        int preempted = 0; // repetitions during which another process got the processor
+    };
+
+    Timings measure(const Action &action);
     void typeHex(const QString &text);
 
     Action hexKeyRelease();

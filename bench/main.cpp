@@ -3,6 +3,7 @@
 #include "actionbench.h"
 #include "benchreport.h"
 #include "benchwindow.h"
+#include "machineload.h"
 #include "modalwatchdog.h"
 #include "monotonicclock.h"
 #include "programidentity.h"
@@ -80,6 +81,7 @@ int runBench(int &argc, char **argv, const Amounts &amounts, bool quick)
     QCoreApplication::setApplicationName(QString::fromUtf8(thisProgram.title));
     QCoreApplication::setApplicationVersion(QString::fromUtf8(thisProgram.version));
     ModalWatchdog watchdog;
+    const MachineLoad load;
 
     BenchReport report;
     report.comment(QStringLiteral("TX4410-bench %1").arg(quick ? "quick" : "full"));
@@ -96,8 +98,12 @@ int runBench(int &argc, char **argv, const Amounts &amounts, bool quick)
         if (amounts.ticks > 0)
             TickInterval(window, amounts.ticks).run(report);
     }
-    report.comment(QStringLiteral("load at end %1; targets missed %2")
-                           .arg(BenchReport::loadAverages())
+    const double others = load.othersShare();
+    report.comment(QStringLiteral("load at end %1; other processes used %2 of the machine "
+                                  "during the run; targets missed %3")
+                           .arg(BenchReport::loadAverages(),
+                                others < 0 ? QStringLiteral("an unknown share")
+                                           : QString::number(others * 100, 'f', 0) + u'%')
                            .arg(report.misses()));
     return report.misses() == 0 ? statusMeasured : statusMissed;
 }

@@ -87,7 +87,8 @@ void RequestOverhead::run(BenchReport &report)
     if (m_window.boardState().muxMask != channelA)
         throw std::runtime_error("the requests did not select channel A");
 
-    report.count(QStringLiteral("request.calls"), qint64(m_batches) * m_callsPerBatch);
+    report.count(QStringLiteral("request.batches"), m_batches);
+    report.count(QStringLiteral("request.calls_per_batch"), m_callsPerBatch);
     report.figure(QStringLiteral("request.program.median_us"), programUs.median(), 3);
     report.figure(QStringLiteral("request.library.median_us"), directUs.median(), 3);
     report.figure(QStringLiteral("request.overhead.median_us"), overheadUs.median(), 3);

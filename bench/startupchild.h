@@ -3,6 +3,7 @@
 #include <QSize>
 #include <QString>
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 
@@ -10,8 +11,8 @@
 inline constexpr QSize programWindowSize(688, 504);
 
 // The program's window; a plain widget of its size; the same with one line of text, which
-// costs the toolkit its font set-up as any window with text does.
-enum class StartupWindow { Program, Bare, Label };
+// costs the toolkit its font set-up as any window with text does. The values index tables.
+enum class StartupWindow : std::size_t { Program, Bare, Label };
 inline constexpr StartupWindow startupWindows[]
         = {StartupWindow::Program, StartupWindow::Bare, StartupWindow::Label};
 
