@@ -131,6 +131,9 @@ void tst_Readback::sampleVolts_data()
     QTest::newRow("Vdd ends at a second point") << 0x8000 << "2.5.1" << 1.25;
     QTest::newRow("Vdd in hexadecimal") << 0xFFFF << "&h3" << 2.999267578125;
     QTest::newRow("negative Vdd") << 0x8000 << "-5" << -2.5;
+    // Beyond a double: shown as it comes out, never a crash.
+    QTest::newRow("Vdd beyond a double") << 0x8000 << "9e999" << qInf();
+    QTest::newRow("zero of a Vdd beyond a double") << 0 << "9e999" << qQNaN();
 }
 
 void tst_Readback::sampleVolts()
@@ -148,6 +151,7 @@ void tst_Readback::sampleVolts()
     QVERIFY(typeVdd(vdd));
     QTest::mouseClick(control("sampleCommand"), Qt::LeftButton);
     QCOMPARE(display(), volts);
+    QVERIFY(!control("ADCDisplay")->grab().isNull());
 }
 
 void tst_Readback::channelChoice_data()
