@@ -14,22 +14,11 @@
 #include <QPointer>
 #include <QTest>
 
-#include <cmath>
-
 namespace {
-
-constexpr int litColour = 255;
-constexpr int dimColour = 160;
-constexpr qint64 commandWordRequest = 0xDD;
 
 bool canBeSeen(const QWidget *widget)
 {
     return widget->isVisible() && !widget->visibleRegion().isEmpty();
-}
-
-QPoint centreOfVisiblePart(const QWidget *widget)
-{
-    return widget->visibleRegion().boundingRect().center();
 }
 
 // Opens the box's context menu as a right click does and clicks the entry whose caption starts
@@ -39,23 +28,18 @@ bool chooseFromContextMenu(TextBox *box, const QString &entry)
     const QPoint at = box->rect().center();
     QContextMenuEvent event(QContextMenuEvent::Mouse, at, box->mapToGlobal(at));
     QApplication::sendEvent(box, &event);
-    // The menu deletes itself once closed.
-    QPointer<QMenu> menu;
-    if (!QTest::qWaitFor([&] {
-            menu = qobject_cast<QMenu *>(QApplication::activePopupWidget());
-            return !menu.isNull();
-        })) {
-        qWarning("no context menu on %s", qPrintable(box->objectName()));
-        return false;
-    }
-    for (QAction *action : menu->actions()) {
+    QPointer<QMenu> menu; // deletes itself once closed
+    const auto opened = [&menu] {
+        menu = qobject_cast<QMenu *>(QApplication::activePopupWidget());
+        return !menu.isNull();
+    };
+    for (QAction *action : QTest::qWaitFor(opened) ? menu->actions() : QList<QAction *> {}) {
         if (action->text().remove(QLatin1Char('&')).startsWith(entry) && action->isEnabled()) {
             QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(action).center());
             return QTest::qWaitFor([&menu] { return menu.isNull() || !menu->isVisible(); });
         }
     }
-    qWarning("no enabled entry %s in the context menu", qPrintable(entry));
-    menu->close();
+    qWarning("no entry %s in the context menu", qPrintable(entry));
     return false;
 }
 
@@ -92,19 +76,9 @@ bool EditorWindow::open()
     return true;
 }
 
-TextBox *EditorWindow::box(const QString &name) const
-{
-    return control<TextBox>(name);
-}
-
-DigitCell *EditorWindow::cell(int index) const
-{
-    return control<DigitCell>(QStringLiteral("BitsDisplay_%1").arg(index));
-}
-
 QString EditorWindow::text(const QString &name) const
 {
-    const TextBox *found = box(name);
+    const TextBox *found = control<TextBox>(name);
     return found ? found->text() : QStringLiteral("<no %1>").arg(name);
 }
 
@@ -114,98 +88,81 @@ bool EditorWindow::perform(const QStringList &steps)
         const qsizetype equals = step.indexOf(QLatin1Char('='));
         const QString name = step.left(equals);
         if (equals > 0 && (name == u"hexText" || name == u"voltageText" || name == u"VrefText")) {
-            if (!typeInto(name, step.mid(equals + 1)))
+            TextBox *target = focusedBox(name);
+            if (!target)
                 return false;
+            QTest::keyClick(target, Qt::Key_A, Qt::ControlModifier);
+            QTest::keyClick(target, Qt::Key_Backspace);
+            QTest::keyClicks(target, step.mid(equals + 1));
             continue;
         }
-        QAbstractButton *button = buttonFor(step);
+        // By name, else by caption: the one button with it that can be seen.
+        QAbstractButton *button = m_form->findChild<QAbstractButton *>(step);
+        if (!button) {
+            QList<QAbstractButton *> seen;
+            for (QAbstractButton *candidate : m_form->findChildren<QAbstractButton *>()) {
+                if (candidate->text() == step && canBeSeen(candidate))
+                    seen.append(candidate);
+            }
+            button = seen.size() == 1 ? seen.first() : nullptr;
+        }
         if (!button) {
             qWarning("cannot do step \"%s\"", qPrintable(step));
             return false;
         }
-        clickButton(button);
-    }
-    return true;
-}
-
-QAbstractButton *EditorWindow::buttonFor(const QString &step) const
-{
-    if (auto *named = m_form->findChild<QAbstractButton *>(step))
-        return named;
-    QAbstractButton *found = nullptr;
-    for (QAbstractButton *button : m_form->findChildren<QAbstractButton *>()) {
-        if (button->text() != step || !canBeSeen(button))
-            continue;
-        if (found) {
-            qWarning("more than one button \"%s\" can be seen", qPrintable(step));
-            return nullptr;
+        if (canBeSeen(button)) {
+            QTest::mouseClick(button, Qt::LeftButton, {},
+                              button->visibleRegion().boundingRect().center());
+        } else {
+            button->click(); // hidden or outside its frame: no mouse reaches it
         }
-        found = button;
     }
-    if (!found)
-        qWarning("no button \"%s\" can be seen", qPrintable(step));
-    return found;
-}
-
-void EditorWindow::clickButton(QAbstractButton *button)
-{
-    if (canBeSeen(button)) {
-        QTest::mouseClick(button, Qt::LeftButton, {}, centreOfVisiblePart(button));
-    } else {
-        // Hidden or outside its frame: no mouse reaches it.
-        button->click();
-    }
-}
-
-bool EditorWindow::typeInto(const QString &name, const QString &text)
-{
-    TextBox *target = box(name);
-    if (!target || !canBeSeen(target))
-        return false;
-    QTest::mouseClick(target, Qt::LeftButton, {}, target->rect().center());
-    if (!QTest::qWaitFor([target] { return target->hasFocus(); }))
-        return false;
-    QTest::keyClick(target, Qt::Key_A, Qt::ControlModifier);
-    if (text.isEmpty())
-        QTest::keyClick(target, Qt::Key_Backspace);
-    else
-        QTest::keyClicks(target, text);
     return true;
 }
 
-bool EditorWindow::pressKey(const QString &name, Qt::Key key, Qt::KeyboardModifiers modifiers)
+TextBox *EditorWindow::focusedBox(const QString &name)
 {
-    TextBox *target = box(name);
+    TextBox *target = control<TextBox>(name);
     if (!target || !canBeSeen(target))
-        return false;
+        return nullptr;
     QTest::mouseClick(target, Qt::LeftButton, {}, target->rect().center());
-    if (!QTest::qWaitFor([target] { return target->hasFocus(); }))
-        return false;
-    QTest::keyClick(target, key, modifiers);
-    return true;
+    return QTest::qWaitFor([target] { return target->hasFocus(); }) ? target : nullptr;
+}
+
+bool EditorWindow::pressKey(const QString &name, Qt::Key key)
+{
+    TextBox *target = focusedBox(name);
+    if (target)
+        QTest::keyClick(target, key);
+    return target;
 }
 
 bool EditorWindow::pasteWithMouse(const QString &name, const QString &text)
 {
-    TextBox *target = box(name);
+    TextBox *target = control<TextBox>(name);
     if (!target || !canBeSeen(target))
         return false;
     QGuiApplication::clipboard()->setText(text);
-    if (!target->text().isEmpty() && !chooseFromContextMenu(target, QStringLiteral("Select All")))
-        return false;
-    return chooseFromContextMenu(target, QStringLiteral("Paste"));
+    return chooseFromContextMenu(target, QStringLiteral("Select All"))
+            && chooseFromContextMenu(target, QStringLiteral("Paste"));
+}
+
+qint64 EditorWindow::writeToPart()
+{
+    const qsizetype before = sentWords().size();
+    if (!perform({"Write to Part"}))
+        return -1;
+    const QList<qint64> words = sentWords();
+    return words.size() == before + 1 ? words.last() : -1;
 }
 
 QString EditorWindow::digits(int first, int last) const
 {
     QString result;
     for (int index = last; index >= first; --index) {
-        const DigitCell *digitCell = cell(index);
-        const double value = digitCell ? digitCell->value() : std::nan("");
-        result += value == 0  ? QLatin1Char('0')
-                : value == 1  ? QLatin1Char('1')
-                : value == -1 ? QLatin1Char('-')
-                              : QLatin1Char('?');
+        const auto *cell = control<DigitCell>(QStringLiteral("BitsDisplay_%1").arg(index));
+        const double value = cell ? cell->value() : 0.5;
+        result += value == 0 ? u'0' : value == 1 ? u'1' : value == -1 ? u'-' : u'?';
     }
     return result;
 }
@@ -214,13 +171,11 @@ qint64 EditorWindow::litCells() const
 {
     qint64 lit = 0;
     for (int index = 0; index < 32; ++index) {
-        const DigitCell *digitCell = cell(index);
-        if (!digitCell)
+        const auto *cell = control<DigitCell>(QStringLiteral("BitsDisplay_%1").arg(index));
+        if (!cell || (cell->segmentColor() != 255 && cell->segmentColor() != 160))
             return -1;
-        if (digitCell->segmentColor() == litColour)
+        if (cell->segmentColor() == 255)
             lit |= qint64(1) << index;
-        else if (digitCell->segmentColor() != dimColour)
-            return -1;
     }
     return lit;
 }
@@ -228,9 +183,7 @@ qint64 EditorWindow::litCells() const
 QWidget *EditorWindow::topmostAtCentreOf(const QString &name) const
 {
     const QWidget *widget = control(name);
-    if (!widget)
-        return nullptr;
-    return m_form->childAt(widget->mapTo(m_form.get(), widget->rect().center()));
+    return widget ? m_form->childAt(widget->mapTo(m_form.get(), widget->rect().center())) : nullptr;
 }
 
 QList<BoardTrace::Record> EditorWindow::callsSinceOpen() const
@@ -242,11 +195,11 @@ QList<qint64> EditorWindow::sentWords() const
 {
     QList<qint64> words;
     for (const BoardTrace::Record &record : callsSinceOpen()) {
-        if (record.function != u"Vendor_Request"
-            || record.number(QStringLiteral("request")) != commandWordRequest)
-            continue;
-        words.append(record.number(QStringLiteral("index")).value_or(-1) * 65536
-                     + record.number(QStringLiteral("value")).value_or(-1));
+        if (record.function == u"Vendor_Request"
+            && record.number(QStringLiteral("request")) == 0xDD) {
+            words.append(record.number(QStringLiteral("index")).value_or(-1) * 65536
+                         + record.number(QStringLiteral("value")).value_or(-1));
+        }
     }
     return words;
 }

@@ -11,9 +11,7 @@
 
 #include <memory>
 
-class DigitCell;
 class TextBox;
-class QAbstractButton;
 
 class EditorWindow final
 {
@@ -21,28 +19,25 @@ public:
     // Resets the board behind the build's four-function library and traces its calls.
     EditorWindow();
     ~EditorWindow();
-    EditorWindow(const EditorWindow &) = delete;
-    EditorWindow &operator=(const EditorWindow &) = delete;
 
     // Start-up as the program runs it, then the window shown and active; false if either failed.
     bool open();
 
-    MainForm &form() { return *m_form; }
     const SimulatedBoardControl &board() const { return m_board; }
 
     // One user action per step, false (with a warning) when it cannot be done:
     // - "hexText=TEXT", "voltageText=TEXT", "VrefText=TEXT": click into the box, select all
-    //   with Ctrl+A and type TEXT (Backspace for an empty TEXT);
+    //   with Ctrl+A, Backspace, and type TEXT;
     // - a control's name ("clearCodeOption_2"): clicked with the mouse where it can be seen,
     //   otherwise as the program would;
-    // - anything else is a caption: the one button with it that can be seen is clicked with
-    //   the mouse ("DAC B", "Write to Part").
+    // - anything else is the caption of the one button with it that can be seen ("DAC B").
     bool perform(const QStringList &steps);
-    void clickButton(QAbstractButton *button);
     // Click into the box, then one key pressed and released there.
-    bool pressKey(const QString &box, Qt::Key key, Qt::KeyboardModifiers modifiers = {});
+    bool pressKey(const QString &box, Qt::Key key);
     // As a paste from the box's context menu: the text replaces the box's text, no key moves.
     bool pasteWithMouse(const QString &box, const QString &text);
+    // Clicks "Write to Part": the one word it sent, -1 for none or more than one.
+    qint64 writeToPart();
 
     template<class T = QWidget> T *control(const QString &name) const
     {
@@ -51,10 +46,7 @@ public:
             qWarning("no control %s", qPrintable(name));
         return found;
     }
-    TextBox *box(const QString &name) const;
-    DigitCell *cell(int index) const;
     QString text(const QString &box) const;
-
     // The digits of cells last down to first, one character each: '0', '1', '-' for -1.
     QString digits(int first, int last) const;
     QString dataDigits() const { return digits(4, 19); }
@@ -69,8 +61,7 @@ public:
     QList<qint64> sentWords() const;
 
 private:
-    bool typeInto(const QString &box, const QString &text);
-    QAbstractButton *buttonFor(const QString &step) const;
+    TextBox *focusedBox(const QString &name);
 
     QTemporaryDir m_scratch;
     QString m_traceFile;
