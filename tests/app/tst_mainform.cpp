@@ -4,16 +4,11 @@
 #include "textbox.h"
 #include "usbstuff.h"
 
-#include <QButtonGroup>
+#include <QApplication>
 #include <QCheckBox>
 #include <QFile>
-#include <QGroupBox>
-#include <QPushButton>
-#include <QRadioButton>
-#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QTimer>
 
 #include <memory>
 
@@ -27,29 +22,14 @@ private slots:
     void cleanup();
 
     void constructingTouchesNoBoard();
-    void everyEventHasItsHandler_data();
-    void everyEventHasItsHandler();
-    void clicksArriveWithTheirIndex_data();
-    void clicksArriveWithTheirIndex();
-    void singleControlClicks_data();
-    void singleControlClicks();
-    void keyReleasesInTheCodeBoxes_data();
-    void keyReleasesInTheCodeBoxes();
-    void referenceChanges();
+    void keyReleaseInTheHexBox();
+    void changeInTheReferenceBox();
     void leavingTheVddBox_data();
     void leavingTheVddBox();
-    void anErrorBoxIsNoLeaving();
-    void controlsAreTheNamedOnes();
 
 private:
-    template<class T = QWidget> T *control(const QString &name) const
-    {
-        T *found = m_form->findChild<T *>(name);
-        if (!found)
-            qWarning("no control %s", qPrintable(name));
-        return found;
-    }
-    void showPanel(int index) const;
+    const MainFormControls &c() const { return m_form->controls(); }
+    void typeInto(TextBox *box, const QString &text) const;
 
     QTemporaryDir m_traceDir;
     std::unique_ptr<USBStuff> m_usb;
@@ -79,12 +59,13 @@ void TestMainForm::cleanup()
     m_usb.reset();
 }
 
-void TestMainForm::showPanel(int index) const
+// Into the box with the mouse, all of it replaced by typing.
+void TestMainForm::typeInto(TextBox *box, const QString &text) const
 {
-    // As the command choice does: one panel, and the code entry only for the write commands.
-    for (int i = 0; i < 9; ++i)
-        control(QStringLiteral("dataBitsFrame_%1").arg(i))->setVisible(i == index);
-    control(QStringLiteral("dataFrame"))->setVisible(index == 0);
+    QTest::mouseClick(box, Qt::LeftButton);
+    QTRY_VERIFY(box->hasFocus());
+    QTest::keyClick(box, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClicks(box, text);
 }
 
 void TestMainForm::constructingTouchesNoBoard()
@@ -99,249 +80,101 @@ void TestMainForm::constructingTouchesNoBoard()
     for (const std::uint8_t byte : usb->pathBuffer())
         QCOMPARE(byte, std::uint8_t(0));
     QVERIFY(!QFile::exists(trace));
-    QCOMPARE(form.windowTitle(), QStringLiteral("TX4410 Evaluation Software"));
 }
 
-void TestMainForm::everyEventHasItsHandler_data()
+// The code is read when a key goes up in the box: not when it goes down, nor on auto-repeat.
+void TestMainForm::keyReleaseInTheHexBox()
 {
-    QTest::addColumn<QString>("sender"); // a control, or the button group of an array
-    QTest::addColumn<QByteArray>("signal");
-    QTest::addColumn<QByteArray>("handler");
+    TextBox *hex = c().hexText;
+    typeInto(hex, QStringLiteral("800"));
+    QCOMPARE(c().voltageText->text(), QStringLiteral("0.15625000000000"));
 
-    const auto wire = [](const char *sender, const char *signal, const char *handler) {
-        QTest::newRow(handler) << QString::fromLatin1(sender) << QByteArray(signal)
-                               << QByteArray(handler);
-    };
-    wire("cmdBitsOption", "idClicked(int)", "cmdBitsOptionClick(int)");
-    wire("addressBitsOption", "idClicked(int)", "addressBitsOptionClick(int)");
-    wire("clearCodeOption", "idClicked(int)", "clearCodeOptionClick(int)");
-    wire("powerDownOption", "idClicked(int)", "powerDownOptionClick(int)");
-    wire("refOption", "idClicked(int)", "refOptionClick(int)");
-    wire("ResetOption", "idClicked(int)", "ResetOptionClick(int)");
-    wire("LDACOverwriteCheck", "idClicked(int)", "LDACOverwriteCheckClick(int)");
-    wire("powerDownCheck", "idClicked(int)", "powerDownCheckClick(int)");
-    wire("hexText", "keyReleased()", "hexTextKeyUp()");
-    wire("voltageText", "keyReleased()", "voltageTextKeyUp()");
-    wire("VrefText", "textChanged(QString)", "VrefTextChange()");
-    wire("writeToPartCommand", "clicked()", "writeToPartCommandClick()");
-    wire("sampleCommand", "clicked()", "sampleCommandClick()");
-    wire("autoSampleCheck", "clicked()", "autoSampleCheckClick()");
-    wire("Option_MUX", "idClicked(int)", "Option_MUXClick(int)");
-    wire("adcVddText", "focusMovedAway()", "adcVddTextLostFocus()");
-    wire("sampleTimer", "timeout()", "sampleTimerTimer()");
-    wire("CLRCheck", "clicked()", "CLRCheckClick()");
-    wire("LDACCheck", "clicked()", "LDACCheckClick()");
+    QTest::keyPress(hex, Qt::Key_0);
+    QCOMPARE(hex->text(), QStringLiteral("8000"));
+    QKeyEvent repeated(QEvent::KeyRelease, Qt::Key_0, Qt::NoModifier, QStringLiteral("0"), true);
+    QApplication::sendEvent(hex, &repeated);
+    QCOMPARE(c().voltageText->text(), QStringLiteral("0.15625000000000"));
+    QTest::keyRelease(hex, Qt::Key_0);
+    QCOMPARE(c().voltageText->text(), QStringLiteral("2.50000000000000"));
 }
 
-void TestMainForm::everyEventHasItsHandler()
+// A new reference recomputes the voltage of the code as soon as the text changes.
+void TestMainForm::changeInTheReferenceBox()
 {
-    QFETCH(QString, sender);
-    QFETCH(QByteArray, signal);
-    QFETCH(QByteArray, handler);
-
-    QObject *source = m_form->findChild<QObject *>(sender);
-    QVERIFY(source);
-    // Disconnecting succeeds only for a connection that was there, to exactly this handler.
-    QVERIFY(QObject::disconnect(source, QByteArray('2' + signal).constData(), m_form.get(),
-                                QByteArray('1' + handler).constData()));
-    QVERIFY(!QObject::disconnect(source, QByteArray('2' + signal).constData(), m_form.get(),
-                                 nullptr));
-}
-
-void TestMainForm::clicksArriveWithTheirIndex_data()
-{
-    QTest::addColumn<QString>("array");
-    QTest::addColumn<int>("index");
-    QTest::addColumn<int>("panel");   // the option panel to show first; -1: none
-    QTest::addColumn<bool>("parked"); // no mouse reaches it: clicked by the program
-
-    QTest::newRow("command 3") << QStringLiteral("cmdBitsOption") << 3 << -1 << false;
-    QTest::newRow("command 7") << QStringLiteral("cmdBitsOption") << 7 << -1 << false;
-    QTest::newRow("command 8, parked") << QStringLiteral("cmdBitsOption") << 8 << -1 << true;
-    QTest::newRow("All DACs") << QStringLiteral("addressBitsOption") << 8 << -1 << false;
-    QTest::newRow("DAC B") << QStringLiteral("addressBitsOption") << 1 << -1 << false;
-    QTest::newRow("DAC H, hidden") << QStringLiteral("addressBitsOption") << 7 << -1 << true;
-    QTest::newRow("readback D") << QStringLiteral("Option_MUX") << 3 << -1 << false;
-    QTest::newRow("readback H, parked") << QStringLiteral("Option_MUX") << 7 << -1 << true;
-    QTest::newRow("100k Ohm to Ground") << QStringLiteral("powerDownOption") << 2 << 4 << false;
-    QTest::newRow("power down DAC C") << QStringLiteral("powerDownCheck") << 2 << 4 << false;
-    QTest::newRow("power down DAC F, parked") << QStringLiteral("powerDownCheck") << 5 << 4 << true;
-    QTest::newRow("Reset All Registers") << QStringLiteral("ResetOption") << 1 << 5 << false;
-    QTest::newRow("No Operation, parked") << QStringLiteral("clearCodeOption") << 3 << 5 << true;
-    QTest::newRow("LDAC overwrite DAC D")
-            << QStringLiteral("LDACOverwriteCheck") << 3 << 6 << false;
-    QTest::newRow("Internal reference ON") << QStringLiteral("refOption") << 1 << 7 << false;
-}
-
-void TestMainForm::clicksArriveWithTheirIndex()
-{
-    QFETCH(QString, array);
-    QFETCH(int, index);
-    QFETCH(int, panel);
-    QFETCH(bool, parked);
-
-    if (panel >= 0)
-        showPanel(panel);
-    auto *group = m_form->findChild<QButtonGroup *>(array);
-    QVERIFY(group);
-    auto *button = control<QAbstractButton>(QStringLiteral("%1_%2").arg(array).arg(index));
-    QVERIFY(button);
-    QSignalSpy clicks(group, &QButtonGroup::idClicked);
-    if (parked) {
-        button->click();
-    } else {
-        QVERIFY(button->isVisible());
-        QTest::mouseClick(button, Qt::LeftButton);
-    }
-    QCOMPARE(clicks.count(), 1);
-    QCOMPARE(clicks.first().first().toInt(), index);
-    QVERIFY(button->isChecked());
-}
-
-void TestMainForm::singleControlClicks_data()
-{
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<bool>("parked");
-
-    QTest::newRow("Sample") << QStringLiteral("sampleCommand") << false;
-    QTest::newRow("Write to Part") << QStringLiteral("writeToPartCommand") << false;
-    QTest::newRow("Auto Sample") << QStringLiteral("autoSampleCheck") << false;
-    QTest::newRow("CLR, parked") << QStringLiteral("CLRCheck") << true;
-    QTest::newRow("LDAC, parked") << QStringLiteral("LDACCheck") << true;
-}
-
-void TestMainForm::singleControlClicks()
-{
-    QFETCH(QString, name);
-    QFETCH(bool, parked);
-
-    auto *button = control<QAbstractButton>(name);
-    QVERIFY(button);
-    QSignalSpy clicks(button, &QAbstractButton::clicked);
-    if (parked) {
-        QVERIFY(button->visibleRegion().isEmpty());
-        button->click();
-    } else {
-        QTest::mouseClick(button, Qt::LeftButton);
-    }
-    QCOMPARE(clicks.count(), 1);
-}
-
-void TestMainForm::keyReleasesInTheCodeBoxes_data()
-{
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<int>("key");
-    QTest::addColumn<Qt::KeyboardModifiers>("modifiers");
-    QTest::addColumn<int>("releases"); // a held modifier is a key of its own
-
-    QTest::newRow("hexText: a digit")
-            << QStringLiteral("hexText") << int(Qt::Key_8) << Qt::KeyboardModifiers() << 1;
-    QTest::newRow("hexText: Shift+F") << QStringLiteral("hexText") << int(Qt::Key_F)
-                                      << Qt::KeyboardModifiers(Qt::ShiftModifier) << 2;
-    QTest::newRow("hexText: an arrow")
-            << QStringLiteral("hexText") << int(Qt::Key_Right) << Qt::KeyboardModifiers() << 1;
-    QTest::newRow("voltageText: a digit")
-            << QStringLiteral("voltageText") << int(Qt::Key_2) << Qt::KeyboardModifiers() << 1;
-    QTest::newRow("voltageText: Backspace")
-            << QStringLiteral("voltageText") << int(Qt::Key_Backspace) << Qt::KeyboardModifiers()
-            << 1;
-}
-
-void TestMainForm::keyReleasesInTheCodeBoxes()
-{
-    QFETCH(QString, name);
-    QFETCH(int, key);
-    QFETCH(Qt::KeyboardModifiers, modifiers);
-    QFETCH(int, releases);
-
-    auto *box = control<TextBox>(name);
-    QVERIFY(box);
-    box->setFocus(Qt::MouseFocusReason);
-    QSignalSpy released(box, &TextBox::keyReleased);
-    QTest::keyPress(box, Qt::Key(key), modifiers);
-    QCOMPARE(released.count(), 0);
-    QTest::keyRelease(box, Qt::Key(key), modifiers);
-    QCOMPARE(released.count(), releases);
-}
-
-void TestMainForm::referenceChanges()
-{
-    auto *box = control<TextBox>(QStringLiteral("VrefText"));
-    QVERIFY(box);
-    QSignalSpy changes(box, &QLineEdit::textChanged);
-    QTest::keyClick(box, Qt::Key_End);
-    QTest::keyClick(box, Qt::Key_Backspace);
-    QTest::keyClicks(box, QStringLiteral("2.5"));
-    QCOMPARE(changes.count(), 4);
-    QCOMPARE(changes.last().first().toString(), QStringLiteral("2.5"));
+    typeInto(c().hexText, QStringLiteral("8000"));
+    TextBox *vref = c().VrefText;
+    QTest::mouseClick(vref, Qt::LeftButton);
+    QTRY_VERIFY(vref->hasFocus());
+    QTest::keyClick(vref, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyPress(vref, Qt::Key_2);
+    QCOMPARE(vref->text(), QStringLiteral("2"));
+    QCOMPARE(c().voltageText->text(), QStringLiteral("1.00000000000000"));
+    QTest::keyRelease(vref, Qt::Key_2);
+    QCOMPARE(c().hexText->text(), QStringLiteral("8000"));
 }
 
 void TestMainForm::leavingTheVddBox_data()
 {
     QTest::addColumn<QString>("how");
-    QTest::addColumn<QString>("target"); // where the focus goes
+    QTest::addColumn<bool>("sampled"); // the focus went to another control of the window
 
-    QTest::newRow("Tab") << QStringLiteral("tab") << QString();
-    QTest::newRow("click on Sample") << QStringLiteral("click") << QStringLiteral("sampleCommand");
-    QTest::newRow("click on a channel")
-            << QStringLiteral("click") << QStringLiteral("Option_MUX_1");
-    QTest::newRow("click on a code box") << QStringLiteral("click") << QStringLiteral("hexText");
+    QTest::newRow("Tab") << "tab" << true;
+    QTest::newRow("Shift+Tab") << "backtab" << true;
+    QTest::newRow("click on a code box") << "click" << true;
+    QTest::newRow("another window activated") << "window" << false;
+    QTest::newRow("context menu") << "menu" << false;
+    QTest::newRow("the readback's error box") << "message" << false;
 }
 
 void TestMainForm::leavingTheVddBox()
 {
     QFETCH(QString, how);
-    QFETCH(QString, target);
+    QFETCH(bool, sampled);
 
-    auto *box = control<TextBox>(QStringLiteral("adcVddText"));
-    QVERIFY(box);
-    QTest::mouseClick(box, Qt::LeftButton);
-    QTRY_VERIFY(box->hasFocus());
-    QSignalSpy left(box, &TextBox::focusMovedAway);
-    if (how == u"tab")
-        QTest::keyClick(box, Qt::Key_Tab);
-    else
-        QTest::mouseClick(control(target), Qt::LeftButton);
-    QTRY_VERIFY(!box->hasFocus());
-    if (!target.isEmpty())
-        QVERIFY(control(target)->hasFocus());
-    QCOMPARE(left.count(), 1);
-}
+    TextBox *vdd = c().adcVddText;
+    QTest::mouseClick(vdd, Qt::LeftButton);
+    QTRY_VERIFY(vdd->hasFocus());
+    // A mark no sample of the board gives: a sample replaces it.
+    const double reading = c().ADCDisplay->value();
+    const double mark = reading + 1.5;
+    c().ADCDisplay->setValue(mark);
 
-void TestMainForm::anErrorBoxIsNoLeaving()
-{
-    auto *box = control<TextBox>(QStringLiteral("adcVddText"));
-    QVERIFY(box);
-    QTest::mouseClick(box, Qt::LeftButton);
-    QTRY_VERIFY(box->hasFocus());
-    QSignalSpy left(box, &TextBox::focusMovedAway);
+    QWidget elsewhere;
+    if (how == u"tab") {
+        QTest::keyClick(vdd, Qt::Key_Tab);
+    } else if (how == u"backtab") {
+        QTest::keyClick(vdd, Qt::Key_Backtab, Qt::ShiftModifier);
+    } else if (how == u"click") {
+        QTest::mouseClick(c().hexText, Qt::LeftButton);
+        QTRY_VERIFY(c().hexText->hasFocus());
+    } else if (how == u"window") {
+        elsewhere.show();
+        elsewhere.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&elsewhere));
+        elsewhere.close();
+    } else if (how == u"menu") {
+        QContextMenuEvent event(QContextMenuEvent::Keyboard, QPoint(2, 2),
+                                vdd->mapToGlobal(QPoint(2, 2)));
+        QApplication::sendEvent(vdd, &event);
+        QTRY_VERIFY(QApplication::activePopupWidget());
+        QApplication::activePopupWidget()->close();
+    } else {
+        MessageBoxAnswerer answerer(QMessageBox::Ok);
+        answerer.setHoldTime(50);
+        QMessageBox::warning(m_form.get(), QString(), QStringLiteral("error"));
+        QCOMPARE(answerer.seen().size(), 1);
+    }
+    QCOMPARE(c().ADCDisplay->value(), sampled ? reading : mark);
+    if (sampled)
+        return;
 
-    // The readback's failure box, as it opens while the box has the focus.
-    MessageBoxAnswerer answerer(QMessageBox::Ok);
-    answerer.setHoldTime(50);
-    QMessageBox::warning(m_form.get(), QString(), QStringLiteral("error"));
-    QCOMPARE(answerer.seen().size(), 1);
+    // Back in the box, a move to another control after it still counts.
     m_form->activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(m_form.get()));
-    QTRY_VERIFY(box->hasFocus());
-    QCOMPARE(left.count(), 0);
-
-    // A move to another control after it still counts.
-    QTest::keyClick(box, Qt::Key_Tab);
-    QCOMPARE(left.count(), 1);
-}
-
-void TestMainForm::controlsAreTheNamedOnes()
-{
-    const MainFormControls &c = m_form->controls();
-    QCOMPARE(c.hexText, control<TextBox>(QStringLiteral("hexText")));
-    QCOMPARE(c.adcVddText, control<TextBox>(QStringLiteral("adcVddText")));
-    QCOMPARE(c.sampleTimer, m_form->findChild<QTimer *>(QStringLiteral("sampleTimer")));
-    QVERIFY(!c.sampleTimer->isActive());
-    QCOMPARE(c.BitsDisplay[17], control<DigitCell>(QStringLiteral("BitsDisplay_17")));
-    QCOMPARE(c.addressBitsOptionGroup,
-             m_form->findChild<QButtonGroup *>(QStringLiteral("addressBitsOption")));
-    QCOMPARE(c.dataBitsFrame[8], control<QGroupBox>(QStringLiteral("dataBitsFrame_8")));
+    QTRY_VERIFY(vdd->hasFocus());
+    QCOMPARE(c().ADCDisplay->value(), mark);
+    QTest::keyClick(vdd, Qt::Key_Tab);
+    QCOMPARE(c().ADCDisplay->value(), reading);
 }
 
 QTEST_MAIN(TestMainForm)
