@@ -1,6 +1,6 @@
 #include "boardfaces.h"
 #include "boardprotocol.h"
-#include "support/boardtrace.h"
+#include "boardstatus.h"
 #include "support/simulatedboardcontrol.h"
 
 #include <QProcess>
@@ -15,13 +15,31 @@ namespace {
 namespace Code = BoardProtocol::RequestCode;
 
 enum class Form { FourFunction, BoardPort };
+// Where the board stands when a request comes.
+enum class Setup { Up, NotUp, LoadFailed, Failing, FailingByEnvironment };
 
 using Buffer = std::array<std::uint8_t, 2>;
 constexpr Buffer untouched {0x5A, 0x5A};
+const QByteArray firmware = TX4410_FIRMWARE_FILE;
+
+// Calls `rows(form, name)` for each library form.
+template<typename Rows> void forEachForm(Rows rows)
+{
+    rows(Form::FourFunction, "four-function");
+    rows(Form::BoardPort, "BoardPort");
+}
+
+void formRows()
+{
+    QTest::addColumn<Form>("form");
+    forEachForm([](Form form, const char *name) { QTest::newRow(name) << form; });
+}
 
 } // namespace
 
 Q_DECLARE_METATYPE(Form)
+Q_DECLARE_METATYPE(Setup)
+Q_DECLARE_METATYPE(BoardStatus)
 
 class TestBoardLibraries : public QObject
 {
@@ -30,44 +48,34 @@ class TestBoardLibraries : public QObject
 private slots:
     void initTestCase();
     void init();
-    void cleanup();
 
     void exportsOnlyFacesAndControls_data();
     void exportsOnlyFacesAndControls();
     void bringUp_data();
     void bringUp();
-    void requestsBeforeLoadFail_data();
-    void requestsBeforeLoadFail();
-    void wrongHandleFails();
-    void badRequestLeavesBuffer_data();
-    void badRequestLeavesBuffer();
-    void absentAttemptsFromEnvironment_data();
-    void absentAttemptsFromEnvironment();
-    void absentAttemptsByControl_data();
-    void absentAttemptsByControl();
-    void failingRequests_data();
-    void failingRequests();
-    void adcReadsWrittenChannel_data();
-    void adcReadsWrittenChannel();
-    void pinsAndCommandsReachDac_data();
-    void pinsAndCommandsReachDac();
-    void traceRecordsEveryCall_data();
-    void traceRecordsEveryCall();
+    void wrongHandle();
+    void requestRules_data();
+    void requestRules();
+    void absentAttempts_data();
+    void absentAttempts();
+    void traceLinePerCall_data() { formRows(); }
+    void traceLinePerCall();
     void librariesKeepSeparateBoards();
-    void usbBoardFindsNone_data();
+    void usbBoardFindsNone_data() { formRows(); }
     void usbBoardFindsNone();
-    void survivesBadPointersAndPaths();
-    void sameRequestsSameReplies_data();
-    void sameRequestsSameReplies();
+    void nullPointersRefused();
 
 private:
-    // One bring-up attempt made the way the program makes it; true when the board is up.
-    bool bringUp(Form form, const QByteArray &path);
+    // One bring-up attempt made as the program makes it; LoadFirmWare's status negated, so that
+    // both forms give 0 or a BoardStatus.
+    std::int16_t bringUp(Form form, QByteArray path);
     std::int16_t request(Form form, int code, int value, int index, int direction, int length,
                          std::uint8_t *buffer);
     std::int16_t sendWord(Form form, std::int32_t word);
-    const SimulatedBoardControl &control(Form form) const;
-    void addFormRows(const char *suffix = "");
+    const SimulatedBoardControl &control(Form form) const
+    {
+        return form == Form::BoardPort ? *m_boardPort : *m_usb4;
+    }
 
     std::unique_ptr<SimulatedBoardControl> m_usb4;
     std::unique_ptr<SimulatedBoardControl> m_boardPort;
@@ -77,18 +85,15 @@ private:
     VendorRequestFunction m_vendorRequest = nullptr;
     LoadFirmWareFunction m_loadFirmWare = nullptr;
     VendorIORequestFunction m_vendorIORequest = nullptr;
-
     std::int32_t m_handle = 0;
-    std::int16_t m_lastStatus = 0;
     QTemporaryDir m_dir;
 };
 
 void TestBoardLibraries::initTestCase()
 {
     QVERIFY(m_dir.isValid());
-    if (qEnvironmentVariableIsEmpty("TX4410_BOARD"))
-        qputenv("TX4410_BOARD", "sim");
-    // The libraries read the environment at their first call: set the knobs before it.
+    // The libraries read the environment at their first call.
+    qputenv("TX4410_BOARD", "sim");
     qputenv("TX4410_SIM_ABSENT_ATTEMPTS", "1");
     m_usb4 = std::make_unique<SimulatedBoardControl>(TX4410_USB4_LIBRARY_FILE);
     m_boardPort = std::make_unique<SimulatedBoardControl>(TX4410_BOARDPORT_LIBRARY_FILE);
@@ -105,11 +110,10 @@ void TestBoardLibraries::initTestCase()
     QVERIFY(m_search && m_connect && m_download && m_vendorRequest);
     QVERIFY(m_loadFirmWare && m_vendorIORequest);
 
-    // The first attempt of each library finds no board; the second does.
-    QVERIFY(!bringUp(Form::FourFunction, TX4410_FIRMWARE_FILE));
-    QVERIFY(!bringUp(Form::BoardPort, TX4410_FIRMWARE_FILE));
-    QVERIFY(bringUp(Form::FourFunction, TX4410_FIRMWARE_FILE));
-    QVERIFY(bringUp(Form::BoardPort, TX4410_FIRMWARE_FILE));
+    for (const Form form : {Form::FourFunction, Form::BoardPort}) {
+        QVERIFY(bringUp(form, firmware) > 0);
+        QCOMPARE(bringUp(form, firmware), 0);
+    }
 }
 
 void TestBoardLibraries::init()
@@ -123,24 +127,15 @@ void TestBoardLibraries::init()
     m_handle = 0;
 }
 
-void TestBoardLibraries::cleanup()
+std::int16_t TestBoardLibraries::bringUp(Form form, QByteArray path)
 {
-    init();
-}
-
-bool TestBoardLibraries::bringUp(Form form, const QByteArray &path)
-{
-    QByteArray pathBuffer = path;
-    if (form == Form::BoardPort) {
-        m_lastStatus = m_loadFirmWare(pathBuffer.data());
-        return m_lastStatus >= 0;
-    }
+    if (form == Form::BoardPort)
+        return static_cast<std::int16_t>(-m_loadFirmWare(path.data()));
     std::int32_t found = 0;
     std::array<std::uint8_t, 128> boardList {};
     m_search(BoardProtocol::vendorId, BoardProtocol::productId, &found, boardList.data());
     m_connect(BoardProtocol::vendorId, BoardProtocol::productId, boardList[0], &m_handle);
-    m_lastStatus = m_download(m_handle, reinterpret_cast<std::uint8_t *>(pathBuffer.data()));
-    return m_lastStatus == 0;
+    return m_download(m_handle, reinterpret_cast<std::uint8_t *>(path.data()));
 }
 
 std::int16_t TestBoardLibraries::request(Form form, int code, int value, int index, int direction,
@@ -158,19 +153,7 @@ std::int16_t TestBoardLibraries::request(Form form, int code, int value, int ind
 std::int16_t TestBoardLibraries::sendWord(Form form, std::int32_t word)
 {
     std::uint8_t buffer = 0;
-    return request(form, Code::CommandWord, word & 0xFFFF, (word & 0x7FFF0000) >> 16, 0, 0,
-                   &buffer);
-}
-
-const SimulatedBoardControl &TestBoardLibraries::control(Form form) const
-{
-    return form == Form::BoardPort ? *m_boardPort : *m_usb4;
-}
-
-void TestBoardLibraries::addFormRows(const char *suffix)
-{
-    QTest::addRow("four-function%s", suffix) << Form::FourFunction;
-    QTest::addRow("BoardPort%s", suffix) << Form::BoardPort;
+    return request(form, Code::CommandWord, word & 0xFFFF, word >> 16, 0, 0, &buffer);
 }
 
 void TestBoardLibraries::exportsOnlyFacesAndControls_data()
@@ -213,449 +196,322 @@ void TestBoardLibraries::exportsOnlyFacesAndControls()
 void TestBoardLibraries::bringUp_data()
 {
     QTest::addColumn<Form>("form");
-    QTest::addColumn<QByteArray>("contents");
-    QTest::addColumn<bool>("up");
+    QTest::addColumn<QByteArray>("path");
+    QTest::addColumn<QByteArray>("contents"); // written to the path first unless null
+    QTest::addColumn<BoardStatus>("status");
 
-    const QByteArray shipped; // the null array stands for the copied TX4413.hex
-    for (const Form form : {Form::FourFunction, Form::BoardPort}) {
-        const char *name = form == Form::BoardPort ? "BoardPort" : "four-function";
-        QTest::addRow("%s, shipped firmware", name) << form << shipped << true;
-        QTest::addRow("%s, bad checksum", name)
-                << form << QByteArray(":03000000020100FB\n:00000001FF\n") << false;
-        QTest::addRow("%s, no end of file", name)
-                << form << QByteArray(":03000000020100FA\n") << false;
-        QTest::addRow("%s, empty file", name) << form << QByteArray("") << false;
-    }
+    const QByteArray dir = m_dir.path().toLocal8Bit();
+    forEachForm([&](Form form, const char *name) {
+        const auto row = [&](const char *what, const QByteArray &path, const QByteArray &contents,
+                             BoardStatus status) {
+            QTest::addRow("%s, %s", name, what) << form << path << contents << status;
+        };
+        row("shipped firmware", firmware, {}, BoardStatus::Ok);
+        row("missing file", dir + "/missing.hex", {}, BoardStatus::FirmwareMissing);
+        row("directory", dir, {}, BoardStatus::FirmwareMissing);
+        row("path of 4096 bytes", QByteArray(4096, 'a'), {}, BoardStatus::FirmwareMissing);
+        row("path of 4097 bytes", QByteArray(4097, 'a'), {}, BoardStatus::PathTooLong);
+        row("bad checksum", dir + "/bad.hex", ":03000000020100FB\n:00000001FF\n",
+            BoardStatus::FirmwareInvalid);
+        row("over 1 MiB", dir + "/large.hex", QByteArray(1024 * 1024 + 1, '\n'),
+            BoardStatus::FirmwareInvalid);
+    });
 }
 
 void TestBoardLibraries::bringUp()
 {
     QFETCH(Form, form);
+    QFETCH(QByteArray, path);
     QFETCH(QByteArray, contents);
-    QFETCH(bool, up);
+    QFETCH(BoardStatus, status);
 
-    QByteArray path = TX4410_FIRMWARE_FILE;
+    QCOMPARE(bringUp(form, firmware), 0);
+    for (const std::int32_t word : {0x1F8000, 0x380001, 0x300003})
+        QCOMPARE(sendWord(form, word), 0);
+    std::uint8_t buffer = 0;
+    QCOMPARE(request(form, Code::LdacLow, 0, 0, 0, 0, &buffer), 0);
+    QCOMPARE(request(form, Code::SelectMux, 8, 0, 0, 0, &buffer), 0);
+    QCOMPARE(control(form).state()->ldacHigh, 0);
     if (!contents.isNull()) {
-        QFile file(m_dir.filePath("image.hex"));
+        QFile file(QString::fromLocal8Bit(path));
         QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
         QCOMPARE(file.write(contents), contents.size());
-        file.close();
-        path = file.fileName().toLocal8Bit();
     }
-    QCOMPARE(bringUp(form, path), up);
-    if (!up && form == Form::BoardPort)
-        QVERIFY(m_lastStatus < 0);
-    if (!up && form == Form::FourFunction)
-        QVERIFY(m_lastStatus != 0);
-    QCOMPARE(control(form).state()->firmwareRunning, up ? 1 : 0);
 
-    std::uint8_t buffer = 0;
-    QCOMPARE(request(form, Code::ClrLow, 0, 0, 0, 0, &buffer) == 0, up);
+    QCOMPARE(bringUp(form, path), statusCode(status));
+    const std::optional<SimulatedBoardState> state = control(form).state();
+    QVERIFY(state);
+    QCOMPARE(state->firmwareRunning, status == BoardStatus::Ok);
+    if (status == BoardStatus::Ok) {
+        // The board starts as at power-on.
+        QCOMPARE(state->dacRegister[3], 0);
+        QCOMPARE(state->internalReference, 0);
+        QCOMPARE(state->ldacMask, 0);
+        QCOMPARE(state->ldacHigh, 1);
+        QCOMPARE(state->muxMask, 1);
+    }
+    QCOMPARE(request(form, Code::ClrLow, 0, 0, 0, 0, &buffer),
+             status == BoardStatus::Ok ? 0 : statusCode(BoardStatus::NotLoaded));
+    QCOMPARE(control(form).state()->clrHigh, status != BoardStatus::Ok);
 }
 
-void TestBoardLibraries::requestsBeforeLoadFail_data()
+void TestBoardLibraries::wrongHandle()
 {
-    QTest::addColumn<Form>("form");
-    addFormRows();
-}
-
-void TestBoardLibraries::requestsBeforeLoadFail()
-{
-    QFETCH(Form, form);
-
-    Buffer buffer = untouched;
-    QVERIFY(request(form, Code::ReadAdc, 0, 0, 1, 2, buffer.data()) != 0);
-    QCOMPARE(buffer, untouched);
-
-    // Found and opened, but the load failed.
-    QVERIFY(!bringUp(form, m_dir.filePath("missing.hex").toLocal8Bit()));
-    QVERIFY(request(form, Code::ReadAdc, 0, 0, 1, 2, buffer.data()) != 0);
-    QCOMPARE(buffer, untouched);
-    QVERIFY(sendWord(form, 0x188000) != 0);
-    QCOMPARE(control(form).state()->dacRegister[0], 0);
-}
-
-void TestBoardLibraries::wrongHandleFails()
-{
-    QVERIFY(bringUp(Form::FourFunction, TX4410_FIRMWARE_FILE));
+    QCOMPARE(bringUp(Form::FourFunction, firmware), 0);
     QVERIFY(m_handle != 0);
     std::uint8_t buffer = 0;
+    QByteArray path = firmware;
     for (const std::int32_t handle : {m_handle + 1, m_handle - 1, 0, -1}) {
-        QVERIFY(m_vendorRequest(handle, Code::ClrLow, 0, 0, 0, 0, &buffer) != 0);
-        QVERIFY(m_download(
-                        handle,
-                        reinterpret_cast<std::uint8_t *>(const_cast<char *>(TX4410_FIRMWARE_FILE)))
-                != 0);
+        QCOMPARE(m_vendorRequest(handle, Code::ClrLow, 0, 0, 0, 0, &buffer),
+                 statusCode(BoardStatus::BadHandle));
+        QCOMPARE(m_download(handle, reinterpret_cast<std::uint8_t *>(path.data())),
+                 statusCode(BoardStatus::BadHandle));
     }
-    QCOMPARE(control(Form::FourFunction).state()->clrHigh, 1);
+    QCOMPARE(m_usb4->state()->clrHigh, 1);
     QCOMPARE(m_vendorRequest(m_handle, Code::ClrLow, 0, 0, 0, 0, &buffer), 0);
-    QCOMPARE(control(Form::FourFunction).state()->clrHigh, 0);
+    QCOMPARE(m_usb4->state()->clrHigh, 0);
 }
 
-void TestBoardLibraries::badRequestLeavesBuffer_data()
+void TestBoardLibraries::requestRules_data()
 {
     QTest::addColumn<Form>("form");
+    QTest::addColumn<Setup>("setup");
     QTest::addColumn<int>("code");
     QTest::addColumn<int>("value");
+    QTest::addColumn<int>("index");
     QTest::addColumn<int>("direction");
     QTest::addColumn<int>("length");
+    QTest::addColumn<BoardStatus>("status");
 
-    for (const Form form : {Form::FourFunction, Form::BoardPort}) {
-        const char *name = form == Form::BoardPort ? "BoardPort" : "four-function";
-        QTest::addRow("%s, unknown code", name) << form << 0xAA << 0 << 1 << 2;
-        QTest::addRow("%s, read ADC to the board", name) << form << 0xBB << 0 << 0 << 2;
-        QTest::addRow("%s, read ADC of one byte", name) << form << 0xBB << 0 << 1 << 1;
-        QTest::addRow("%s, read ADC with a value", name) << form << 0xBB << 1 << 1 << 2;
-        QTest::addRow("%s, mux mask not one-hot", name) << form << 0xCC << 3 << 0 << 0;
-    }
-    QTest::addRow("BoardPort, code beyond a byte") << Form::BoardPort << 0x1BB << 0 << 1 << 2;
+    forEachForm([](Form form, const char *name) {
+        using enum BoardStatus;
+        using enum Setup;
+        const auto row = [&](const char *what, Setup setup, int code, int value, int index,
+                             int direction, int length, BoardStatus status) {
+            QTest::addRow("%s, %s", name, what)
+                    << form << setup << code << value << index << direction << length << status;
+        };
+        row("read ADC, no load", NotUp, 0xBB, 0, 0, 1, 2,
+            form == Form::BoardPort ? NoBoard : BadHandle);
+        row("read ADC, load failed", LoadFailed, 0xBB, 0, 0, 1, 2, NotLoaded);
+        row("command word, load failed", LoadFailed, 0xDD, 0x8000, 0x18, 0, 0, NotLoaded);
+        row("read ADC, failing", Failing, 0xBB, 0, 0, 1, 2, RequestFailed);
+        row("command word, failing", Failing, 0xDD, 0x8000, 0x18, 0, 0, RequestFailed);
+        row("read ADC, failing by environment", FailingByEnvironment, 0xBB, 0, 0, 1, 2,
+            RequestFailed);
+        row("command word, failing by environment", FailingByEnvironment, 0xDD, 0x8000, 0x18, 0, 0,
+            RequestFailed);
+
+        row("command word", Up, 0xDD, 0x8000, 0x18, 0, 0, Ok);
+        row("command word, largest", Up, 0xDD, 0xFFFF, 0x7FFF, 0, 0, Ok);
+        row("select mux H", Up, 0xCC, 128, 0, 0, 0, Ok);
+        row("read ADC", Up, 0xBB, 0, 0, 1, 2, Ok);
+        row("CLR low", Up, 0xE0, 0, 0, 0, 0, Ok);
+        row("unknown code", Up, 0xAA, 0, 0, 1, 2, UnknownRequest);
+        if (form == Form::BoardPort) {
+            row("code beyond a byte", Up, 0x1BB, 0, 0, 1, 2, UnknownRequest);
+            row("negative code", Up, -0x45, 0, 0, 1, 2, UnknownRequest);
+        }
+        row("read ADC to the board", Up, 0xBB, 0, 0, 0, 2, WrongDirection);
+        row("command word from the board", Up, 0xDD, 0x8000, 0x18, 1, 0, WrongDirection);
+        row("direction 2", Up, 0xE1, 0, 0, 2, 0, WrongDirection);
+        row("read ADC, one byte", Up, 0xBB, 0, 0, 1, 1, WrongLength);
+        row("command word with data", Up, 0xDD, 0x8000, 0x18, 0, 2, WrongLength);
+        row("negative length", Up, 0xF0, 0, 0, 0, -1, WrongLength);
+        row("value beyond 16 bits", Up, 0xDD, 0x10000, 0x18, 0, 0, ValueOutOfRange);
+        row("negative value", Up, 0xCC, -1, 0, 0, 0, ValueOutOfRange);
+        row("read ADC with a value", Up, 0xBB, 1, 0, 1, 2, ValueOutOfRange);
+        row("value on a pin", Up, 0xE0, 1, 0, 0, 0, ValueOutOfRange);
+        row("index beyond 15 bits", Up, 0xDD, 0x8000, 0x8018, 0, 0, IndexOutOfRange);
+        row("negative index", Up, 0xDD, 0, -1, 0, 0, IndexOutOfRange);
+        row("index on the mux", Up, 0xCC, 1, 1, 0, 0, IndexOutOfRange);
+        row("mux mask not one-hot", Up, 0xCC, 6, 0, 0, 0, RequestRefused);
+    });
 }
 
-void TestBoardLibraries::badRequestLeavesBuffer()
+void TestBoardLibraries::requestRules()
 {
     QFETCH(Form, form);
+    QFETCH(Setup, setup);
     QFETCH(int, code);
     QFETCH(int, value);
+    QFETCH(int, index);
     QFETCH(int, direction);
     QFETCH(int, length);
+    QFETCH(BoardStatus, status);
 
-    QVERIFY(bringUp(form, TX4410_FIRMWARE_FILE));
-    // Channel A at full scale, so that a read that slipped through would change the buffer.
-    QCOMPARE(sendWord(form, 0x18FFFF), 0);
+    if (setup == Setup::FailingByEnvironment) {
+        qputenv("TX4410_SIM_FAIL_REQUESTS", "1");
+        QCOMPARE(control(form).reset(), 0);
+    }
+    if (setup == Setup::LoadFailed)
+        QVERIFY(bringUp(form, "/nonexistent/TX4413.hex") > 0);
+    else if (setup != Setup::NotUp)
+        QCOMPARE(bringUp(form, firmware), 0);
+    // A at full scale, so that a read that slipped through would change the buffer.
+    if (setup == Setup::Up)
+        QCOMPARE(sendWord(form, 0x18FFFF), 0);
+    if (setup == Setup::Failing)
+        QCOMPARE(control(form).setFailRequests(true), 0);
+    const std::uint16_t dacA = control(form).state()->dacRegister[0];
+
     Buffer buffer = untouched;
-    QVERIFY(request(form, code, value, 0, direction, length, buffer.data()) != 0);
-    QCOMPARE(buffer, untouched);
-    QVERIFY(request(form, code, value, 0, direction, length, nullptr) != 0);
-    QCOMPARE(control(form).state()->muxMask, 1);
+    QCOMPARE(request(form, code, value, index, direction, length, buffer.data()),
+             statusCode(status));
+    const bool read = status == BoardStatus::Ok && code == Code::ReadAdc;
+    QCOMPARE(buffer, read ? (Buffer {0x0F, 0xFF}) : untouched);
+    if (status != BoardStatus::Ok)
+        QCOMPARE(control(form).state()->dacRegister[0], dacA);
+    QCOMPARE(request(form, code, value, index, direction, length, nullptr),
+             statusCode(BoardStatus::NullArgument));
 }
 
-void TestBoardLibraries::absentAttemptsFromEnvironment_data()
+void TestBoardLibraries::absentAttempts_data()
 {
     QTest::addColumn<Form>("form");
+    QTest::addColumn<bool>("byControl");
     QTest::addColumn<QByteArray>("knob");
     QTest::addColumn<QList<bool>>("attempts");
 
-    for (const Form form : {Form::FourFunction, Form::BoardPort}) {
-        const char *name = form == Form::BoardPort ? "BoardPort" : "four-function";
-        QTest::addRow("%s, 2", name)
-                << form << QByteArray("2") << QList<bool> {false, false, true, true};
-        QTest::addRow("%s, always", name) << form << QByteArray("always") << QList<bool>(5, false);
-        QTest::addRow("%s, -1", name) << form << QByteArray("-1") << QList<bool>(3, false);
-        QTest::addRow("%s, 0", name) << form << QByteArray("0") << QList<bool> {true};
-    }
+    forEachForm([](Form form, const char *name) {
+        const auto row = [&](bool byControl, const char *knob, const QList<bool> &attempts) {
+            QTest::addRow("%s, %s %s", name, byControl ? "control" : "environment", knob)
+                    << form << byControl << QByteArray(knob) << attempts;
+        };
+        row(false, "2", {false, false, true, true});
+        row(false, "always", QList<bool>(4, false));
+        row(false, "-1", QList<bool>(3, false));
+        row(false, "soon", {true});
+        row(true, "1", {false, true, true});
+        row(true, "-1", QList<bool>(3, false));
+    });
 }
 
-void TestBoardLibraries::absentAttemptsFromEnvironment()
+void TestBoardLibraries::absentAttempts()
 {
     QFETCH(Form, form);
+    QFETCH(bool, byControl);
     QFETCH(QByteArray, knob);
     QFETCH(QList<bool>, attempts);
 
-    qputenv("TX4410_SIM_ABSENT_ATTEMPTS", knob);
-    QCOMPARE(control(form).reset(), 0);
+    if (byControl) {
+        QCOMPARE(control(form).setAbsentAttempts(knob.toInt()), 0);
+    } else {
+        qputenv("TX4410_SIM_ABSENT_ATTEMPTS", knob);
+        QCOMPARE(control(form).reset(), 0);
+    }
     QList<bool> actual;
     for (qsizetype i = 0; i < attempts.size(); ++i)
-        actual.append(bringUp(form, TX4410_FIRMWARE_FILE));
+        actual.append(bringUp(form, firmware) == 0);
     QCOMPARE(actual, attempts);
-}
 
-void TestBoardLibraries::absentAttemptsByControl_data()
-{
-    QTest::addColumn<Form>("form");
-    addFormRows();
-}
-
-void TestBoardLibraries::absentAttemptsByControl()
-{
-    QFETCH(Form, form);
-
+    // Setting the knob counts afresh; reset returns to the environment's knob.
     QCOMPARE(control(form).setAbsentAttempts(1), 0);
-    QVERIFY(!bringUp(form, TX4410_FIRMWARE_FILE));
-    QVERIFY(bringUp(form, TX4410_FIRMWARE_FILE));
-
-    QCOMPARE(control(form).setAbsentAttempts(-1), 0);
-    QVERIFY(!bringUp(form, TX4410_FIRMWARE_FILE));
-    QVERIFY(!bringUp(form, TX4410_FIRMWARE_FILE));
-
-    // Reset returns to the environment's knob: none.
+    QVERIFY(bringUp(form, firmware) > 0);
+    QCOMPARE(bringUp(form, firmware), 0);
     QCOMPARE(control(form).reset(), 0);
-    QVERIFY(bringUp(form, TX4410_FIRMWARE_FILE));
+    QCOMPARE(bringUp(form, firmware) == 0, byControl || attempts.first());
 }
 
-void TestBoardLibraries::failingRequests_data()
-{
-    QTest::addColumn<Form>("form");
-    QTest::addColumn<bool>("byEnvironment");
-    QTest::addRow("four-function, environment") << Form::FourFunction << true;
-    QTest::addRow("four-function, control") << Form::FourFunction << false;
-    QTest::addRow("BoardPort, environment") << Form::BoardPort << true;
-    QTest::addRow("BoardPort, control") << Form::BoardPort << false;
-}
-
-void TestBoardLibraries::failingRequests()
-{
-    QFETCH(Form, form);
-    QFETCH(bool, byEnvironment);
-
-    if (byEnvironment) {
-        qputenv("TX4410_SIM_FAIL_REQUESTS", "1");
-        QCOMPARE(control(form).reset(), 0);
-    } else {
-        QCOMPARE(control(form).setFailRequests(true), 0);
-    }
-    QVERIFY(bringUp(form, TX4410_FIRMWARE_FILE));
-    Buffer buffer = untouched;
-    QVERIFY(request(form, Code::ReadAdc, 0, 0, 1, 2, buffer.data()) != 0);
-    QCOMPARE(buffer, untouched);
-    QVERIFY(sendWord(form, 0x188000) != 0);
-    QCOMPARE(control(form).state()->dacRegister[0], 0);
-
-    QCOMPARE(control(form).setFailRequests(false), 0);
-    QCOMPARE(sendWord(form, 0x188000), 0);
-    QCOMPARE(control(form).state()->dacRegister[0], 0x8000);
-}
-
-void TestBoardLibraries::adcReadsWrittenChannel_data()
-{
-    QTest::addColumn<Form>("form");
-    addFormRows();
-}
-
-void TestBoardLibraries::adcReadsWrittenChannel()
-{
-    QFETCH(Form, form);
-
-    QVERIFY(bringUp(form, TX4410_FIRMWARE_FILE));
-    // Write and update B with 0x1234: 0.3555 V, ADC code 0x123.
-    QCOMPARE(sendWord(form, 0x191234), 0);
-    QCOMPARE(control(form).channelVolts(1), 0.35552978515625);
-    std::uint8_t unused = 0;
-    QCOMPARE(request(form, Code::SelectMux, 2, 0, 0, 0, &unused), 0);
-    Buffer buffer {};
-    QCOMPARE(request(form, Code::ReadAdc, 0, 0, 1, 2, buffer.data()), 0);
-    QCOMPARE(buffer, (Buffer {0x01, 0x23}));
-
-    // Channel E reads 0 V.
-    QCOMPARE(request(form, Code::SelectMux, 16, 0, 0, 0, &unused), 0);
-    QCOMPARE(request(form, Code::ReadAdc, 0, 0, 1, 2, buffer.data()), 0);
-    QCOMPARE(buffer, (Buffer {0, 0}));
-}
-
-void TestBoardLibraries::pinsAndCommandsReachDac_data()
-{
-    QTest::addColumn<Form>("form");
-    addFormRows();
-}
-
-void TestBoardLibraries::pinsAndCommandsReachDac()
-{
-    QFETCH(Form, form);
-    const SimulatedBoardControl &board = control(form);
-
-    QVERIFY(bringUp(form, TX4410_FIRMWARE_FILE));
-    std::uint8_t unused = 0;
-    QCOMPARE(sendWord(form, 0x07C000), 0); // write input, all channels
-    QCOMPARE(board.channelVolts(3), 0.0);
-    QCOMPARE(request(form, Code::LdacLow, 0, 0, 0, 0, &unused), 0);
-    QCOMPARE(board.channelVolts(3), 3.75);
-    QCOMPARE(board.state()->ldacHigh, 0);
-    QCOMPARE(request(form, Code::ClrLow, 0, 0, 0, 0, &unused), 0);
-    QCOMPARE(board.channelVolts(0), 0.0);
-    QCOMPARE(request(form, Code::ClrHigh, 0, 0, 0, 0, &unused), 0);
-    QCOMPARE(request(form, Code::LdacHigh, 0, 0, 0, 0, &unused), 0);
-    QCOMPARE(sendWord(form, 0x380001), 0); // internal reference on
-    QCOMPARE(sendWord(form, 0x0F0000), 0); // update all
-    QCOMPARE(board.channelVolts(2), 1.875);
-    const std::optional<SimulatedBoardState> state = board.state();
-    QVERIFY(state);
-    QCOMPARE(state->internalReference, 1);
-    QCOMPARE(state->clrHigh, 1);
-    QCOMPARE(state->ldacHigh, 1);
-    QCOMPARE(state->inputRegister[1], 0xC000);
-    QVERIFY(!board.channelVolts(4));
-    QVERIFY(!board.channelVolts(-1));
-}
-
-void TestBoardLibraries::traceRecordsEveryCall_data()
-{
-    QTest::addColumn<Form>("form");
-    addFormRows();
-}
-
-void TestBoardLibraries::traceRecordsEveryCall()
+void TestBoardLibraries::traceLinePerCall()
 {
     QFETCH(Form, form);
 
     const QString file = m_dir.filePath(form == Form::BoardPort ? "boardport.log" : "usb4.log");
-    QFile::remove(file);
     qputenv("TX4410_BOARD_TRACE", file.toLocal8Bit());
-    QVERIFY(bringUp(form, TX4410_FIRMWARE_FILE));
+    QCOMPARE(bringUp(form, firmware), 0);
     QCOMPARE(sendWord(form, 0x191234), 0);
-    Buffer buffer {};
+    Buffer buffer = untouched;
     QVERIFY(request(form, Code::ReadAdc, 0, 0, 0, 2, buffer.data()) != 0);
     std::uint8_t unused = 0;
     QCOMPARE(request(form, Code::SelectMux, 2, 0, 0, 0, &unused), 0);
     QCOMPARE(request(form, Code::ReadAdc, 0, 0, 1, 2, buffer.data()), 0);
-    // Calls after the variable is cleared leave no line.
     qunsetenv("TX4410_BOARD_TRACE");
     QCOMPARE(request(form, Code::ClrLow, 0, 0, 0, 0, &unused), 0);
+    // A trace file that cannot be written changes nothing.
+    qputenv("TX4410_BOARD_TRACE", "/nonexistent/trace.log");
+    QCOMPARE(request(form, Code::ClrHigh, 0, 0, 0, 0, &unused), 0);
 
-    const BoardTrace trace = BoardTrace::read(file);
-    QCOMPARE(trace.malformedLines(), QStringList());
-    const QString requestName = form == Form::BoardPort ? "VendorIORequest" : "Vendor_Request";
-    QStringList functions;
-    for (const BoardTrace::Record &record : trace.records())
-        functions.append(record.function);
-    const QStringList bringUpCalls = form == Form::BoardPort
-            ? QStringList {"LoadFirmWare"}
-            : QStringList {"Search_For_Boards", "Connect", "Download_Firmware"};
-    QCOMPARE(functions, bringUpCalls + QStringList(4, requestName));
-
-    const QList<BoardTrace::Record> requests = trace.calls(requestName);
-    QCOMPARE(requests[0].number("request"), 0xDD);
-    QCOMPARE(requests[0].number("value"), 0x1234);
-    QCOMPARE(requests[0].number("index"), 0x19);
-    QCOMPARE(requests[0].bytes("buffer"), QByteArray(1, '\0'));
-    QCOMPARE(requests[1].number("direction"), 0);
-    QVERIFY(requests[1].status != 0);
-    QCOMPARE(requests[1].bytes("buffer"), QByteArray(2, '\0'));
-    QCOMPARE(requests[3].bytes("buffer"), QByteArray("\x01\x23", 2));
-    QCOMPARE(requests[3].status, 0);
-
-    const BoardTrace::Record &load = trace.records()[bringUpCalls.size() - 1];
-    QCOMPARE(load.path("path"), QByteArray(TX4410_FIRMWARE_FILE));
-    QCOMPARE(load.status, 0);
-
-    const QString handle = QStringLiteral("handle=0x%1 ").arg(m_handle, 0, 16);
-    const QString expected = form == Form::BoardPort
-            ? "VendorIORequest request=0xbb value=0x0 index=0x0 direction=1 length=2 buffer=[01 "
-              "23] status=0"
-            : "Vendor_Request " + handle
+    const QString handle = "handle=0x" + QString::number(m_handle, 16);
+    const QString ids = "vendorId=0x6666 productId=0x4410 ";
+    const QString path = "path=\"" + QString::fromLocal8Bit(firmware) + "\" status=0";
+    QStringList expected {"LoadFirmWare " + path};
+    QString call = "VendorIORequest ";
+    if (form == Form::FourFunction) {
+        expected = QStringList {"Search_For_Boards " + ids + "found=1 boardList=[01] status=0",
+                                "Connect " + ids + "board=1 " + handle + " status=0",
+                                "Download_Firmware " + handle + ' ' + path};
+        call = "Vendor_Request " + handle + ' ';
+    }
+    expected << call
+                    + "request=0xdd value=0x1234 index=0x19 direction=0 length=0 buffer=[00] "
+                      "status=0"
+             << call
+                    + "request=0xbb value=0x0 index=0x0 direction=0 length=2 buffer=[5a 5a] "
+                      "status=9"
+             << call + "request=0xcc value=0x2 index=0x0 direction=0 length=0 buffer=[00] status=0"
+             << call
                     + "request=0xbb value=0x0 index=0x0 direction=1 length=2 buffer=[01 23] "
                       "status=0";
-    QFile raw(file);
-    QVERIFY(raw.open(QIODevice::ReadOnly));
-    const QStringList lines = QString::fromLatin1(raw.readAll()).split(u'\n', Qt::SkipEmptyParts);
-    QCOMPARE(lines.constLast(), expected);
-
-    if (form == Form::FourFunction) {
-        const BoardTrace::Record &search = trace.records()[0];
-        QCOMPARE(search.number("vendorId"), BoardProtocol::vendorId);
-        QCOMPARE(search.number("productId"), BoardProtocol::productId);
-        QCOMPARE(search.number("found"), 1);
-        QCOMPARE(search.bytes("boardList"), QByteArray(1, '\1'));
-        const BoardTrace::Record &connect = trace.records()[1];
-        QCOMPARE(connect.number("board"), 1);
-        QCOMPARE(connect.number("handle"), m_handle);
-        QCOMPARE(trace.records()[2].number("handle"), m_handle);
-    }
+    QFile trace(file);
+    QVERIFY(trace.open(QIODevice::ReadOnly));
+    QCOMPARE(QString::fromLatin1(trace.readAll()).split(u'\n', Qt::SkipEmptyParts), expected);
 }
 
 void TestBoardLibraries::librariesKeepSeparateBoards()
 {
-    QVERIFY(bringUp(Form::FourFunction, TX4410_FIRMWARE_FILE));
-    QVERIFY(bringUp(Form::BoardPort, TX4410_FIRMWARE_FILE));
+    QCOMPARE(bringUp(Form::FourFunction, firmware), 0);
+    QCOMPARE(bringUp(Form::BoardPort, firmware), 0);
     QCOMPARE(m_boardPort->setFailRequests(true), 0);
     QCOMPARE(sendWord(Form::FourFunction, 0x188000), 0);
-    QVERIFY(sendWord(Form::BoardPort, 0x188000) != 0);
+    QCOMPARE(sendWord(Form::BoardPort, 0x188000), statusCode(BoardStatus::RequestFailed));
     QCOMPARE(m_usb4->channelVolts(0), 2.5);
     QCOMPARE(m_boardPort->channelVolts(0), 0.0);
-
     QCOMPARE(m_usb4->setAbsentAttempts(-1), 0);
-    QVERIFY(bringUp(Form::BoardPort, TX4410_FIRMWARE_FILE));
-}
-
-void TestBoardLibraries::usbBoardFindsNone_data()
-{
-    QTest::addColumn<Form>("form");
-    QTest::addColumn<QByteArray>("board");
-    QTest::addRow("four-function, unset") << Form::FourFunction << QByteArray();
-    QTest::addRow("four-function, usb") << Form::FourFunction << QByteArray("usb");
-    QTest::addRow("BoardPort, unset") << Form::BoardPort << QByteArray();
-    QTest::addRow("BoardPort, usb") << Form::BoardPort << QByteArray("usb");
+    QCOMPARE(bringUp(Form::BoardPort, firmware), 0);
+    QCOMPARE(m_boardPort->setFailRequests(false), 0);
+    QCOMPARE(sendWord(Form::BoardPort, 0x188000), 0);
+    QCOMPARE(m_boardPort->channelVolts(0), 2.5);
 }
 
 void TestBoardLibraries::usbBoardFindsNone()
 {
     QFETCH(Form, form);
-    QFETCH(QByteArray, board);
 
-    if (board.isNull())
-        qunsetenv("TX4410_BOARD");
-    else
-        qputenv("TX4410_BOARD", board);
-    QCOMPARE(control(form).reset(), 0);
-
-    if (form == Form::FourFunction) {
+    for (const QByteArray &board : {QByteArray("usb"), QByteArray()}) {
+        if (board.isNull())
+            qunsetenv("TX4410_BOARD");
+        else
+            qputenv("TX4410_BOARD", board);
+        QCOMPARE(control(form).reset(), 0);
         std::int32_t found = 7;
         std::array<std::uint8_t, 128> boardList {};
-        QVERIFY(m_search(BoardProtocol::vendorId, BoardProtocol::productId, &found,
-                         boardList.data())
-                != 0);
-        QCOMPARE(found, 0);
-    }
-    QVERIFY(!bringUp(form, TX4410_FIRMWARE_FILE));
-    std::uint8_t buffer = 0;
-    QVERIFY(request(form, Code::ClrLow, 0, 0, 0, 0, &buffer) != 0);
-    QVERIFY(control(form).setAbsentAttempts(0) != 0);
-    QVERIFY(control(form).setFailRequests(false) != 0);
-    QVERIFY(!control(form).state());
-    QVERIFY(!control(form).channelVolts(0));
-}
-
-void TestBoardLibraries::survivesBadPointersAndPaths()
-{
-    std::int32_t found = 0;
-    std::array<std::uint8_t, 128> boardList {};
-    QVERIFY(m_search(BoardProtocol::vendorId, BoardProtocol::productId, nullptr, nullptr) != 0);
-    QVERIFY(m_search(BoardProtocol::vendorId, BoardProtocol::productId, &found, nullptr) != 0);
-    QVERIFY(m_connect(BoardProtocol::vendorId, BoardProtocol::productId, 1, nullptr) != 0);
-    QVERIFY(m_download(m_handle, nullptr) != 0);
-    QVERIFY(m_loadFirmWare(nullptr) < 0);
-
-    QByteArray overlong(64 * 1024, 'a');
-    QVERIFY(!bringUp(Form::FourFunction, overlong));
-    QVERIFY(!bringUp(Form::BoardPort, overlong));
-    QVERIFY(m_lastStatus < 0);
-    QVERIFY(!bringUp(Form::BoardPort, m_dir.path().toLocal8Bit()));
-
-    QVERIFY(m_vendorRequest(m_handle, Code::ReadAdc, 0, 0, 1, 2, nullptr) != 0);
-    QVERIFY(m_vendorIORequest(Code::ReadAdc, 0, 0, 1, 2, nullptr) != 0);
-    QCOMPARE(m_search(BoardProtocol::vendorId, BoardProtocol::productId, &found, boardList.data()),
-             0);
-}
-
-void TestBoardLibraries::sameRequestsSameReplies_data()
-{
-    QTest::addColumn<Form>("form");
-    addFormRows();
-}
-
-void TestBoardLibraries::sameRequestsSameReplies()
-{
-    QFETCH(Form, form);
-
-    const auto run = [&] {
-        QList<int> replies;
-        replies.append(bringUp(form, TX4410_FIRMWARE_FILE));
-        replies.append(m_handle);
-        for (const std::int32_t word : {0x1FC000, 0x20001A, 0x1A4000})
-            replies.append(sendWord(form, word));
-        for (const int mask : {1, 2, 4, 8}) {
-            std::uint8_t unused = 0;
-            Buffer buffer {};
-            replies.append(request(form, Code::SelectMux, mask, 0, 0, 0, &unused));
-            replies.append(request(form, Code::ReadAdc, 0, 0, 1, 2, buffer.data()));
-            replies.append(buffer[0] << 8 | buffer[1]);
+        if (form == Form::FourFunction) {
+            QCOMPARE(m_search(BoardProtocol::vendorId, BoardProtocol::productId, &found,
+                              boardList.data()),
+                     statusCode(BoardStatus::NoBoard));
+            QCOMPARE(found, 0);
         }
-        return replies;
-    };
-    const QList<int> first = run();
-    QCOMPARE(control(form).reset(), 0);
-    m_handle = 0;
-    QCOMPARE(run(), first);
-    // Power-down of B and D, C rewritten: 3.75 V, 0, 1.25 V, 0.
-    QCOMPARE(first.mid(5), (QList<int> {0, 0, 3072, 0, 0, 0, 0, 0, 1024, 0, 0, 0}));
+        QVERIFY(bringUp(form, firmware) > 0);
+        std::uint8_t buffer = 0;
+        QVERIFY(request(form, Code::ClrLow, 0, 0, 0, 0, &buffer) != 0);
+        QCOMPARE(control(form).setAbsentAttempts(0), statusCode(BoardStatus::NotSimulated));
+        QCOMPARE(control(form).setFailRequests(false), statusCode(BoardStatus::NotSimulated));
+        QVERIFY(!control(form).state());
+        QVERIFY(!control(form).channelVolts(0));
+    }
+}
+
+void TestBoardLibraries::nullPointersRefused()
+{
+    const std::int16_t refused = statusCode(BoardStatus::NullArgument);
+    std::int32_t found = 0;
+    const std::int32_t vendor = BoardProtocol::vendorId, product = BoardProtocol::productId;
+    QCOMPARE(m_search(vendor, product, nullptr, nullptr), refused);
+    QCOMPARE(m_search(vendor, product, &found, nullptr), refused);
+    QCOMPARE(m_connect(vendor, product, 1, nullptr), refused);
+    QCOMPARE(m_download(m_handle, nullptr), refused);
+    QCOMPARE(m_loadFirmWare(nullptr), -refused);
 }
 
 QTEST_APPLESS_MAIN(TestBoardLibraries)

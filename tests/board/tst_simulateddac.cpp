@@ -3,25 +3,23 @@
 #include <QTest>
 
 using Volts = QList<double>;
-using Frames = QList<quint32>;
 
 namespace {
 
-constexpr double fullScale = 65535 * 5.0 / 65536; // 4.99992370605469 V
+constexpr double fullScale = 65535 * 5.0 / 65536;
 
-Volts outputs(const SimulatedDac &dac)
-{
-    Volts volts;
-    for (int channel = 0; channel < SimulatedDac::channelCount; ++channel)
-        volts.append(dac.outputVolts(channel));
-    return volts;
-}
-
-SimulatedDac afterFrames(const Frames &frames)
+// Each step is a frame in hexadecimal or a pin level: "CLR low", "LDAC high".
+SimulatedDac afterSteps(const QStringList &steps)
 {
     SimulatedDac dac;
-    for (const quint32 frame : frames)
-        dac.writeFrame(frame);
+    for (const QString &step : steps) {
+        if (step.startsWith(u"CLR "))
+            dac.setClrPin(step.endsWith(u"high"));
+        else if (step.startsWith(u"LDAC "))
+            dac.setLdacPin(step.endsWith(u"high"));
+        else
+            dac.writeFrame(step.toUInt(nullptr, 16));
+    }
     return dac;
 }
 
@@ -32,200 +30,90 @@ class TestSimulatedDac : public QObject
     Q_OBJECT
 
 private slots:
-    void powersOnAtZero();
-    void commands_data();
-    void commands();
-    void conversion_data();
-    void conversion();
-    void powerDownModes_data();
-    void powerDownModes();
-    void powerDownKeepsDacRegister();
-    void clrLowLoadsZeroScale();
-    void clrHeldLowHoldsZeroScale();
-    void ldacFallingEdgeCopiesInputs();
-    void ldacLowPassesEveryInputWrite();
-    void ldacHighAgainStopsPassing();
+    void outputs_data();
+    void outputs();
 };
 
-void TestSimulatedDac::powersOnAtZero()
+void TestSimulatedDac::outputs_data()
 {
-    const SimulatedDac dac;
-    QCOMPARE(outputs(dac), Volts({0, 0, 0, 0}));
-    QCOMPARE(dac.referenceVolts(), 5.0);
-    QVERIFY(dac.clrHigh());
-    QVERIFY(dac.ldacHigh());
-    QCOMPARE(dac.ldacMask(), 0);
-}
-
-void TestSimulatedDac::commands_data()
-{
-    QTest::addColumn<Frames>("frames");
+    QTest::addColumn<QStringList>("steps");
     QTest::addColumn<Volts>("volts");
+    QTest::addColumn<QList<int>>("modes"); // power-down modes of A to D, when given
 
-    QTest::newRow("write input A: output unchanged") << Frames {0x008000} << Volts {0, 0, 0, 0};
-    QTest::newRow("write input A, update A") << Frames {0x008000, 0x080000} << Volts {2.5, 0, 0, 0};
-    QTest::newRow("write input A, update B") << Frames {0x008000, 0x090000} << Volts {0, 0, 0, 0};
-    QTest::newRow("write input all, update all")
-            << Frames {0x078000, 0x0F0000} << Volts {2.5, 2.5, 2.5, 2.5};
-    QTest::newRow("write input A, write input B and update all")
-            << Frames {0x004000, 0x118000} << Volts {1.25, 2.5, 0, 0};
-    QTest::newRow("write input D and update all, address none")
-            << Frames {0x034000, 0x148000} << Volts {0, 0, 0, 1.25};
-    QTest::newRow("write and update C") << Frames {0x1AFFFF} << Volts {0, 0, fullScale, 0};
-    QTest::newRow("write and update all") << Frames {0x1FFFFF} << Volts(4, fullScale);
-    QTest::newRow("address 4 names no channel") << Frames {0x1C8000} << Volts {0, 0, 0, 0};
-    QTest::newRow("address 6 names no channel") << Frames {0x1E8000} << Volts {0, 0, 0, 0};
-    QTest::newRow("bits 23 and 22 are ignored") << Frames {0xD98000} << Volts {0, 2.5, 0, 0};
-    QTest::newRow("bits above the frame are ignored")
-            << Frames {0x7FC00000 | 0x198000} << Volts {0, 2.5, 0, 0};
-
-    QTest::newRow("reset, registers only") << Frames {0x1F8000, 0x280000} << Volts {0, 0, 0, 0};
-    QTest::newRow("reset, registers only: internal reference stays on")
-            << Frames {0x380001, 0x280000, 0x1F8000} << Volts(4, 1.25);
-    QTest::newRow("reset, registers only: power-down stays")
-            << Frames {0x20003F, 0x280000, 0x1F8000} << Volts {0, 0, 0, 0};
-    QTest::newRow("reset, registers only: LDAC register stays")
-            << Frames {0x300001, 0x280000, 0x008000} << Volts {2.5, 0, 0, 0};
-    QTest::newRow("reset all: internal reference off")
-            << Frames {0x380001, 0x280001, 0x1F8000} << Volts(4, 2.5);
-    QTest::newRow("reset all: channels powered up")
-            << Frames {0x20003F, 0x280001, 0x1F8000} << Volts(4, 2.5);
-    QTest::newRow("reset all: LDAC register cleared")
-            << Frames {0x30000F, 0x280001, 0x078000} << Volts {0, 0, 0, 0};
-    QTest::newRow("reset all: registers zero") << Frames {0x1F8000, 0x280001} << Volts {0, 0, 0, 0};
-
-    QTest::newRow("LDAC register A: input write goes through")
-            << Frames {0x300001, 0x008000} << Volts {2.5, 0, 0, 0};
-    QTest::newRow("LDAC register B: only B goes through")
-            << Frames {0x300002, 0x078000} << Volts {0, 2.5, 0, 0};
-    QTest::newRow("LDAC register cleared again")
-            << Frames {0x30000F, 0x300000, 0x078000} << Volts {0, 0, 0, 0};
-
-    QTest::newRow("internal reference on") << Frames {0x380001, 0x1F8000} << Volts(4, 1.25);
-    QTest::newRow("internal reference off again")
-            << Frames {0x380001, 0x380000, 0x1F8000} << Volts(4, 2.5);
-    QTest::newRow("internal reference: full scale")
-            << Frames {0x380001, 0x18FFFF} << Volts {65535 * 2.5 / 65536, 0, 0, 0};
-}
-
-void TestSimulatedDac::commands()
-{
-    QFETCH(Frames, frames);
-    QFETCH(Volts, volts);
-    QCOMPARE(outputs(afterFrames(frames)), volts);
-}
-
-void TestSimulatedDac::conversion_data()
-{
-    QTest::addColumn<quint32>("code");
-    QTest::addColumn<double>("volts");
-
-    QTest::newRow("one step") << 0x0001u << 5.0 / 65536;
-    QTest::newRow("quarter") << 0x4000u << 1.25;
-    QTest::newRow("mid scale") << 0x8000u << 2.5;
-    QTest::newRow("0x1234") << 0x1234u << 0.35552978515625;
-    QTest::newRow("full scale") << 0xFFFFu << 4.9999237060546875;
-}
-
-void TestSimulatedDac::conversion()
-{
-    QFETCH(quint32, code);
-    QFETCH(double, volts);
-    SimulatedDac dac;
-    dac.writeFrame(0x180000 | code);
-    QCOMPARE(dac.dacRegister(0), code);
-    QCOMPARE(dac.outputVolts(0), volts);
-}
-
-void TestSimulatedDac::powerDownModes_data()
-{
-    QTest::addColumn<quint32>("frame");
-    QTest::addColumn<QList<int>>("modes");
-    QTest::addColumn<Volts>("volts");
-
+    const Volts zero(4, 0.0);
     const Volts mid(4, 2.5);
-    QTest::newRow("1 kOhm on B and D")
-            << 0x20001Au << QList<int> {0, 1, 0, 1} << Volts {2.5, 0, 2.5, 0};
-    QTest::newRow("100 kOhm on A")
-            << 0x200021u << QList<int> {2, 0, 0, 0} << Volts {0, 2.5, 2.5, 2.5};
-    QTest::newRow("three-state on all") << 0x20003Fu << QList<int> {3, 3, 3, 3} << Volts(4, 0);
-    QTest::newRow("no channel selected") << 0x200030u << QList<int> {0, 0, 0, 0} << mid;
-    QTest::newRow("address ignored")
-            << 0x270014u << QList<int> {0, 0, 1, 0} << Volts {2.5, 2.5, 0, 2.5};
+    const auto row = [](const char *name, const QStringList &steps, const Volts &volts,
+                        const QList<int> &modes = {}) {
+        QTest::newRow(name) << steps << volts << modes;
+    };
+    row("power-on", {}, zero);
+    row("write input A: output unchanged", {"008000"}, zero);
+    row("write input A, update A", {"008000", "080000"}, {2.5, 0, 0, 0});
+    row("write input A, update B", {"008000", "090000"}, zero);
+    row("write input all, update all", {"078000", "0F0000"}, mid);
+    row("write input B and update all", {"004000", "118000"}, {1.25, 2.5, 0, 0});
+    row("write input and update all, no channel addressed", {"034000", "148000"}, {0, 0, 0, 1.25});
+    row("write and update C", {"1AFFFF"}, {0, 0, fullScale, 0});
+    row("write and update all", {"1FFFFF"}, Volts(4, fullScale));
+    row("one step", {"180001"}, {5.0 / 65536, 0, 0, 0});
+    row("code 0x1234", {"181234"}, {0.35552978515625, 0, 0, 0});
+    row("address 4 names no channel", {"1C8000"}, zero);
+    row("address 6 names no channel", {"1E8000"}, zero);
+    row("bits 23 and 22 ignored", {"D98000"}, {0, 2.5, 0, 0});
+    row("bits above the frame ignored", {"7FD98000"}, {0, 2.5, 0, 0});
+
+    row("1 kOhm on B and D", {"1F8000", "20001A"}, {2.5, 0, 2.5, 0}, {0, 1, 0, 1});
+    row("three-state on all", {"1F8000", "20003F"}, zero, {3, 3, 3, 3});
+    row("100 kOhm on A", {"1F8000", "200021"}, {0, 2.5, 2.5, 2.5}, {2, 0, 0, 0});
+    row("power-down of no channel", {"1F8000", "200030"}, mid);
+    row("power-down ignores its address", {"1F8000", "270014"}, {2.5, 2.5, 0, 2.5}, {0, 0, 1, 0});
+    row("normal mode again: DAC register kept", {"1F8000", "20003F", "20000F"}, mid);
+    row("normal mode for A only", {"1F8000", "200023", "200001"}, {2.5, 0, 2.5, 2.5}, {0, 2, 0, 0});
+
+    row("reset, registers only", {"1F8000", "280000"}, zero);
+    row("reset, registers only: reference stays", {"380001", "280000", "1F8000"}, Volts(4, 1.25));
+    row("reset, registers only: power-down stays", {"20003F", "280000", "1F8000"}, zero);
+    row("reset, registers only: LDAC register stays", {"300001", "280000", "008000"},
+        {2.5, 0, 0, 0});
+    row("reset all: registers zero", {"1F8000", "280001"}, zero);
+    row("reset all: reference off", {"380001", "280001", "1F8000"}, mid);
+    row("reset all: channels powered up", {"20003F", "280001", "1F8000"}, mid);
+    row("reset all: LDAC register cleared", {"30000F", "280001", "078000"}, zero);
+
+    row("LDAC register A", {"300001", "008000"}, {2.5, 0, 0, 0});
+    row("LDAC register B only", {"300002", "078000"}, {0, 2.5, 0, 0});
+    row("LDAC register cleared", {"30000F", "300000", "078000"}, zero);
+
+    row("internal reference", {"380001", "1F8000"}, Volts(4, 1.25));
+    row("internal reference off again", {"380001", "380000", "1F8000"}, mid);
+    row("internal reference, full scale", {"380001", "18FFFF"}, {65535 * 2.5 / 65536, 0, 0, 0});
+
+    row("CLR low loads zero scale", {"1F8000", "CLR low"}, zero);
+    row("CLR high keeps zero scale", {"1F8000", "CLR low", "CLR high"}, zero);
+    row("update after CLR", {"1F8000", "CLR low", "CLR high", "0F0000"}, mid);
+    row("CLR held low", {"CLR low", "1F8000"}, zero);
+    row("CLR held low: inputs still written", {"CLR low", "1F8000", "CLR high", "0F0000"}, mid);
+    row("LDAC falling edge copies inputs", {"004000", "018000", "02C000", "LDAC low"},
+        {1.25, 2.5, 3.75, 0});
+    row("LDAC held low passes input writes", {"LDAC low", "00C000", "034000"}, {3.75, 0, 0, 1.25});
+    row("LDAC high again", {"LDAC low", "LDAC high", "008000"}, zero);
 }
 
-void TestSimulatedDac::powerDownModes()
+void TestSimulatedDac::outputs()
 {
-    QFETCH(quint32, frame);
-    QFETCH(QList<int>, modes);
+    QFETCH(QStringList, steps);
     QFETCH(Volts, volts);
-
-    SimulatedDac dac = afterFrames({0x1F8000, frame});
-    QList<int> actual;
-    for (int channel = 0; channel < SimulatedDac::channelCount; ++channel)
-        actual.append(static_cast<int>(dac.powerMode(channel)));
-    QCOMPARE(actual, modes);
-    QCOMPARE(outputs(dac), volts);
-
-    // Normal mode for the same channels powers them up again; the others keep theirs.
-    dac.writeFrame(frame & ~0x30u);
-    QCOMPARE(outputs(dac), Volts(4, 2.5));
-}
-
-void TestSimulatedDac::powerDownKeepsDacRegister()
-{
-    const SimulatedDac dac = afterFrames({0x18C000, 0x200011});
-    QCOMPARE(dac.outputVolts(0), 0.0);
-    QCOMPARE(dac.dacRegister(0), 0xC000);
-}
-
-void TestSimulatedDac::clrLowLoadsZeroScale()
-{
-    SimulatedDac dac = afterFrames({0x1F8000});
-    dac.setClrPin(false);
-    QCOMPARE(outputs(dac), Volts(4, 0));
-    dac.setClrPin(true);
-    QCOMPARE(outputs(dac), Volts(4, 0));
-    // The input registers kept their codes: an update brings them back.
-    dac.writeFrame(0x0F0000);
-    QCOMPARE(outputs(dac), Volts(4, 2.5));
-}
-
-void TestSimulatedDac::clrHeldLowHoldsZeroScale()
-{
-    SimulatedDac dac;
-    dac.setClrPin(false);
-    dac.writeFrame(0x1F8000);
-    QCOMPARE(outputs(dac), Volts(4, 0));
-    QCOMPARE(dac.inputRegister(2), 0x8000);
-}
-
-void TestSimulatedDac::ldacFallingEdgeCopiesInputs()
-{
-    SimulatedDac dac = afterFrames({0x004000, 0x018000, 0x02C000});
-    QCOMPARE(outputs(dac), Volts(4, 0));
-    dac.setLdacPin(false);
-    QCOMPARE(outputs(dac), Volts({1.25, 2.5, 3.75, 0}));
-}
-
-void TestSimulatedDac::ldacLowPassesEveryInputWrite()
-{
-    SimulatedDac dac;
-    dac.setLdacPin(false);
-    dac.writeFrame(0x00C000);
-    QCOMPARE(outputs(dac), Volts({3.75, 0, 0, 0}));
-    dac.writeFrame(0x034000);
-    QCOMPARE(outputs(dac), Volts({3.75, 0, 0, 1.25}));
-}
-
-void TestSimulatedDac::ldacHighAgainStopsPassing()
-{
-    SimulatedDac dac;
-    dac.setLdacPin(false);
-    dac.setLdacPin(true);
-    dac.writeFrame(0x008000);
-    QCOMPARE(outputs(dac), Volts(4, 0));
-    QVERIFY(dac.ldacHigh());
+    QFETCH(QList<int>, modes);
+    const SimulatedDac dac = afterSteps(steps);
+    Volts actual;
+    QList<int> actualModes;
+    for (int channel = 0; channel < SimulatedDac::channelCount; ++channel) {
+        actual.append(dac.outputVolts(channel));
+        actualModes.append(static_cast<int>(dac.powerMode(channel)));
+    }
+    QCOMPARE(actual, volts);
+    if (!modes.isEmpty())
+        QCOMPARE(actualModes, modes);
 }
 
 QTEST_APPLESS_MAIN(TestSimulatedDac)

@@ -6,29 +6,19 @@ namespace {
 
 std::optional<qint64> parseNumber(QStringView text)
 {
-    bool negative = false;
-    if (text.startsWith(u'-')) {
-        negative = true;
-        text = text.mid(1);
-    }
-    int base = 10;
-    if (text.startsWith(u"0x")) {
-        base = 16;
-        text = text.mid(2);
-    }
-    if (text.isEmpty() || text.startsWith(u'+') || text.startsWith(u'-'))
-        return std::nullopt;
-    bool ok = false;
-    const qint64 magnitude = text.toLongLong(&ok, base);
-    if (!ok)
-        return std::nullopt;
-    return negative ? -magnitude : magnitude;
+    const bool negative = text.startsWith(u'-');
+    text = text.mid(negative ? 1 : 0);
+    const int base = text.startsWith(u"0x") ? 16 : 10;
+    text = text.mid(base == 16 ? 2 : 0);
+    bool ok = !text.isEmpty() && !text.startsWith(u'+') && !text.startsWith(u'-');
+    const qint64 magnitude = ok ? text.toLongLong(&ok, base) : 0;
+    return ok ? std::optional<qint64>(negative ? -magnitude : magnitude) : std::nullopt;
 }
 
-// The end of the value that starts at `from`: a quoted text or a byte list may hold spaces.
+// The end of the value that starts at `from`, or -1: a quoted text or a byte list may hold spaces.
 qsizetype valueEnd(const QString &line, qsizetype from)
 {
-    if (from < line.size() && line[from] == u'"') {
+    if (line.mid(from).startsWith(u'"')) {
         for (qsizetype i = from + 1; i < line.size(); ++i) {
             if (line[i] == u'\\')
                 ++i;
@@ -37,7 +27,7 @@ qsizetype valueEnd(const QString &line, qsizetype from)
         }
         return -1;
     }
-    if (from < line.size() && line[from] == u'[') {
+    if (line.mid(from).startsWith(u'[')) {
         const qsizetype close = line.indexOf(u']', from);
         return close < 0 ? -1 : close + 1;
     }
@@ -49,11 +39,7 @@ qsizetype valueEnd(const QString &line, qsizetype from)
 
 bool BoardTrace::Record::has(const QString &name) const
 {
-    for (const auto &[key, value] : arguments) {
-        if (key == name)
-            return true;
-    }
-    return false;
+    return !text(name).isNull(); // a written value is never empty
 }
 
 QString BoardTrace::Record::text(const QString &name) const
@@ -77,9 +63,7 @@ std::optional<QByteArray> BoardTrace::Record::bytes(const QString &name) const
         return std::nullopt;
     const QString inner = value.mid(1, value.size() - 2);
     QByteArray bytes;
-    if (inner.isEmpty())
-        return bytes;
-    for (const QString &item : inner.split(u' ')) {
+    for (const QString &item : inner.isEmpty() ? QStringList() : inner.split(u' ')) {
         bool ok = false;
         const uint byte = item.toUInt(&ok, 16);
         if (!ok || item.size() != 2)
@@ -97,22 +81,20 @@ std::optional<QByteArray> BoardTrace::Record::path(const QString &name) const
     const QByteArray quoted = value.mid(1, value.size() - 2).toLatin1();
     QByteArray path;
     for (qsizetype i = 0; i < quoted.size(); ++i) {
+        const char next = i + 1 < quoted.size() ? quoted[i + 1] : '\0';
+        bool ok = true;
         if (quoted[i] != '\\') {
             path.append(quoted[i]);
-            continue;
-        }
-        if (i + 1 < quoted.size() && (quoted[i + 1] == '\\' || quoted[i + 1] == '"')) {
+        } else if (next == '\\' || next == '"') {
             path.append(quoted[++i]);
-        } else if (i + 3 < quoted.size() && quoted[i + 1] == 'x') {
-            bool ok = false;
-            const uint byte = quoted.mid(i + 2, 2).toUInt(&ok, 16);
-            if (!ok)
-                return std::nullopt;
-            path.append(static_cast<char>(byte));
+        } else if (next == 'x' && i + 3 < quoted.size()) {
+            path.append(static_cast<char>(quoted.mid(i + 2, 2).toUInt(&ok, 16)));
             i += 3;
         } else {
-            return std::nullopt;
+            ok = false;
         }
+        if (!ok)
+            return std::nullopt;
     }
     return path;
 }
@@ -124,23 +106,17 @@ std::optional<BoardTrace::Record> BoardTrace::parseLine(const QString &line)
     if (at <= 0)
         return std::nullopt;
     record.function = line.left(at);
-
     while (at < line.size()) {
-        if (line[at] != u' ')
-            return std::nullopt;
         const qsizetype equals = line.indexOf(u'=', at + 1);
-        if (equals <= at + 1)
+        if (line[at] != u' ' || equals <= at + 1)
             return std::nullopt;
         const QString name = line.mid(at + 1, equals - at - 1);
-        if (name.contains(u' '))
-            return std::nullopt;
         const qsizetype end = valueEnd(line, equals + 1);
-        if (end < 0 || end == equals + 1)
+        if (name.contains(u' ') || end < 0 || end == equals + 1)
             return std::nullopt;
         record.arguments.append({name, line.mid(equals + 1, end - equals - 1)});
         at = end;
     }
-
     if (record.arguments.isEmpty() || record.arguments.constLast().first != u"status")
         return std::nullopt;
     const std::optional<qint64> status = parseNumber(record.arguments.takeLast().second);
@@ -156,11 +132,10 @@ BoardTrace BoardTrace::read(const QString &file)
     QFile input(file);
     if (!input.open(QIODevice::ReadOnly))
         return trace;
-    const QByteArray contents = input.readAll();
-    for (const QByteArray &bytes : contents.split('\n')) {
+    for (const QByteArray &bytes : input.readAll().split('\n')) {
+        const QString line = QString::fromLatin1(bytes);
         if (bytes.isEmpty())
             continue;
-        const QString line = QString::fromLatin1(bytes);
         if (std::optional<Record> record = parseLine(line))
             trace.m_records.append(std::move(*record));
         else
@@ -171,10 +146,7 @@ BoardTrace BoardTrace::read(const QString &file)
 
 QList<BoardTrace::Record> BoardTrace::calls(const QString &function) const
 {
-    QList<Record> calls;
-    for (const Record &record : m_records) {
-        if (record.function == function)
-            calls.append(record);
-    }
+    QList<Record> calls = m_records;
+    calls.removeIf([&](const Record &record) { return record.function != function; });
     return calls;
 }
