@@ -1,50 +1,27 @@
 #include "windowonboard.h"
 
 #include "boardfaces.h"
-#include "mainform.h"
+#include "digitcell.h"
+#include "textbox.h"
 
 #include <QFile>
-#include <QPushButton>
 #include <QTest>
 
-namespace {
-
-// The serial command "Write to and Update DAC channel n".
-constexpr std::int32_t writeAndUpdate = 3;
-
-bool isVendorRequest(const BoardTrace::Record &record)
+WindowOnBoard::WindowOnBoard()
+    : m_traceFile(m_scratch.filePath(QStringLiteral("trace")))
+    , m_board(QStringLiteral(TX4410_USB4_LIBRARY))
 {
-    return record.function == u"Vendor_Request" || record.function == u"VendorIORequest";
-}
-
-} // namespace
-
-WindowOnBoard::WindowOnBoard(BoardLibraryForm form, const QString &traceFile)
-    : m_libraryForm(form)
-    , m_traceFile(traceFile)
-    , m_board(libraryPath(form))
-{
-    qputenv("TX4410_BOARD_TRACE", QFile::encodeName(traceFile));
-    if (!m_board.isValid()) {
-        qWarning("%s", qPrintable(m_board.errorString()));
+    qputenv("TX4410_BOARD_TRACE", QFile::encodeName(m_traceFile));
+    if (!m_scratch.isValid() || !m_board.isValid() || m_board.reset() != 0)
         return;
-    }
-    if (m_board.reset() != 0)
-        return;
-    m_usb = makeUSBStuff(form);
+    m_usb = makeUSBStuff(BoardLibraryForm::FourFunction);
     m_form = std::make_unique<MainForm>(*m_usb);
     if (m_form->load() != MainForm::LoadResult::Ready)
         return;
     m_form->show();
-    if (!QTest::qWaitForWindowActive(m_form.get()))
-        return;
-    // Start with the focus on "Sample", out of the Vdd box, so that no test's first click
-    // also counts as leaving that box.
-    auto *sample = control<QPushButton>(QStringLiteral("sampleCommand"));
-    if (!sample)
-        return;
-    QTest::mouseClick(sample, Qt::LeftButton);
-    if (!sample->hasFocus())
+    // The focus out of the Vdd box, so that no test's first click also leaves it.
+    if (!QTest::qWaitForWindowActive(m_form.get()) || !click(QStringLiteral("sampleCommand"))
+        || !control(QStringLiteral("sampleCommand"))->hasFocus() || !takeBoxes().isEmpty())
         return;
     forgetRequests();
     m_ready = true;
@@ -53,34 +30,40 @@ WindowOnBoard::WindowOnBoard(BoardLibraryForm form, const QString &traceFile)
 WindowOnBoard::~WindowOnBoard()
 {
     m_form.reset();
-    m_usb.reset();
     m_board.setFailRequests(false);
     qunsetenv("TX4410_BOARD_TRACE");
 }
 
-QString WindowOnBoard::libraryPath(BoardLibraryForm form)
+bool WindowOnBoard::click(const QString &name) const
 {
-    return form == BoardLibraryForm::FourFunction ? QStringLiteral(TX4410_USB4_LIBRARY)
-                                                  : QStringLiteral(TX4410_BOARDPORT_LIBRARY);
+    QWidget *target = control(name);
+    if (!target || target->visibleRegion().isEmpty()) {
+        qWarning("%s cannot be clicked", qPrintable(name));
+        return false;
+    }
+    QTest::mouseClick(target, Qt::LeftButton);
+    return true;
 }
 
-QWidget *WindowOnBoard::control(const QString &name) const
+bool WindowOnBoard::type(const QString &box, const QString &text) const
 {
-    auto *found = m_form ? m_form->findChild<QWidget *>(name) : nullptr;
-    if (!found)
-        qWarning("no control %s", qPrintable(name));
-    return found;
+    auto *edit = control<TextBox>(box);
+    if (!click(box) || !QTest::qWaitFor([edit] { return edit->hasFocus(); }))
+        return false;
+    QTest::keyClick(edit, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClick(edit, Qt::Key_Backspace);
+    QTest::keyClicks(edit, text);
+    return edit->text() == text;
+}
+
+double WindowOnBoard::display() const
+{
+    return control<DigitCell>(QStringLiteral("ADCDisplay"))->value();
 }
 
 QList<BoardTrace::Record> WindowOnBoard::requests() const
 {
-    const BoardTrace trace = BoardTrace::read(m_traceFile);
-    QList<BoardTrace::Record> requests;
-    for (const BoardTrace::Record &record : trace.records()) {
-        if (isVendorRequest(record))
-            requests.append(record);
-    }
-    return requests;
+    return BoardTrace::read(m_traceFile).calls(QStringLiteral("Vendor_Request"));
 }
 
 QList<int> WindowOnBoard::requestCodes() const
@@ -99,26 +82,17 @@ void WindowOnBoard::forgetRequests() const
 
 std::int16_t WindowOnBoard::putCode(int channel, std::uint16_t code) const
 {
-    if (!m_usb)
-        return SimulatedBoardControl::unavailable;
-    const std::int32_t index = writeAndUpdate << 3 | channel;
-    if (m_libraryForm == BoardLibraryForm::FourFunction) {
-        const auto request
-                = m_board.function<VendorRequestFunction>(BoardFaces::vendorRequestSymbol);
-        std::uint8_t buffer = 0;
-        return request ? request(m_usb->boardHandle(), 0xDD, code, index, 0, 0, &buffer)
-                       : SimulatedBoardControl::unavailable;
-    }
-    const auto request
-            = m_board.function<VendorIORequestFunction>(BoardFaces::vendorIORequestSymbol);
-    char buffer = 0;
-    return request ? request(0xDD, code, index, 0, 0, &buffer) : SimulatedBoardControl::unavailable;
+    const auto request = m_board.function<VendorRequestFunction>(BoardFaces::vendorRequestSymbol);
+    std::uint8_t buffer = 0;
+    // 0xDD, the command "Write to and Update DAC channel n" (3) in the index.
+    return request && m_usb
+            ? request(m_usb->boardHandle(), 0xDD, code, 3 << 3 | channel, 0, 0, &buffer)
+            : SimulatedBoardControl::unavailable;
 }
 
-int tracedAdcCode(const BoardTrace::Record &request)
+QList<SeenMessageBox> WindowOnBoard::takeBoxes()
 {
-    const std::optional<QByteArray> bytes = request.bytes(QStringLiteral("buffer"));
-    if (!bytes || bytes->size() != 2)
-        return -1;
-    return std::uint8_t(bytes->at(0)) * 256 + std::uint8_t(bytes->at(1));
+    const QList<SeenMessageBox> taken = m_boxes.seen().mid(m_taken);
+    m_taken = m_boxes.seen().size();
+    return taken;
 }

@@ -1,60 +1,56 @@
 #pragma once
 
+#include "mainform.h"
+#include "messageboxanswerer.h"
 #include "support/boardtrace.h"
 #include "support/simulatedboardcontrol.h"
 #include "usbstuff.h"
 
-#include <QList>
-#include <QString>
+#include <QTemporaryDir>
 
 #include <cstdint>
 #include <memory>
 
-class MainForm;
-class QWidget;
-
-// The main window brought up on a freshly reset simulated board and shown, as a user first
-// meets it, with every call into the board library traced to a file of the test's.
+// The main window on a freshly reset simulated board (four-function library), shown and active
+// with the focus on "Sample". Every call into the library is traced; every message box is
+// answered with OK and recorded.
 class WindowOnBoard final
 {
 public:
-    WindowOnBoard(BoardLibraryForm form, const QString &traceFile);
+    WindowOnBoard();
     ~WindowOnBoard();
-    WindowOnBoard(const WindowOnBoard &) = delete;
-    WindowOnBoard &operator=(const WindowOnBoard &) = delete;
 
-    // The file the library form is bound from, for the board's control functions.
-    static QString libraryPath(BoardLibraryForm form);
-
-    // Up, shown and active; false if any step failed.
     bool isReady() const { return m_ready; }
-    MainForm &form() const { return *m_form; }
     const SimulatedBoardControl &board() const { return m_board; }
-    // The named control; nullptr (with a warning) when the window has none of that type.
-    QWidget *control(const QString &name) const;
-    template<class T> T *control(const QString &name) const
+    template<class T = QWidget> T *control(const QString &name) const
     {
-        return qobject_cast<T *>(control(name));
+        return m_form ? m_form->findChild<T *>(name) : nullptr;
     }
+    // A mouse click on the named control; false when no user could reach it.
+    [[nodiscard]] bool click(const QString &name) const;
+    // Into the text box with the mouse, all of its text replaced by typing.
+    [[nodiscard]] bool type(const QString &box, const QString &text) const;
+    double display() const;
 
-    // The vendor requests that reached the library since the last forgetRequests(), in order.
+    // The vendor requests since the last forgetRequests(), in order, and their codes.
     QList<BoardTrace::Record> requests() const;
-    // The request codes of requests(), for comparing sequences at a glance.
     QList<int> requestCodes() const;
     void forgetRequests() const;
 
-    // Writes `code` to the input and DAC register of channel 0 to 3 through the library's own
-    // request call, bypassing the window; returns the library's status.
+    // Writes and updates DAC channel 0 to 3 through the library, bypassing the window.
     std::int16_t putCode(int channel, std::uint16_t code) const;
 
+    MessageBoxAnswerer &boxes() { return m_boxes; }
+    // The boxes seen since the last call.
+    QList<SeenMessageBox> takeBoxes();
+
 private:
-    BoardLibraryForm m_libraryForm;
+    QTemporaryDir m_scratch;
     QString m_traceFile;
+    MessageBoxAnswerer m_boxes {QMessageBox::Ok};
+    qsizetype m_taken = 0;
     SimulatedBoardControl m_board;
     std::unique_ptr<USBStuff> m_usb;
     std::unique_ptr<MainForm> m_form;
     bool m_ready = false;
 };
-
-// The ADC code a read request brought back, from its traced buffer; -1 when it has none.
-int tracedAdcCode(const BoardTrace::Record &request);
