@@ -6,8 +6,6 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <dlfcn.h>
-
 namespace {
 
 const QString binDir = QStringLiteral(TX4410_BIN_DIR);
@@ -90,7 +88,6 @@ class tst_Programs : public QObject
 private slots:
     void initTestCase();
 
-    void librariesBindByTheProgramsNames();
     void programsLinkNoBoardLibrary_data();
     void programsLinkNoBoardLibrary();
     void programComesUpOnSimulatedBoard_data();
@@ -105,21 +102,6 @@ private:
 void tst_Programs::initTestCase()
 {
     QVERIFY(m_scratch.isValid());
-}
-
-void tst_Programs::librariesBindByTheProgramsNames()
-{
-    void *fourFunction = dlopen(TX4410_USB4_LIBRARY, RTLD_NOW | RTLD_LOCAL);
-    QVERIFY2(fourFunction, dlerror());
-    for (const char *symbol :
-         {"Search_For_Boards", "Connect", "Download_Firmware", "Vendor_Request"})
-        QVERIFY2(dlsym(fourFunction, symbol), symbol);
-
-    // By the bare name, through this test's run path, which is the programs' own.
-    void *boardPort = dlopen("libBoardPort.so", RTLD_NOW | RTLD_LOCAL);
-    QVERIFY2(boardPort, dlerror());
-    for (const char *symbol : {"_Z12LoadFirmWarePc", "_Z15VendorIORequestsiissPc"})
-        QVERIFY2(dlsym(boardPort, symbol), symbol);
 }
 
 void tst_Programs::programsLinkNoBoardLibrary_data()
