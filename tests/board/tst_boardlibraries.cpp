@@ -10,36 +10,25 @@
 #include <array>
 #include <memory>
 
-namespace {
-
 namespace Code = BoardProtocol::RequestCode;
-
 enum class Form { FourFunction, BoardPort };
 // Where the board stands when a request comes.
 enum class Setup { Up, NotUp, LoadFailed, Failing, FailingByEnvironment };
+Q_DECLARE_METATYPE(Form)
+Q_DECLARE_METATYPE(Setup)
+Q_DECLARE_METATYPE(BoardStatus)
 
+namespace {
 using Buffer = std::array<std::uint8_t, 2>;
 constexpr Buffer untouched {0x5A, 0x5A};
 const QByteArray firmware = TX4410_FIRMWARE_FILE;
 
-// Calls `rows(form, name)` for each library form.
 template<typename Rows> void forEachForm(Rows rows)
 {
     rows(Form::FourFunction, "four-function");
     rows(Form::BoardPort, "BoardPort");
 }
-
-void formRows()
-{
-    QTest::addColumn<Form>("form");
-    forEachForm([](Form form, const char *name) { QTest::newRow(name) << form; });
-}
-
 } // namespace
-
-Q_DECLARE_METATYPE(Form)
-Q_DECLARE_METATYPE(Setup)
-Q_DECLARE_METATYPE(BoardStatus)
 
 class TestBoardLibraries : public QObject
 {
@@ -48,9 +37,8 @@ class TestBoardLibraries : public QObject
 private slots:
     void initTestCase();
     void init();
-
-    void exportsOnlyFacesAndControls_data();
-    void exportsOnlyFacesAndControls();
+    void exports_data();
+    void exports();
     void bringUp_data();
     void bringUp();
     void wrongHandle();
@@ -66,19 +54,43 @@ private slots:
     void nullPointersRefused();
 
 private:
-    // One bring-up attempt made as the program makes it; LoadFirmWare's status negated, so that
-    // both forms give 0 or a BoardStatus.
-    std::int16_t bringUp(Form form, QByteArray path);
-    std::int16_t request(Form form, int code, int value, int index, int direction, int length,
-                         std::uint8_t *buffer);
-    std::int16_t sendWord(Form form, std::int32_t word);
+    static void formRows()
+    {
+        QTest::addColumn<Form>("form");
+        forEachForm([](Form form, const char *name) { QTest::newRow(name) << form; });
+    }
+    // One bring-up as the program makes it; LoadFirmWare's status negated, so that both forms
+    // give 0 or a BoardStatus.
+    std::int16_t bringUp(Form form, QByteArray path)
+    {
+        if (form == Form::BoardPort)
+            return static_cast<std::int16_t>(-m_loadFirmWare(path.data()));
+        std::int32_t found = 0;
+        std::array<std::uint8_t, 128> list {};
+        m_search(BoardProtocol::vendorId, BoardProtocol::productId, &found, list.data());
+        m_connect(BoardProtocol::vendorId, BoardProtocol::productId, list[0], &m_handle);
+        return m_download(m_handle, reinterpret_cast<std::uint8_t *>(path.data()));
+    }
+    std::int16_t request(Form form, int code, int value = 0, int index = 0, int direction = 0,
+                         int length = 0, std::uint8_t *buffer = &m_byte)
+    {
+        if (form == Form::BoardPort)
+            return m_vendorIORequest(short(code), value, index, short(direction), short(length),
+                                     reinterpret_cast<char *>(buffer));
+        return m_vendorRequest(m_handle, std::uint8_t(code), value, index, std::uint8_t(direction),
+                               std::int16_t(length), buffer);
+    }
+    std::int16_t sendWord(Form form, std::int32_t word)
+    {
+        return request(form, Code::CommandWord, word & 0xFFFF, word >> 16);
+    }
     const SimulatedBoardControl &control(Form form) const
     {
         return form == Form::BoardPort ? *m_boardPort : *m_usb4;
     }
 
-    std::unique_ptr<SimulatedBoardControl> m_usb4;
-    std::unique_ptr<SimulatedBoardControl> m_boardPort;
+    static inline std::uint8_t m_byte = 0;
+    std::unique_ptr<SimulatedBoardControl> m_usb4, m_boardPort;
     SearchForBoardsFunction m_search = nullptr;
     ConnectFunction m_connect = nullptr;
     DownloadFirmwareFunction m_download = nullptr;
@@ -99,7 +111,6 @@ void TestBoardLibraries::initTestCase()
     m_boardPort = std::make_unique<SimulatedBoardControl>(TX4410_BOARDPORT_LIBRARY_FILE);
     QVERIFY2(m_usb4->isValid(), qPrintable(m_usb4->errorString()));
     QVERIFY2(m_boardPort->isValid(), qPrintable(m_boardPort->errorString()));
-
     m_search = m_usb4->function<SearchForBoardsFunction>(BoardFaces::searchForBoardsSymbol);
     m_connect = m_usb4->function<ConnectFunction>(BoardFaces::connectSymbol);
     m_download = m_usb4->function<DownloadFirmwareFunction>(BoardFaces::downloadFirmwareSymbol);
@@ -109,7 +120,6 @@ void TestBoardLibraries::initTestCase()
             = m_boardPort->function<VendorIORequestFunction>(BoardFaces::vendorIORequestSymbol);
     QVERIFY(m_search && m_connect && m_download && m_vendorRequest);
     QVERIFY(m_loadFirmWare && m_vendorIORequest);
-
     for (const Form form : {Form::FourFunction, Form::BoardPort}) {
         QVERIFY(bringUp(form, firmware) > 0);
         QCOMPARE(bringUp(form, firmware), 0);
@@ -127,57 +137,26 @@ void TestBoardLibraries::init()
     m_handle = 0;
 }
 
-std::int16_t TestBoardLibraries::bringUp(Form form, QByteArray path)
-{
-    if (form == Form::BoardPort)
-        return static_cast<std::int16_t>(-m_loadFirmWare(path.data()));
-    std::int32_t found = 0;
-    std::array<std::uint8_t, 128> boardList {};
-    m_search(BoardProtocol::vendorId, BoardProtocol::productId, &found, boardList.data());
-    m_connect(BoardProtocol::vendorId, BoardProtocol::productId, boardList[0], &m_handle);
-    return m_download(m_handle, reinterpret_cast<std::uint8_t *>(path.data()));
-}
-
-std::int16_t TestBoardLibraries::request(Form form, int code, int value, int index, int direction,
-                                         int length, std::uint8_t *buffer)
-{
-    if (form == Form::BoardPort)
-        return m_vendorIORequest(static_cast<short>(code), value, index,
-                                 static_cast<short>(direction), static_cast<short>(length),
-                                 reinterpret_cast<char *>(buffer));
-    return m_vendorRequest(m_handle, static_cast<std::uint8_t>(code), value, index,
-                           static_cast<std::uint8_t>(direction), static_cast<std::int16_t>(length),
-                           buffer);
-}
-
-std::int16_t TestBoardLibraries::sendWord(Form form, std::int32_t word)
-{
-    std::uint8_t buffer = 0;
-    return request(form, Code::CommandWord, word & 0xFFFF, word >> 16, 0, 0, &buffer);
-}
-
-void TestBoardLibraries::exportsOnlyFacesAndControls_data()
+void TestBoardLibraries::exports_data()
 {
     QTest::addColumn<QString>("library");
     QTest::addColumn<QStringList>("symbols");
-
     const QStringList controls {"SimulatedBoard_ChannelVolts", "SimulatedBoard_ReadState",
                                 "SimulatedBoard_Reset", "SimulatedBoard_SetAbsentAttempts",
                                 "SimulatedBoard_SetFailRequests"};
-    QTest::newRow("libKVN_CYUSB_USB4.so")
+    QTest::newRow("four-function")
             << TX4410_USB4_LIBRARY_FILE
             << QStringList {"Connect", "Download_Firmware", "Search_For_Boards", "Vendor_Request"}
                     + controls;
-    QTest::newRow("libBoardPort.so")
-            << TX4410_BOARDPORT_LIBRARY_FILE
-            << QStringList {"_Z12LoadFirmWarePc", "_Z15VendorIORequestsiissPc"} + controls;
+    QTest::newRow("BoardPort") << TX4410_BOARDPORT_LIBRARY_FILE
+                               << QStringList {"_Z12LoadFirmWarePc", "_Z15VendorIORequestsiissPc"}
+                    + controls;
 }
 
-void TestBoardLibraries::exportsOnlyFacesAndControls()
+void TestBoardLibraries::exports()
 {
     QFETCH(QString, library);
     QFETCH(QStringList, symbols);
-
     QProcess nm;
     nm.start(TX4410_NM, {"--dynamic", "--defined-only", "--format=just-symbols", library});
     QVERIFY(nm.waitForFinished());
@@ -185,9 +164,8 @@ void TestBoardLibraries::exportsOnlyFacesAndControls()
     QStringList exported
             = QString::fromLatin1(nm.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts);
     // Sanitizer builds add the type information of function types; nothing of the core.
-    exported.removeIf([](const QString &symbol) {
-        return symbol.startsWith(u"_ZTIF") || symbol.startsWith(u"_ZTSF");
-    });
+    exported.removeIf(
+            [](const QString &s) { return s.startsWith(u"_ZTIF") || s.startsWith(u"_ZTSF"); });
     exported.sort();
     symbols.sort();
     QCOMPARE(exported, symbols);
@@ -199,22 +177,22 @@ void TestBoardLibraries::bringUp_data()
     QTest::addColumn<QByteArray>("path");
     QTest::addColumn<QByteArray>("contents"); // written to the path first unless null
     QTest::addColumn<BoardStatus>("status");
-
     const QByteArray dir = m_dir.path().toLocal8Bit();
     forEachForm([&](Form form, const char *name) {
-        const auto row = [&](const char *what, const QByteArray &path, const QByteArray &contents,
-                             BoardStatus status) {
+        using enum BoardStatus;
+        const auto row = [&](const char *what, const QByteArray &path, BoardStatus status,
+                             const QByteArray &contents = {}) {
             QTest::addRow("%s, %s", name, what) << form << path << contents << status;
         };
-        row("shipped firmware", firmware, {}, BoardStatus::Ok);
-        row("missing file", dir + "/missing.hex", {}, BoardStatus::FirmwareMissing);
-        row("directory", dir, {}, BoardStatus::FirmwareMissing);
-        row("path of 4096 bytes", QByteArray(4096, 'a'), {}, BoardStatus::FirmwareMissing);
-        row("path of 4097 bytes", QByteArray(4097, 'a'), {}, BoardStatus::PathTooLong);
-        row("bad checksum", dir + "/bad.hex", ":03000000020100FB\n:00000001FF\n",
-            BoardStatus::FirmwareInvalid);
-        row("over 1 MiB", dir + "/large.hex", QByteArray(1024 * 1024 + 1, '\n'),
-            BoardStatus::FirmwareInvalid);
+        row("shipped firmware", firmware, Ok);
+        // Read up to the NUL: what follows would make the path too long.
+        row("path up to its NUL", firmware + '\0' + QByteArray(5000, 'a'), Ok);
+        row("missing file", dir + "/missing.hex", FirmwareMissing);
+        row("directory", dir, FirmwareMissing);
+        row("path of 4096 bytes", QByteArray(4096, 'a'), FirmwareMissing);
+        row("path of 4097 bytes", QByteArray(4097, 'a'), PathTooLong);
+        row("bad checksum", dir + "/bad.hex", FirmwareInvalid, ":03000000020100FB\n:00000001FF\n");
+        row("over 1 MiB", dir + "/large.hex", FirmwareInvalid, QByteArray(1024 * 1024 + 1, '\n'));
     });
 }
 
@@ -225,12 +203,12 @@ void TestBoardLibraries::bringUp()
     QFETCH(QByteArray, contents);
     QFETCH(BoardStatus, status);
 
+    // Away from power-on first: registers, reference, LDAC register and pin, mux.
     QCOMPARE(bringUp(form, firmware), 0);
     for (const std::int32_t word : {0x1F8000, 0x380001, 0x300003})
         QCOMPARE(sendWord(form, word), 0);
-    std::uint8_t buffer = 0;
-    QCOMPARE(request(form, Code::LdacLow, 0, 0, 0, 0, &buffer), 0);
-    QCOMPARE(request(form, Code::SelectMux, 8, 0, 0, 0, &buffer), 0);
+    QCOMPARE(request(form, Code::LdacLow), 0);
+    QCOMPARE(request(form, Code::SelectMux, 8), 0);
     QCOMPARE(control(form).state()->ldacHigh, 0);
     if (!contents.isNull()) {
         QFile file(QString::fromLocal8Bit(path));
@@ -243,14 +221,13 @@ void TestBoardLibraries::bringUp()
     QVERIFY(state);
     QCOMPARE(state->firmwareRunning, status == BoardStatus::Ok);
     if (status == BoardStatus::Ok) {
-        // The board starts as at power-on.
         QCOMPARE(state->dacRegister[3], 0);
         QCOMPARE(state->internalReference, 0);
         QCOMPARE(state->ldacMask, 0);
         QCOMPARE(state->ldacHigh, 1);
         QCOMPARE(state->muxMask, 1);
     }
-    QCOMPARE(request(form, Code::ClrLow, 0, 0, 0, 0, &buffer),
+    QCOMPARE(request(form, Code::ClrLow),
              status == BoardStatus::Ok ? 0 : statusCode(BoardStatus::NotLoaded));
     QCOMPARE(control(form).state()->clrHigh, status != BoardStatus::Ok);
 }
@@ -259,16 +236,15 @@ void TestBoardLibraries::wrongHandle()
 {
     QCOMPARE(bringUp(Form::FourFunction, firmware), 0);
     QVERIFY(m_handle != 0);
-    std::uint8_t buffer = 0;
     QByteArray path = firmware;
     for (const std::int32_t handle : {m_handle + 1, m_handle - 1, 0, -1}) {
-        QCOMPARE(m_vendorRequest(handle, Code::ClrLow, 0, 0, 0, 0, &buffer),
+        QCOMPARE(m_vendorRequest(handle, Code::ClrLow, 0, 0, 0, 0, &m_byte),
                  statusCode(BoardStatus::BadHandle));
         QCOMPARE(m_download(handle, reinterpret_cast<std::uint8_t *>(path.data())),
                  statusCode(BoardStatus::BadHandle));
     }
     QCOMPARE(m_usb4->state()->clrHigh, 1);
-    QCOMPARE(m_vendorRequest(m_handle, Code::ClrLow, 0, 0, 0, 0, &buffer), 0);
+    QCOMPARE(request(Form::FourFunction, Code::ClrLow), 0);
     QCOMPARE(m_usb4->state()->clrHigh, 0);
 }
 
@@ -276,56 +252,45 @@ void TestBoardLibraries::requestRules_data()
 {
     QTest::addColumn<Form>("form");
     QTest::addColumn<Setup>("setup");
-    QTest::addColumn<int>("code");
-    QTest::addColumn<int>("value");
-    QTest::addColumn<int>("index");
-    QTest::addColumn<int>("direction");
-    QTest::addColumn<int>("length");
+    QTest::addColumn<QList<int>>("fields"); // code, value, index, direction, length
     QTest::addColumn<BoardStatus>("status");
 
     forEachForm([](Form form, const char *name) {
         using enum BoardStatus;
         using enum Setup;
-        const auto row = [&](const char *what, Setup setup, int code, int value, int index,
-                             int direction, int length, BoardStatus status) {
-            QTest::addRow("%s, %s", name, what)
-                    << form << setup << code << value << index << direction << length << status;
-        };
-        row("read ADC, no load", NotUp, 0xBB, 0, 0, 1, 2,
-            form == Form::BoardPort ? NoBoard : BadHandle);
-        row("read ADC, load failed", LoadFailed, 0xBB, 0, 0, 1, 2, NotLoaded);
-        row("command word, load failed", LoadFailed, 0xDD, 0x8000, 0x18, 0, 0, NotLoaded);
-        row("read ADC, failing", Failing, 0xBB, 0, 0, 1, 2, RequestFailed);
-        row("command word, failing", Failing, 0xDD, 0x8000, 0x18, 0, 0, RequestFailed);
-        row("read ADC, failing by environment", FailingByEnvironment, 0xBB, 0, 0, 1, 2,
-            RequestFailed);
-        row("command word, failing by environment", FailingByEnvironment, 0xDD, 0x8000, 0x18, 0, 0,
-            RequestFailed);
-
-        row("command word", Up, 0xDD, 0x8000, 0x18, 0, 0, Ok);
-        row("command word, largest", Up, 0xDD, 0xFFFF, 0x7FFF, 0, 0, Ok);
-        row("select mux H", Up, 0xCC, 128, 0, 0, 0, Ok);
-        row("read ADC", Up, 0xBB, 0, 0, 1, 2, Ok);
-        row("CLR low", Up, 0xE0, 0, 0, 0, 0, Ok);
-        row("unknown code", Up, 0xAA, 0, 0, 1, 2, UnknownRequest);
+        const auto row
+                = [&](const char *what, Setup setup, const QList<int> &fields, BoardStatus status) {
+                      QTest::addRow("%s, %s", name, what) << form << setup << fields << status;
+                  };
+        const QList<int> adc {0xBB, 0, 0, 1, 2}, word {0xDD, 0x8000, 0x18, 0, 0};
+        row("no load", NotUp, adc, form == Form::BoardPort ? NoBoard : BadHandle);
+        row("load failed", LoadFailed, adc, NotLoaded);
+        row("read ADC, failing", Failing, adc, RequestFailed);
+        row("command word, failing by environment", FailingByEnvironment, word, RequestFailed);
+        row("command word", Up, word, Ok);
+        row("command word, largest", Up, {0xDD, 0xFFFF, 0x7FFF, 0, 0}, Ok);
+        row("select mux H", Up, {0xCC, 128, 0, 0, 0}, Ok);
+        row("read ADC", Up, adc, Ok);
+        row("CLR low", Up, {0xE0, 0, 0, 0, 0}, Ok);
+        row("unknown code", Up, {0xAA, 0, 0, 1, 2}, UnknownRequest);
         if (form == Form::BoardPort) {
-            row("code beyond a byte", Up, 0x1BB, 0, 0, 1, 2, UnknownRequest);
-            row("negative code", Up, -0x45, 0, 0, 1, 2, UnknownRequest);
+            row("code beyond a byte", Up, {0x1BB, 0, 0, 1, 2}, UnknownRequest);
+            row("negative code", Up, {-0x45, 0, 0, 1, 2}, UnknownRequest);
         }
-        row("read ADC to the board", Up, 0xBB, 0, 0, 0, 2, WrongDirection);
-        row("command word from the board", Up, 0xDD, 0x8000, 0x18, 1, 0, WrongDirection);
-        row("direction 2", Up, 0xE1, 0, 0, 2, 0, WrongDirection);
-        row("read ADC, one byte", Up, 0xBB, 0, 0, 1, 1, WrongLength);
-        row("command word with data", Up, 0xDD, 0x8000, 0x18, 0, 2, WrongLength);
-        row("negative length", Up, 0xF0, 0, 0, 0, -1, WrongLength);
-        row("value beyond 16 bits", Up, 0xDD, 0x10000, 0x18, 0, 0, ValueOutOfRange);
-        row("negative value", Up, 0xCC, -1, 0, 0, 0, ValueOutOfRange);
-        row("read ADC with a value", Up, 0xBB, 1, 0, 1, 2, ValueOutOfRange);
-        row("value on a pin", Up, 0xE0, 1, 0, 0, 0, ValueOutOfRange);
-        row("index beyond 15 bits", Up, 0xDD, 0x8000, 0x8018, 0, 0, IndexOutOfRange);
-        row("negative index", Up, 0xDD, 0, -1, 0, 0, IndexOutOfRange);
-        row("index on the mux", Up, 0xCC, 1, 1, 0, 0, IndexOutOfRange);
-        row("mux mask not one-hot", Up, 0xCC, 6, 0, 0, 0, RequestRefused);
+        row("read ADC to the board", Up, {0xBB, 0, 0, 0, 2}, WrongDirection);
+        row("command word from the board", Up, {0xDD, 0x8000, 0x18, 1, 0}, WrongDirection);
+        row("direction 2", Up, {0xE1, 0, 0, 2, 0}, WrongDirection);
+        row("read ADC, one byte", Up, {0xBB, 0, 0, 1, 1}, WrongLength);
+        row("command word with data", Up, {0xDD, 0x8000, 0x18, 0, 2}, WrongLength);
+        row("negative length", Up, {0xF0, 0, 0, 0, -1}, WrongLength);
+        row("value beyond 16 bits", Up, {0xDD, 0x10000, 0x18, 0, 0}, ValueOutOfRange);
+        row("negative value", Up, {0xCC, -1, 0, 0, 0}, ValueOutOfRange);
+        row("read ADC with a value", Up, {0xBB, 1, 0, 1, 2}, ValueOutOfRange);
+        row("value on a pin", Up, {0xE0, 1, 0, 0, 0}, ValueOutOfRange);
+        row("index beyond 15 bits", Up, {0xDD, 0x8000, 0x8018, 0, 0}, IndexOutOfRange);
+        row("negative index", Up, {0xDD, 0, -1, 0, 0}, IndexOutOfRange);
+        row("index on the mux", Up, {0xCC, 1, 1, 0, 0}, IndexOutOfRange);
+        row("mux mask not one-hot", Up, {0xCC, 6, 0, 0, 0}, RequestRefused);
     });
 }
 
@@ -333,11 +298,7 @@ void TestBoardLibraries::requestRules()
 {
     QFETCH(Form, form);
     QFETCH(Setup, setup);
-    QFETCH(int, code);
-    QFETCH(int, value);
-    QFETCH(int, index);
-    QFETCH(int, direction);
-    QFETCH(int, length);
+    QFETCH(QList<int>, fields);
     QFETCH(BoardStatus, status);
 
     if (setup == Setup::FailingByEnvironment) {
@@ -355,15 +316,16 @@ void TestBoardLibraries::requestRules()
         QCOMPARE(control(form).setFailRequests(true), 0);
     const std::uint16_t dacA = control(form).state()->dacRegister[0];
 
+    const auto send = [&](std::uint8_t *buffer) {
+        return request(form, fields[0], fields[1], fields[2], fields[3], fields[4], buffer);
+    };
     Buffer buffer = untouched;
-    QCOMPARE(request(form, code, value, index, direction, length, buffer.data()),
-             statusCode(status));
-    const bool read = status == BoardStatus::Ok && code == Code::ReadAdc;
+    QCOMPARE(send(buffer.data()), statusCode(status));
+    const bool read = status == BoardStatus::Ok && fields[0] == Code::ReadAdc;
     QCOMPARE(buffer, read ? (Buffer {0x0F, 0xFF}) : untouched);
     if (status != BoardStatus::Ok)
         QCOMPARE(control(form).state()->dacRegister[0], dacA);
-    QCOMPARE(request(form, code, value, index, direction, length, nullptr),
-             statusCode(BoardStatus::NullArgument));
+    QCOMPARE(send(nullptr), statusCode(BoardStatus::NullArgument));
 }
 
 void TestBoardLibraries::absentAttempts_data()
@@ -371,8 +333,7 @@ void TestBoardLibraries::absentAttempts_data()
     QTest::addColumn<Form>("form");
     QTest::addColumn<bool>("byControl");
     QTest::addColumn<QByteArray>("knob");
-    QTest::addColumn<QList<bool>>("attempts");
-
+    QTest::addColumn<QList<bool>>("attempts"); // which bring-ups find the board
     forEachForm([](Form form, const char *name) {
         const auto row = [&](bool byControl, const char *knob, const QList<bool> &attempts) {
             QTest::addRow("%s, %s %s", name, byControl ? "control" : "environment", knob)
@@ -404,7 +365,6 @@ void TestBoardLibraries::absentAttempts()
     for (qsizetype i = 0; i < attempts.size(); ++i)
         actual.append(bringUp(form, firmware) == 0);
     QCOMPARE(actual, attempts);
-
     // Setting the knob counts afresh; reset returns to the environment's knob.
     QCOMPARE(control(form).setAbsentAttempts(1), 0);
     QVERIFY(bringUp(form, firmware) > 0);
@@ -416,21 +376,19 @@ void TestBoardLibraries::absentAttempts()
 void TestBoardLibraries::traceLinePerCall()
 {
     QFETCH(Form, form);
-
     const QString file = m_dir.filePath(form == Form::BoardPort ? "boardport.log" : "usb4.log");
     qputenv("TX4410_BOARD_TRACE", file.toLocal8Bit());
     QCOMPARE(bringUp(form, firmware), 0);
     QCOMPARE(sendWord(form, 0x191234), 0);
     Buffer buffer = untouched;
     QVERIFY(request(form, Code::ReadAdc, 0, 0, 0, 2, buffer.data()) != 0);
-    std::uint8_t unused = 0;
-    QCOMPARE(request(form, Code::SelectMux, 2, 0, 0, 0, &unused), 0);
+    QCOMPARE(request(form, Code::SelectMux, 2), 0);
     QCOMPARE(request(form, Code::ReadAdc, 0, 0, 1, 2, buffer.data()), 0);
     qunsetenv("TX4410_BOARD_TRACE");
-    QCOMPARE(request(form, Code::ClrLow, 0, 0, 0, 0, &unused), 0);
+    QCOMPARE(request(form, Code::ClrLow), 0);
     // A trace file that cannot be written changes nothing.
     qputenv("TX4410_BOARD_TRACE", "/nonexistent/trace.log");
-    QCOMPARE(request(form, Code::ClrHigh, 0, 0, 0, 0, &unused), 0);
+    QCOMPARE(request(form, Code::ClrHigh), 0);
 
     const QString handle = "handle=0x" + QString::number(m_handle, 16);
     const QString ids = "vendorId=0x6666 productId=0x4410 ";
@@ -443,16 +401,12 @@ void TestBoardLibraries::traceLinePerCall()
                                 "Download_Firmware " + handle + ' ' + path};
         call = "Vendor_Request " + handle + ' ';
     }
-    expected << call
-                    + "request=0xdd value=0x1234 index=0x19 direction=0 length=0 buffer=[00] "
-                      "status=0"
-             << call
-                    + "request=0xbb value=0x0 index=0x0 direction=0 length=2 buffer=[5a 5a] "
-                      "status=9"
-             << call + "request=0xcc value=0x2 index=0x0 direction=0 length=0 buffer=[00] status=0"
-             << call
-                    + "request=0xbb value=0x0 index=0x0 direction=1 length=2 buffer=[01 23] "
-                      "status=0";
+    for (const char *rest :
+         {"request=0xdd value=0x1234 index=0x19 direction=0 length=0 buffer=[00] status=0",
+          "request=0xbb value=0x0 index=0x0 direction=0 length=2 buffer=[5a 5a] status=9",
+          "request=0xcc value=0x2 index=0x0 direction=0 length=0 buffer=[00] status=0",
+          "request=0xbb value=0x0 index=0x0 direction=1 length=2 buffer=[01 23] status=0"})
+        expected << call + rest;
     QFile trace(file);
     QVERIFY(trace.open(QIODevice::ReadOnly));
     QCOMPARE(QString::fromLatin1(trace.readAll()).split(u'\n', Qt::SkipEmptyParts), expected);
@@ -477,7 +431,6 @@ void TestBoardLibraries::librariesKeepSeparateBoards()
 void TestBoardLibraries::usbBoardFindsNone()
 {
     QFETCH(Form, form);
-
     for (const QByteArray &board : {QByteArray("usb"), QByteArray()}) {
         if (board.isNull())
             qunsetenv("TX4410_BOARD");
@@ -485,16 +438,15 @@ void TestBoardLibraries::usbBoardFindsNone()
             qputenv("TX4410_BOARD", board);
         QCOMPARE(control(form).reset(), 0);
         std::int32_t found = 7;
-        std::array<std::uint8_t, 128> boardList {};
+        std::array<std::uint8_t, 128> list {};
         if (form == Form::FourFunction) {
             QCOMPARE(m_search(BoardProtocol::vendorId, BoardProtocol::productId, &found,
-                              boardList.data()),
+                              list.data()),
                      statusCode(BoardStatus::NoBoard));
             QCOMPARE(found, 0);
         }
         QVERIFY(bringUp(form, firmware) > 0);
-        std::uint8_t buffer = 0;
-        QVERIFY(request(form, Code::ClrLow, 0, 0, 0, 0, &buffer) != 0);
+        QVERIFY(request(form, Code::ClrLow) != 0);
         QCOMPARE(control(form).setAbsentAttempts(0), statusCode(BoardStatus::NotSimulated));
         QCOMPARE(control(form).setFailRequests(false), statusCode(BoardStatus::NotSimulated));
         QVERIFY(!control(form).state());
@@ -505,8 +457,8 @@ void TestBoardLibraries::usbBoardFindsNone()
 void TestBoardLibraries::nullPointersRefused()
 {
     const std::int16_t refused = statusCode(BoardStatus::NullArgument);
-    std::int32_t found = 0;
     const std::int32_t vendor = BoardProtocol::vendorId, product = BoardProtocol::productId;
+    std::int32_t found = 0;
     QCOMPARE(m_search(vendor, product, nullptr, nullptr), refused);
     QCOMPARE(m_search(vendor, product, &found, nullptr), refused);
     QCOMPARE(m_connect(vendor, product, 1, nullptr), refused);

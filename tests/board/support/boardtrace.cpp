@@ -27,20 +27,12 @@ qsizetype valueEnd(const QString &line, qsizetype from)
         }
         return -1;
     }
-    if (line.mid(from).startsWith(u'[')) {
-        const qsizetype close = line.indexOf(u']', from);
-        return close < 0 ? -1 : close + 1;
-    }
-    const qsizetype space = line.indexOf(u' ', from);
-    return space < 0 ? line.size() : space;
+    const bool list = line.mid(from).startsWith(u'[');
+    const qsizetype end = line.indexOf(list ? u']' : u' ', from);
+    return end < 0 ? (list ? -1 : line.size()) : end + (list ? 1 : 0);
 }
 
 } // namespace
-
-bool BoardTrace::Record::has(const QString &name) const
-{
-    return !text(name).isNull(); // a written value is never empty
-}
 
 QString BoardTrace::Record::text(const QString &name) const
 {
@@ -54,23 +46,6 @@ QString BoardTrace::Record::text(const QString &name) const
 std::optional<qint64> BoardTrace::Record::number(const QString &name) const
 {
     return parseNumber(text(name));
-}
-
-std::optional<QByteArray> BoardTrace::Record::bytes(const QString &name) const
-{
-    const QString value = text(name);
-    if (!value.startsWith(u'[') || !value.endsWith(u']'))
-        return std::nullopt;
-    const QString inner = value.mid(1, value.size() - 2);
-    QByteArray bytes;
-    for (const QString &item : inner.isEmpty() ? QStringList() : inner.split(u' ')) {
-        bool ok = false;
-        const uint byte = item.toUInt(&ok, 16);
-        if (!ok || item.size() != 2)
-            return std::nullopt;
-        bytes.append(static_cast<char>(byte));
-    }
-    return bytes;
 }
 
 std::optional<QByteArray> BoardTrace::Record::path(const QString &name) const
@@ -130,16 +105,11 @@ BoardTrace BoardTrace::read(const QString &file)
 {
     BoardTrace trace;
     QFile input(file);
-    if (!input.open(QIODevice::ReadOnly))
-        return trace;
-    for (const QByteArray &bytes : input.readAll().split('\n')) {
-        const QString line = QString::fromLatin1(bytes);
-        if (bytes.isEmpty())
-            continue;
-        if (std::optional<Record> record = parseLine(line))
-            trace.m_records.append(std::move(*record));
-        else
-            trace.m_malformed.append(line);
+    if (input.open(QIODevice::ReadOnly)) {
+        for (const QByteArray &bytes : input.readAll().split('\n')) {
+            if (std::optional<Record> record = parseLine(QString::fromLatin1(bytes)))
+                trace.m_records.append(std::move(*record));
+        }
     }
     return trace;
 }

@@ -22,7 +22,10 @@ public:
     SimulatedBoardControl &operator=(const SimulatedBoardControl &) = delete;
 
     // The library and every control function were found.
-    bool isValid() const;
+    bool isValid() const
+    {
+        return m_reset && m_setAbsentAttempts && m_setFailRequests && m_channelVolts && m_readState;
+    }
     QString errorString() const { return m_error; }
 
     // Any symbol of the library, the face functions included; nullptr when it has none.
@@ -32,9 +35,15 @@ public:
         return reinterpret_cast<Function>(symbol(name));
     }
 
-    std::int16_t reset() const;
-    std::int16_t setAbsentAttempts(int attempts) const;
-    std::int16_t setFailRequests(bool fail) const;
+    std::int16_t reset() const { return m_reset ? m_reset() : unavailable; }
+    std::int16_t setAbsentAttempts(int attempts) const
+    {
+        return m_setAbsentAttempts ? m_setAbsentAttempts(attempts) : unavailable;
+    }
+    std::int16_t setFailRequests(bool fail) const
+    {
+        return m_setFailRequests ? m_setFailRequests(fail ? 1 : 0) : unavailable;
+    }
     std::optional<double> channelVolts(int channel) const;
     std::optional<SimulatedBoardState> state() const;
 
