@@ -41,7 +41,7 @@ private slots:
     void exports();
     void bringUp_data();
     void bringUp();
-    void wrongHandle();
+    void refusedArguments();
     void requestRules_data();
     void requestRules();
     void absentAttempts_data();
@@ -51,7 +51,6 @@ private slots:
     void librariesKeepSeparateBoards();
     void usbBoardFindsNone_data() { formRows(); }
     void usbBoardFindsNone();
-    void nullPointersRefused();
 
 private:
     static void formRows()
@@ -232,7 +231,8 @@ void TestBoardLibraries::bringUp()
     QCOMPARE(control(form).state()->clrHigh, status != BoardStatus::Ok);
 }
 
-void TestBoardLibraries::wrongHandle()
+// Handles Connect did not give leave the board alone; null pointers are refused.
+void TestBoardLibraries::refusedArguments()
 {
     QCOMPARE(bringUp(Form::FourFunction, firmware), 0);
     QVERIFY(m_handle != 0);
@@ -246,6 +246,14 @@ void TestBoardLibraries::wrongHandle()
     QCOMPARE(m_usb4->state()->clrHigh, 1);
     QCOMPARE(request(Form::FourFunction, Code::ClrLow), 0);
     QCOMPARE(m_usb4->state()->clrHigh, 0);
+    const std::int16_t refused = statusCode(BoardStatus::NullArgument);
+    const std::int32_t vendor = BoardProtocol::vendorId, product = BoardProtocol::productId;
+    std::int32_t found = 0;
+    QCOMPARE(m_search(vendor, product, nullptr, nullptr), refused);
+    QCOMPARE(m_search(vendor, product, &found, nullptr), refused);
+    QCOMPARE(m_connect(vendor, product, 1, nullptr), refused);
+    QCOMPARE(m_download(m_handle, nullptr), refused);
+    QCOMPARE(m_loadFirmWare(nullptr), -refused);
 }
 
 void TestBoardLibraries::requestRules_data()
@@ -452,18 +460,6 @@ void TestBoardLibraries::usbBoardFindsNone()
         QVERIFY(!control(form).state());
         QVERIFY(!control(form).channelVolts(0));
     }
-}
-
-void TestBoardLibraries::nullPointersRefused()
-{
-    const std::int16_t refused = statusCode(BoardStatus::NullArgument);
-    const std::int32_t vendor = BoardProtocol::vendorId, product = BoardProtocol::productId;
-    std::int32_t found = 0;
-    QCOMPARE(m_search(vendor, product, nullptr, nullptr), refused);
-    QCOMPARE(m_search(vendor, product, &found, nullptr), refused);
-    QCOMPARE(m_connect(vendor, product, 1, nullptr), refused);
-    QCOMPARE(m_download(m_handle, nullptr), refused);
-    QCOMPARE(m_loadFirmWare(nullptr), -refused);
 }
 
 QTEST_APPLESS_MAIN(TestBoardLibraries)
