@@ -113,15 +113,12 @@ private slots:
 private:
     template<class T = QWidget> T *control(const QString &name) const
     {
-        T *found = m_form->findChild<T *>(name);
-        if (!found)
-            qWarning("no control %s", qPrintable(name));
-        return found;
+        return m_form->findChild<T *>(name);
     }
-    QString text(const QString &box) const
+    QString text(const QString &box) const { return control<TextBox>(box)->text(); }
+    DigitCell *cell(int i) const
     {
-        const auto *found = control<TextBox>(box);
-        return found ? found->text() : QStringLiteral("<none>");
+        return control<DigitCell>(QStringLiteral("BitsDisplay_%1").arg(i));
     }
     TextBox *focusedBox(const QString &name) const
     {
@@ -166,7 +163,7 @@ private:
     {
         QString result;
         for (int i = last; i >= first; --i) {
-            const double v = control<DigitCell>(QStringLiteral("BitsDisplay_%1").arg(i))->value();
+            const double v = cell(i)->value();
             result += v == 0 ? u'0' : v == 1 ? u'1' : v == -1 ? u'-' : u'?';
         }
         return result;
@@ -176,8 +173,7 @@ private:
     {
         qint64 lit = 0;
         for (int i = 0; i < 32; ++i) {
-            const int colour
-                    = control<DigitCell>(QStringLiteral("BitsDisplay_%1").arg(i))->segmentColor();
+            const int colour = cell(i)->segmentColor();
             if (colour != 255 && colour != 160)
                 return -1;
             lit |= qint64(colour == 255) << i;
