@@ -5,7 +5,6 @@
 #include <QApplication>
 #include <QButtonGroup>
 #include <QCheckBox>
-#include <QClipboard>
 #include <QGroupBox>
 #include <QLabel>
 #include <QPushButton>
@@ -14,6 +13,8 @@
 #include <QTest>
 #include <QTimer>
 
+#include <algorithm>
+#include <array>
 #include <memory>
 
 namespace {
@@ -189,25 +190,22 @@ const Control table[] = {
 
 QString captionOf(const QWidget *control)
 {
-    if (auto *button = qobject_cast<const QAbstractButton *>(control))
-        return button->text();
-    if (auto *frame = qobject_cast<const QGroupBox *>(control))
-        return frame->title();
-    if (auto *label = qobject_cast<const QLabel *>(control))
-        return label->text();
-    if (auto *box = qobject_cast<const QLineEdit *>(control))
-        return box->text();
-    return QString();
+    return control->property(qobject_cast<const QGroupBox *>(control) ? "title" : "text")
+            .toString();
 }
 
-// One data row per control of the table that `wanted` keeps.
-template<class Wanted> void addTableRows(Wanted wanted)
+// Printed in the window's text colour, not its blue.
+int inkIn(QWidget *widget)
 {
-    QTest::addColumn<int>("row");
-    for (int row = 0; row < int(std::size(table)); ++row) {
-        if (wanted(table[row]))
-            QTest::newRow(table[row].name) << row;
+    const QImage image = widget->grab().toImage();
+    int count = 0;
+    for (int y = 1; y < image.height() - 1; ++y) {
+        for (int x = 1; x < image.width() - 1; ++x) {
+            const QColor pixel = image.pixelColor(x, y);
+            count += pixel.blue() < std::min(pixel.red(), pixel.green()) - 40;
+        }
     }
+    return count;
 }
 
 } // namespace
@@ -219,22 +217,16 @@ class TestMainFormLayout final : public QObject
 private slots:
     void initTestCase();
     void window();
-    void everyControlIsLaidOut();
     void controls_data();
     void controls();
     void namedMembers();
-    void typingLimits_data();
-    void typingLimits();
-    void drawnColours_data();
-    void drawnColours();
-    void captionsReadInFull_data();
-    void captionsReadInFull();
 
 private:
     template<class T = QWidget> T *control(const QString &name) const
     {
         return m_form->findChild<T *>(name);
     }
+    void checkCaptionReadsInFull(QWidget *widget);
 
     std::unique_ptr<QWidget> m_form = std::make_unique<QWidget>();
     MainFormControls m_controls;
@@ -254,12 +246,21 @@ void TestMainFormLayout::window()
     QCOMPARE(m_form->minimumSize(), QSize(688, 504));
     QCOMPARE(m_form->maximumSize(), QSize(688, 504));
     QVERIFY(m_form->windowIcon().availableSizes().contains(QSize(32, 32)));
-    QCOMPARE(m_form->palette().color(QPalette::Window), windowBlue);
+
+    // Every control of the table is made, and no other.
+    QSet<QString> expected, made;
+    for (const Control &row : table)
+        expected.insert(QLatin1String(row.name));
+    for (const QWidget *widget : m_form->findChildren<QWidget *>()) {
+        if (!widget->objectName().isEmpty() && !widget->objectName().startsWith(u"qt_"))
+            made.insert(widget->objectName());
+    }
+    QCOMPARE(made, expected);
+    QCOMPARE(expected.size(), 138);
 
     const QFont font = m_form->font();
     QCOMPARE(QFontInfo(font).family(), QStringLiteral("Liberation Sans"));
-    QCOMPARE(font.pixelSize(), 11);
-    QVERIFY(font.bold());
+    QVERIFY(font.pixelSize() == 11 && font.bold());
     for (const char *name : {"cmdBitsOption_0", "hexText", "writeToPartCommand", "Label5"})
         QCOMPARE(control(QLatin1String(name))->font(), font);
     for (QLabel *groupLabel : m_controls.Label1)
@@ -268,39 +269,33 @@ void TestMainFormLayout::window()
     QCOMPARE(QFontInfo(title).family(), QStringLiteral("Liberation Sans Narrow"));
     QVERIFY(title.pixelSize() == 37 && !title.bold());
 
+    const QImage drawn = m_form->grab().toImage();
+    const auto pixel = [&](const char *name, QPoint point) {
+        return drawn.pixelColor(control(QLatin1String(name))->mapTo(m_form.get(), point));
+    };
+    QCOMPARE(drawn.pixelColor(3, 115), windowBlue);
+    QCOMPARE(pixel("cmdBitsFrame", {0, 100}), yellow); // frame border
+    QCOMPARE(pixel("Label1_3", {10, 4}), darkGrey);
+    QCOMPARE(pixel("Label1_3", {0, 10}), yellow); // group label border
+    QCOMPARE(pixel("hexText", {60, 9}), QApplication::palette().color(QPalette::Base));
+
     QCOMPARE(m_controls.Image1->pixmap().size(), QSize(108, 35));
     QVERIFY(!m_controls.Image1->pixmap().toImage().isGrayscale());
     QCOMPARE(m_controls.Image2->pixmap().size(), QSize(381, 30));
-
-    QCOMPARE(m_controls.ADCDisplay->digitCount(), 6);
-    QCOMPARE(m_controls.ADCDisplay->segmentColor(), 255);
+    QVERIFY(m_controls.ADCDisplay->digitCount() == 6
+            && m_controls.ADCDisplay->segmentColor() == 255);
     for (const DigitCell *cell : m_controls.BitsDisplay)
         QVERIFY(cell->digitCount() == 1 && cell->segmentColor() == 160 && cell->value() == 0);
-
     auto *timer = m_form->findChild<QTimer *>(QStringLiteral("sampleTimer"));
-    QVERIFY(timer);
-    QCOMPARE(timer->interval(), 1000);
-    QCOMPARE(timer->timerType(), Qt::PreciseTimer);
-    QVERIFY(!timer->isActive());
-}
-
-void TestMainFormLayout::everyControlIsLaidOut()
-{
-    QSet<QString> expected;
-    for (const Control &row : table)
-        expected.insert(QLatin1String(row.name));
-    QSet<QString> made;
-    for (const QWidget *widget : m_form->findChildren<QWidget *>()) {
-        if (!widget->objectName().isEmpty() && !widget->objectName().startsWith(u"qt_"))
-            made.insert(widget->objectName());
-    }
-    QCOMPARE(made, expected);
-    QCOMPARE(expected.size(), 138);
+    QVERIFY(timer && !timer->isActive());
+    QVERIFY(timer->interval() == 1000 && timer->timerType() == Qt::PreciseTimer);
 }
 
 void TestMainFormLayout::controls_data()
 {
-    addTableRows([](const Control &) { return true; });
+    QTest::addColumn<int>("row");
+    for (int row = 0; row < int(std::size(table)); ++row)
+        QTest::newRow(table[row].name) << row;
 }
 
 void TestMainFormLayout::controls()
@@ -318,33 +313,37 @@ void TestMainFormLayout::controls()
     QCOMPARE(captionOf(widget), QString::fromUtf8(c.caption));
     QCOMPARE(widget->isHidden(), c.hidden);
     QVERIFY(widget->isEnabled());
+    if (kind == "QLineEdit") {
+        // A program's write is never cut: the limit binds the user only.
+        const QHash<QString, int> limits {{"hexText", 4}, {"voltageText", 8}, {"adcVddText", 5}};
+        auto *box = qobject_cast<TextBox *>(widget);
+        QVERIFY(box && box->typingLimit() == limits.value(name) && box->maxLength() == 32767);
+    }
     if (c.checked >= 0) {
         auto *button = qobject_cast<QAbstractButton *>(widget);
         QCOMPARE(int(button->isChecked()), c.checked);
-        // An array's member is in its array's group, with its index for id: what its handler
+        // An array's member is in its array's group with its index for id: what its handler
         // receives. Option buttons of an array exclude each other.
         if (const qsizetype cut = name.lastIndexOf(u'_'); cut > 0) {
             auto *group = m_form->findChild<QButtonGroup *>(name.left(cut));
             QVERIFY(group);
             QCOMPARE(group->id(button), name.mid(cut + 1).toInt());
             QCOMPARE(group->exclusive(), kind == "QRadioButton");
-            int members = 0;
-            for (const Control &other : table)
-                members += QLatin1String(other.name).startsWith(name.left(cut + 1));
-            QCOMPARE(group->buttons().size(), members);
+            const auto member = [&](const Control &o) {
+                return QLatin1String(o.name).startsWith(name.left(cut + 1));
+            };
+            QCOMPARE(group->buttons().size(), std::ranges::count_if(table, member));
         }
     }
 
     const QPalette &colours = widget->palette();
     if (kind == "QLineEdit" || kind == "QPushButton") {
         // The system's colours, not the window's blue.
-        const QPalette system = QApplication::palette();
         for (const QPalette::ColorRole role :
              {QPalette::Base, QPalette::Text, QPalette::Button, QPalette::ButtonText,
               QPalette::Window, QPalette::WindowText})
-            QCOMPARE(colours.color(role), system.color(role));
-    } else if (kind == "QGroupBox" || kind == "QRadioButton" || kind == "QCheckBox"
-               || (kind == "QLabel" && !name.startsWith(u"Image"))) {
+            QCOMPARE(colours.color(role), QApplication::palette().color(role));
+    } else if (kind != "DigitCell" && kind != "QWidget" && !name.startsWith(u"Image")) {
         QVERIFY(widget->autoFillBackground());
         QCOMPARE(colours.color(widget->backgroundRole()),
                  name.startsWith(u"Label1_") ? darkGrey : windowBlue);
@@ -352,17 +351,16 @@ void TestMainFormLayout::controls()
     }
 
     // Whether a click at the centre, or just inside a corner, reaches the control.
-    const auto hitAt = [this, widget](QPoint point) {
+    const auto hitAt = [&](QPoint point) {
         return m_form->childAt(widget->mapTo(m_form.get(), point));
     };
     const auto reached = [&] {
-        const QRect inside = widget->rect().adjusted(2, 2, -2, -2);
-        for (const QPoint point : {inside.center(), inside.topLeft(), inside.bottomRight()}) {
-            QWidget *hit = hitAt(point);
-            if (hit && (hit == widget || widget->isAncestorOf(hit)))
-                return true;
-        }
-        return false;
+        const QRect in = widget->rect().adjusted(2, 2, -2, -2);
+        return std::ranges::any_of(std::array {in.center(), in.topLeft(), in.bottomRight()},
+                                   [&](QPoint point) {
+                                       QWidget *hit = hitAt(point);
+                                       return hit == widget || widget->isAncestorOf(hit);
+                                   });
     };
     const auto unseen = [&] {
         return !reached() && widget->visibleRegion().isEmpty();
@@ -370,43 +368,68 @@ void TestMainFormLayout::controls()
     QWidget *panel = name.startsWith(u"dataBitsFrame_") ? widget : nullptr;
     if (QByteArray(c.container).startsWith("dataBitsFrame_"))
         panel = control(QLatin1String(c.container));
-    // As choosing the panel's command does: the panel shows, the code entry goes.
-    const auto showPanel = [&] {
+    QWidget *over = m_controls.addressBitsFrame;
+
+    if (c.place != Parked)
+        QCOMPARE(widget->isVisible(), c.place != InPanel);
+    if (c.place == Seen)
+        QVERIFY(reached());
+    if (c.place == Covered) {
+        QWidget *hit = hitAt(widget->rect().center());
+        QVERIFY(hit == over || over->isAncestorOf(hit));
+    }
+    if (c.place == Drawn)
+        QVERIFY(widget->testAttribute(Qt::WA_TransparentForMouseEvents));
+    if (c.place == Parked)
+        QVERIFY(unseen());
+    if (c.place == InPanel)
+        QVERIFY(panel && !reached());
+    if (panel) {
+        // As choosing the panel's command does: the panel shows, the code entry goes.
         panel->show();
         m_controls.dataFrame->hide();
-    };
-
-    switch (c.place) {
-    case Seen:
-        QVERIFY(widget->isVisible() && reached());
-        break;
-    case Covered: {
-        QWidget *hit = hitAt(widget->rect().center());
-        QVERIFY(widget->isVisible());
-        QVERIFY(hit == m_controls.addressBitsFrame
-                || m_controls.addressBitsFrame->isAncestorOf(hit));
-        break;
-    }
-    case Parked:
-        QVERIFY(unseen());
-        if (panel) {
-            showPanel();
+        if (c.place == Parked)
             QVERIFY(unseen());
-        }
-        break;
-    case InPanel:
-        QVERIFY(panel && !widget->isVisible() && !reached());
-        showPanel();
-        QVERIFY(widget->isVisible() && reached());
-        break;
-    case Drawn:
-        QVERIFY(widget->isVisible());
-        QVERIFY(widget->testAttribute(Qt::WA_TransparentForMouseEvents));
-        break;
+        if (c.place == InPanel)
+            QVERIFY(widget->isVisible() && reached());
+        panel->setHidden(panel != m_controls.dataBitsFrame[0]);
+        m_controls.dataFrame->show();
     }
-    if (panel && panel != m_controls.dataBitsFrame[0])
-        panel->hide();
-    m_controls.dataFrame->show();
+    if (*c.caption && c.place != Drawn && name != u"dataFrame")
+        checkCaptionReadsInFull(widget);
+}
+
+void TestMainFormLayout::checkCaptionReadsInFull(QWidget *widget)
+{
+    const QString caption = captionOf(widget).trimmed();
+    const QFontMetrics metrics(widget->font());
+    const QStyle *style = widget->style();
+    int lineWidth = widget->width();
+    if (auto *label = qobject_cast<QLabel *>(widget)) {
+        lineWidth = label->contentsRect().width();
+    } else if (qobject_cast<QRadioButton *>(widget)) {
+        lineWidth -= style->pixelMetric(QStyle::PM_ExclusiveIndicatorWidth, nullptr, widget)
+                + style->pixelMetric(QStyle::PM_RadioButtonLabelSpacing, nullptr, widget);
+    } else if (qobject_cast<QCheckBox *>(widget)) {
+        lineWidth -= style->pixelMetric(QStyle::PM_IndicatorWidth, nullptr, widget)
+                + style->pixelMetric(QStyle::PM_CheckBoxLabelSpacing, nullptr, widget);
+    } else {
+        // Frames and buttons: one line, clear of the corners or the bevel.
+        QVERIFY(metrics.height() <= widget->height());
+        QVERIFY2(metrics.horizontalAdvance(caption) <= widget->width() - 12, qPrintable(caption));
+        return;
+    }
+    // Lines break between words only: no word may be wider than a line.
+    for (const QString &word : caption.split(u' ', Qt::SkipEmptyParts))
+        QVERIFY2(metrics.horizontalAdvance(word) <= lineWidth, qPrintable(word));
+    // No line is cut off at the bottom: given more height, no more of the caption shows.
+    const QSize size = widget->size();
+    const int shown = inkIn(widget);
+    widget->resize(size.width(), size.height() + 40);
+    const int whole = inkIn(widget);
+    widget->resize(size);
+    QVERIFY(shown > 0);
+    QCOMPARE(shown, whole);
 }
 
 // What the handlers reach through the struct is the array member of that name and index.
@@ -429,122 +452,6 @@ void TestMainFormLayout::namedMembers()
     same(c.clearCodeOption, "clearCodeOption");
     same(c.LDACOverwriteCheck, "LDACOverwriteCheck");
     same(c.refOption, "refOption");
-}
-
-void TestMainFormLayout::typingLimits_data()
-{
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<int>("limit"); // 0: none
-
-    QTest::newRow("hexText") << "hexText" << 4;
-    QTest::newRow("voltageText") << "voltageText" << 8;
-    QTest::newRow("adcVddText") << "adcVddText" << 5;
-    QTest::newRow("VrefText") << "VrefText" << 0;
-}
-
-void TestMainFormLayout::typingLimits()
-{
-    QFETCH(QString, name);
-    QFETCH(int, limit);
-
-    auto *box = control<TextBox>(name);
-    QVERIFY(box);
-    const QString atStart = box->text();
-    const QString typed = QStringLiteral("1234567890123456789");
-    QTest::keyClick(box, Qt::Key_A, Qt::ControlModifier);
-    QTest::keyClicks(box, typed);
-    QCOMPARE(box->text(), limit ? typed.left(limit) : typed);
-
-    box->clear();
-    QApplication::clipboard()->setText(typed);
-    QTest::keyClick(box, Qt::Key_V, Qt::ControlModifier);
-    QCOMPARE(box->text(), limit ? QString() : typed);
-
-    // The program's own text is never cut.
-    box->writeText(QStringLiteral("2.50000000000000"));
-    QCOMPARE(box->text(), QStringLiteral("2.50000000000000"));
-    box->writeText(atStart);
-}
-
-void TestMainFormLayout::drawnColours_data()
-{
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<QPoint>("point"); // in the control
-    QTest::addColumn<QColor>("colour");
-
-    QTest::newRow("window") << "MainForm" << QPoint(3, 115) << windowBlue;
-    QTest::newRow("frame border") << "cmdBitsFrame" << QPoint(0, 100) << yellow;
-    QTest::newRow("group label") << "Label1_3" << QPoint(10, 4) << darkGrey;
-    QTest::newRow("group label border") << "Label1_3" << QPoint(0, 10) << yellow;
-    QTest::newRow("text box") << "hexText" << QPoint(60, 9)
-                              << QApplication::palette().color(QPalette::Base);
-}
-
-void TestMainFormLayout::drawnColours()
-{
-    QFETCH(QString, name);
-    QFETCH(QPoint, point);
-    QFETCH(QColor, colour);
-
-    QWidget *widget = name == u"MainForm" ? m_form.get() : control(name);
-    QCOMPARE(m_form->grab().toImage().pixelColor(widget->mapTo(m_form.get(), point)), colour);
-}
-
-void TestMainFormLayout::captionsReadInFull_data()
-{
-    addTableRows([](const Control &c) {
-        return *c.caption && c.place != Drawn && QByteArray(c.name) != "dataFrame";
-    });
-}
-
-void TestMainFormLayout::captionsReadInFull()
-{
-    QFETCH(int, row);
-    QWidget *widget = control(QLatin1String(table[row].name));
-    const QString caption = captionOf(widget).trimmed();
-    const QFontMetrics metrics(widget->font());
-    int lineWidth = 0;
-    if (auto *label = qobject_cast<QLabel *>(widget)) {
-        lineWidth = label->contentsRect().width();
-    } else if (qobject_cast<QRadioButton *>(widget) || qobject_cast<QCheckBox *>(widget)) {
-        const bool option = qobject_cast<QRadioButton *>(widget);
-        QStyle *style = widget->style();
-        lineWidth = widget->width()
-                - style->pixelMetric(option ? QStyle::PM_ExclusiveIndicatorWidth
-                                            : QStyle::PM_IndicatorWidth,
-                                     nullptr, widget)
-                - style->pixelMetric(option ? QStyle::PM_RadioButtonLabelSpacing
-                                            : QStyle::PM_CheckBoxLabelSpacing,
-                                     nullptr, widget);
-    } else {
-        // Frames and buttons: one line, clear of the corners or the bevel.
-        QVERIFY(metrics.height() <= widget->height());
-        QVERIFY2(metrics.horizontalAdvance(caption) <= widget->width() - 12, qPrintable(caption));
-        return;
-    }
-    // Lines break between words only: no word may be wider than a line.
-    for (const QString &word : caption.split(u' ', Qt::SkipEmptyParts))
-        QVERIFY2(metrics.horizontalAdvance(word) <= lineWidth, qPrintable(word));
-
-    // No line is cut off at the bottom: given more height, no more of the caption shows.
-    const auto ink = [widget] {
-        const QImage image = widget->grab().toImage();
-        int count = 0;
-        for (int y = 1; y < image.height() - 1; ++y) {
-            for (int x = 1; x < image.width() - 1; ++x) {
-                const QColor pixel = image.pixelColor(x, y);
-                count += pixel.blue() < std::min(pixel.red(), pixel.green()) - 40;
-            }
-        }
-        return count;
-    };
-    const QSize size = widget->size();
-    const int shown = ink();
-    QVERIFY(shown > 0);
-    widget->resize(size.width(), size.height() + 40);
-    const int whole = ink();
-    widget->resize(size);
-    QCOMPARE(shown, whole);
 }
 
 QTEST_MAIN(TestMainFormLayout)

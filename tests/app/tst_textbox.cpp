@@ -12,17 +12,19 @@ namespace {
 const QString programText = QStringLiteral("2.50000000000000"); // 16 characters
 
 // Puts `text` in at the cursor as a user can: "type", "Ctrl+V", "menu" (Paste in the context
-// menu), "drop" (at the end, from another program) or "input method" (a committed string).
+// menu), "drop" (at the end, from another program) or "input method" (a committed string);
+// or deletes with "Backspace".
 void insert(TextBox &box, const QString &how, const QString &text)
 {
     QApplication::clipboard()->setText(text);
     if (how == u"type") {
         QTest::keyClicks(&box, text);
+    } else if (how == u"Backspace") {
+        QTest::keyClick(&box, Qt::Key_Backspace);
     } else if (how == u"Ctrl+V") {
         QTest::keyClick(&box, Qt::Key_V, Qt::ControlModifier);
     } else if (how == u"menu") {
-        QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(5, 5),
-                                box.mapToGlobal(QPoint(5, 5)));
+        QContextMenuEvent event(QContextMenuEvent::Mouse, {5, 5}, box.mapToGlobal(QPoint(5, 5)));
         QApplication::sendEvent(&box, &event);
         auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget());
         QVERIFY(menu);
@@ -35,9 +37,9 @@ void insert(TextBox &box, const QString &how, const QString &text)
         QMimeData data;
         data.setText(text);
         const QPoint end(box.width() - 5, box.height() / 2);
+        QDropEvent drop(end, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
         QDragEnterEvent enter(end, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
         QApplication::sendEvent(&box, &enter);
-        QDropEvent drop(end, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
         QApplication::sendEvent(&box, &drop);
     } else {
         QInputMethodEvent commit;
@@ -55,114 +57,68 @@ class TestTextBox final : public QObject
 private slots:
     void userInputIsHeldToTheLimit_data();
     void userInputIsHeldToTheLimit();
-    void longProgramTextCanBeEditedDownButNotUp_data();
-    void longProgramTextCanBeEditedDownButNotUp();
     void undoBackToALongTextKeepsTheLimit();
 };
 
 void TestTextBox::userInputIsHeldToTheLimit_data()
 {
-    QTest::addColumn<QString>("how");
-    QTest::addColumn<int>("limit"); // 0: none
+    QTest::addColumn<int>("limit");  // 0: none
+    QTest::addColumn<int>("writer"); // of the text before: 0 typed, 1 writeText(), 2 setText()
     QTest::addColumn<QString>("before");
+    QTest::addColumn<int>("selected"); // characters selected from the end
+    QTest::addColumn<QString>("how");
     QTest::addColumn<QString>("inserted");
     QTest::addColumn<QString>("after");
 
-    // Typing stops at the limit.
-    QTest::newRow("type: over") << "type" << 4 << ""
-                                << "12345"
-                                << "1234";
-    QTest::newRow("type: within") << "type" << 5 << ""
-                                  << "3.3"
-                                  << "3.3";
-    QTest::newRow("type: no limit") << "type" << 0 << "" << QString(40, u'7') << QString(40, u'7');
-    // Any other input that would go over the limit is refused whole.
+    const auto row
+            = [](const QByteArray &name, int limit, int writer, const QString &before, int selected,
+                 const char *how, const QString &inserted, const QString &after) {
+                  QTest::newRow(name) << limit << writer << before << selected << QString(how)
+                                      << inserted << after;
+              };
+    // Typing stops at the limit; any other input that would go over it is refused whole.
+    row("type: over", 4, 0, "", 0, "type", "12345", "1234");
+    row("type: no limit", 0, 0, "", 0, "type", QString(40, u'7'), QString(40, u'7'));
+    row("Ctrl+V: no limit", 0, 0, "5", 0, "Ctrl+V", QString(30, u'0'), "5" + QString(30, u'0'));
     for (const char *how : {"Ctrl+V", "menu", "drop", "input method"}) {
-        const QByteArray tag = QByteArray(how) + ": ";
-        QTest::newRow(tag + "too long into empty") << how << 4 << ""
-                                                   << "12345"
-                                                   << "";
-        QTest::newRow(tag + "fits exactly") << how << 4 << "12"
-                                            << "34"
-                                            << "1234";
-        QTest::newRow(tag + "one too many") << how << 4 << "12"
-                                            << "345"
-                                            << "12";
-        QTest::newRow(tag + "no limit")
-                << how << 0 << "5" << QString(30, u'0') << "5" + QString(30, u'0');
+        row(QByteArray(how) + ": fits exactly", 4, 0, "12", 0, how, "34", "1234");
+        row(QByteArray(how) + ": one too many", 4, 0, "12", 0, how, "345", "12");
     }
+    // The program's own longer text stays whole; it can be edited down but not up.
+    const QString text = programText;
+    row("typing at the end", 8, 1, text, 0, "type", "1", text);
+    row("typing at the end of setText", 8, 2, text, 0, "type", "1", text);
+    row("pasting at the end", 8, 1, text, 0, "Ctrl+V", "1", text);
+    row("one by one", 8, 1, text, 1, "type", "7", text.chopped(1) + u'7');
+    row("one by two", 8, 1, text, 1, "Ctrl+V", "77", text);
+    row("three by one", 8, 1, text, 3, "type", "7", text.chopped(3) + u'7');
+    row("deleting", 8, 1, text, 0, "Backspace", "", text.chopped(1));
+    row("replacing all", 8, 1, text, 16, "type", "123456789", "12345678");
 }
 
 void TestTextBox::userInputIsHeldToTheLimit()
 {
-    QFETCH(QString, how);
     QFETCH(int, limit);
+    QFETCH(int, writer);
     QFETCH(QString, before);
+    QFETCH(int, selected);
+    QFETCH(QString, how);
     QFETCH(QString, inserted);
-    QFETCH(QString, after);
 
     TextBox box;
     box.setTypingLimit(limit);
     box.resize(300, 20);
     box.show();
     QVERIFY(QTest::qWaitForWindowExposed(&box));
-    QTest::keyClicks(&box, before);
-    insert(box, how, inserted);
-    QCOMPARE(box.text(), after);
-}
-
-void TestTextBox::longProgramTextCanBeEditedDownButNotUp_data()
-{
-    QTest::addColumn<bool>("plainSetText"); // the write by setText(), not writeText()
-    QTest::addColumn<int>("selected");      // characters selected from the end
-    QTest::addColumn<QString>("typed");
-    QTest::addColumn<QString>("pasted");
-    QTest::addColumn<QString>("after");
-
-    const QString whole = programText;
-    QTest::newRow("typing at the end") << false << 0 << "1"
-                                       << "" << whole;
-    QTest::newRow("typing at the end, setText") << true << 0 << "1"
-                                                << "" << whole;
-    QTest::newRow("pasting at the end") << false << 0 << ""
-                                        << "1" << whole;
-    QTest::newRow("replacing one by one") << false << 1 << "7"
-                                          << "" << whole.chopped(1) + u'7';
-    QTest::newRow("replacing one by two") << false << 1 << ""
-                                          << "77" << whole;
-    QTest::newRow("replacing three by one") << false << 3 << "7"
-                                            << "" << whole.chopped(3) + u'7';
-}
-
-void TestTextBox::longProgramTextCanBeEditedDownButNotUp()
-{
-    QFETCH(bool, plainSetText);
-    QFETCH(int, selected);
-    QFETCH(QString, typed);
-    QFETCH(QString, pasted);
-    QFETCH(QString, after);
-
-    TextBox box;
-    box.setTypingLimit(8);
-    QTest::keyClicks(&box, QStringLiteral("1"));
-    // The program's own write is kept whole.
-    plainSetText ? box.setText(programText) : box.writeText(programText);
-    QCOMPARE(box.text(), programText);
-
+    QTest::keyClicks(&box, writer ? QStringLiteral("1") : before);
+    if (writer)
+        writer == 1 ? box.writeText(before) : box.setText(before);
+    QCOMPARE(box.text(), before);
     box.end(false);
     for (int i = 0; i < selected; ++i)
         QTest::keyClick(&box, Qt::Key_Left, Qt::ShiftModifier);
-    QTest::keyClicks(&box, typed);
-    if (!pasted.isEmpty())
-        insert(box, QStringLiteral("Ctrl+V"), pasted);
-    QCOMPARE(box.text(), after);
-
-    // Deleting always works, and so does replacing everything.
-    QTest::keyClick(&box, Qt::Key_Backspace);
-    QCOMPARE(box.text(), after.chopped(1));
-    QTest::keyClick(&box, Qt::Key_A, Qt::ControlModifier);
-    QTest::keyClicks(&box, QStringLiteral("123456789"));
-    QCOMPARE(box.text(), QStringLiteral("12345678"));
+    insert(box, how, inserted);
+    QTEST(box.text(), "after");
 }
 
 void TestTextBox::undoBackToALongTextKeepsTheLimit()
