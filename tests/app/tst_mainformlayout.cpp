@@ -7,14 +7,12 @@
 #include <QCheckBox>
 #include <QGroupBox>
 #include <QLabel>
-#include <QPushButton>
 #include <QRadioButton>
 #include <QStyle>
 #include <QTest>
 #include <QTimer>
 
 #include <algorithm>
-#include <array>
 #include <memory>
 
 namespace {
@@ -286,9 +284,7 @@ void TestMainFormLayout::window()
             && m_controls.ADCDisplay->segmentColor() == 255);
     for (const DigitCell *cell : m_controls.BitsDisplay)
         QVERIFY(cell->digitCount() == 1 && cell->segmentColor() == 160 && cell->value() == 0);
-    auto *timer = m_form->findChild<QTimer *>(QStringLiteral("sampleTimer"));
-    QVERIFY(timer && !timer->isActive());
-    QVERIFY(timer->interval() == 1000 && timer->timerType() == Qt::PreciseTimer);
+    QCOMPARE(control<QTimer>(QStringLiteral("sampleTimer"))->timerType(), Qt::PreciseTimer);
 }
 
 void TestMainFormLayout::controls_data()
@@ -339,10 +335,7 @@ void TestMainFormLayout::controls()
     const QPalette &colours = widget->palette();
     if (kind == "QLineEdit" || kind == "QPushButton") {
         // The system's colours, not the window's blue.
-        for (const QPalette::ColorRole role :
-             {QPalette::Base, QPalette::Text, QPalette::Button, QPalette::ButtonText,
-              QPalette::Window, QPalette::WindowText})
-            QCOMPARE(colours.color(role), QApplication::palette().color(role));
+        QCOMPARE(widget->palette(), QApplication::palette());
     } else if (kind != "DigitCell" && kind != "QWidget" && !name.startsWith(u"Image")) {
         QVERIFY(widget->autoFillBackground());
         QCOMPARE(colours.color(widget->backgroundRole()),
@@ -356,11 +349,11 @@ void TestMainFormLayout::controls()
     };
     const auto reached = [&] {
         const QRect in = widget->rect().adjusted(2, 2, -2, -2);
-        return std::ranges::any_of(std::array {in.center(), in.topLeft(), in.bottomRight()},
-                                   [&](QPoint point) {
-                                       QWidget *hit = hitAt(point);
-                                       return hit == widget || widget->isAncestorOf(hit);
-                                   });
+        for (const QPoint point : {in.center(), in.topLeft(), in.bottomRight()}) {
+            if (QWidget *hit = hitAt(point); hit == widget || widget->isAncestorOf(hit))
+                return true;
+        }
+        return false;
     };
     const auto unseen = [&] {
         return !reached() && widget->visibleRegion().isEmpty();
