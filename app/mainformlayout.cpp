@@ -517,6 +517,15 @@ void makeControl(const Row &row, QWidget &form, Made &made)
     made.add(name, widget);
 }
 
+// Whether any of the widget shows through its containers, up to the window.
+bool liesInSight(const QWidget &widget)
+{
+    QRect area = widget.rect();
+    for (const QWidget *w = &widget; !w->isWindow(); w = w->parentWidget())
+        area = area.translated(w->pos()).intersected(w->parentWidget()->rect());
+    return !area.isEmpty();
+}
+
 MainFormControls collect(const Made &made)
 {
     MainFormControls c;
@@ -604,6 +613,12 @@ MainFormControls buildMainFormLayout(QWidget &form)
         } else {
             makeControl(row, form, made);
         }
+    }
+    // A parked control is never seen, so no key may reach it: it keeps its value and its place
+    // in its array, but the focus passes it by.
+    for (QWidget *widget : form.findChildren<QWidget *>()) {
+        if (!liesInSight(*widget))
+            widget->setFocusPolicy(Qt::NoFocus);
     }
     return collect(made);
 }

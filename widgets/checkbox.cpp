@@ -1,7 +1,9 @@
 #include "checkbox.h"
 
+#include "arrayfocus.h"
 #include "wrappedcaption.h"
 
+#include <QKeyEvent>
 #include <QStyleOptionButton>
 
 CheckBox::CheckBox(const QString &caption, QWidget *parent)
@@ -24,4 +26,10 @@ void CheckBox::paintEvent(QPaintEvent *)
 bool CheckBox::hitButton(const QPoint &position) const
 {
     return rect().contains(position);
+}
+
+void CheckBox::keyPressEvent(QKeyEvent *event)
+{
+    if (!moveFocusInArray(*this, event->key()))
+        QCheckBox::keyPressEvent(event);
 }

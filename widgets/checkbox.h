@@ -3,7 +3,7 @@
 #include <QCheckBox>
 
 // A check box whose caption wraps inside the control, and which a click anywhere on the control
-// toggles.
+// toggles. The arrow keys move the focus within its array, to members the user sees.
 class CheckBox final : public QCheckBox
 {
     Q_OBJECT
@@ -14,4 +14,5 @@ public:
 protected:
     void paintEvent(QPaintEvent *event) override;
     bool hitButton(const QPoint &position) const override;
+    void keyPressEvent(QKeyEvent *event) override;
 };

@@ -1,7 +1,9 @@
 #include "optionbutton.h"
 
+#include "arrayfocus.h"
 #include "wrappedcaption.h"
 
+#include <QKeyEvent>
 #include <QStyleOptionButton>
 
 OptionButton::OptionButton(const QString &caption, QWidget *parent)
@@ -24,4 +26,10 @@ void OptionButton::paintEvent(QPaintEvent *)
 bool OptionButton::hitButton(const QPoint &position) const
 {
     return rect().contains(position);
+}
+
+void OptionButton::keyPressEvent(QKeyEvent *event)
+{
+    if (!moveFocusInArray(*this, event->key()))
+        QRadioButton::keyPressEvent(event);
 }
