@@ -177,17 +177,21 @@ BoardStep pinsStep(const QCommandLineParser &parser)
 BoardStep step(QCommandLineParser &parser, const QString &command, const QStringList &words,
                const QList<QCommandLineOption> &extra)
 {
+    // "write --help" asks for the usage, not for the options write needs.
+    const auto asksForHelp = [&] {
+        return !extra.isEmpty() && parser.isSet(helpOption);
+    };
     if (command == u"write") {
         readWords(parser, command, words,
                   extra
                           + QList {valued("command", "N"), valued("address", "A|B|C|D|ALL"),
                                    valued("code", "CODE"), valued("volts", "V"),
                                    valued("vref", "VREF")});
-        return writeStep(parser);
+        return asksForHelp() ? BoardStep {} : writeStep(parser);
     }
     if (command == u"word") {
         readWords(parser, command, words, extra, 1);
-        return wordStep(parser);
+        return asksForHelp() ? BoardStep {} : wordStep(parser);
     }
     if (command == u"read") {
         readWords(parser, command, words,
@@ -195,12 +199,12 @@ BoardStep step(QCommandLineParser &parser, const QString &command, const QString
                           + QList {valued("channel", "A|B|C|D"), valued("vdd", "VDD"),
                                    valued("count", "N"), valued("interval-ms", "MS"),
                                    QCommandLineOption("csv")});
-        return readStep(parser);
+        return asksForHelp() ? BoardStep {} : readStep(parser);
     }
     if (command == u"pins") {
         readWords(parser, command, words,
                   extra + QList {valued("clr", "0|1"), valued("ldac", "0|1")});
-        return pinsStep(parser);
+        return asksForHelp() ? BoardStep {} : pinsStep(parser);
     }
     refuse(QStringLiteral("unknown command \"%1\"").arg(command));
 }

@@ -30,11 +30,9 @@ QString linePrefix(int line)
 
 Batch readBatch(const QString &fileName)
 {
-    QFile file;
-    const bool opened = fileName.isEmpty() || fileName == u"-"
-            ? file.open(stdin, QIODevice::ReadOnly)
-            : (file.setFileName(fileName), file.open(QIODevice::ReadOnly));
-    if (!opened)
+    QFile file(fileName);
+    const bool fromInput = fileName.isEmpty() || fileName == u"-";
+    if (!(fromInput ? file.open(stdin, QIODevice::ReadOnly) : file.open(QIODevice::ReadOnly)))
         return {{},
                 UsageError {
                         QStringLiteral("cannot read %1: %2").arg(fileName, file.errorString())}};
@@ -119,6 +117,8 @@ int runCli(const QStringList &arguments, QTextStream &out, QTextStream &err)
         steps.emplace_back(0, invocation.step);
     }
 
+    // Until here Ctrl-C simply ends the program: nothing has been sent.
+    catchInterrupt();
     const std::unique_ptr<USBStuff> usb = makeUSBStuff(BoardLibraryForm::FourFunction);
     try {
         if (!bringUp(*usb, invocation.waitSeconds)) {

@@ -1,6 +1,5 @@
 #include "cliprogram.h"
 #include "cliversion.h"
-#include "interruption.h"
 
 #include <QCoreApplication>
 
@@ -11,7 +10,6 @@ int main(int argc, char *argv[])
     const QCoreApplication application(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("tx4410-cli"));
     QCoreApplication::setApplicationVersion(QLatin1String(cliVersion));
-    catchInterrupt();
 
     QTextStream out(stdout);
     QTextStream err(stderr);
