@@ -70,7 +70,8 @@ MainForm::MainForm(USBStuff &usb, QWidget *parent)
     : QWidget(parent)
     , m_usb(usb)
     , m_controls(buildMainFormLayout(*this))
-    , m_device(usb, this)
+    , m_errorBox(this)
+    , m_device(usb, m_errorBox)
     , m_bits(m_controls.BitsDisplay)
     , m_editor(editorControls(m_controls), m_bits)
     , m_codeEntry(m_controls.hexText, m_controls.voltageText, m_controls.VrefText, m_bits)
@@ -95,11 +96,8 @@ MainForm::LoadResult MainForm::load()
                            .arg(version.minorVersion())
                            .arg(version.microVersion()));
     try {
-        m_usb.SetFirmwarePath(USBStuff::firmwarePath());
-        while (!m_usb.isBoardUp(m_usb.InitialiseBoard())) {
-            if (!askToRetryBringUp())
-                return LoadResult::Cancelled;
-        }
+        if (!m_usb.bringUp([this] { return askToRetryBringUp(); }))
+            return LoadResult::Cancelled;
         m_editor.ResetEditor();
         m_bits.ShowFieldMask(CommandTable::startMask);
         m_readback.ChooseReadbackChannel(0);

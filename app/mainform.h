@@ -3,6 +3,7 @@
 #include "bitdisplay.h"
 #include "codeentry.h"
 #include "commandeditor.h"
+#include "errorbox.h"
 #include "hardwarepins.h"
 #include "mainformlayout.h"
 #include "readback.h"
@@ -59,6 +60,7 @@ private:
 
     USBStuff &m_usb;
     MainFormControls m_controls;
+    ErrorBox m_errorBox;
     TX4418 m_device;
     BitDisplay m_bits;
     CommandEditor m_editor;

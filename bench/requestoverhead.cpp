@@ -2,6 +2,7 @@
 
 #include "benchreport.h"
 #include "benchwindow.h"
+#include "errorbox.h"
 #include "mainform.h"
 #include "requestencoding.h"
 #include "samples.h"
@@ -32,7 +33,8 @@ RequestOverhead::RequestOverhead(BenchWindow &window, int batches, int callsPerB
 
 void RequestOverhead::run(BenchReport &report)
 {
-    TX4418 device(m_window.usb(), &m_window.form());
+    ErrorBox errorBox(&m_window.form());
+    TX4418 device(m_window.usb(), errorBox);
     const auto direct
             = reinterpret_cast<VendorRequestFunction>(m_window.libraryFunction("Vendor_Request"));
     const std::int32_t handle = m_window.usb().boardHandle();

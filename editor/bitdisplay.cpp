@@ -1,8 +1,7 @@
 #include "bitdisplay.h"
 
+#include "cellbits.h"
 #include "digitcell.h"
-
-#include <algorithm>
 
 BitDisplay::BitDisplay(const std::array<DigitCell *, bitCellCount> &cells)
     : m_cells(cells)
@@ -10,19 +9,10 @@ BitDisplay::BitDisplay(const std::array<DigitCell *, bitCellCount> &cells)
 
 void BitDisplay::ShowBits(std::int32_t value, int first, int last)
 {
-    const int from = std::max(first, 0);
-    const int to = std::min(last, bitCellCount - 1);
-    if (from > to)
-        return;
-    // The cells skipped below 0 each take one bit; in 64 bits the shift has no edge cases.
-    const long long skipped = static_cast<long long>(from) - first;
-    long long rest = skipped >= 32 ? 0 : value / (1LL << skipped);
-    for (int cell = from; cell <= to; ++cell) {
-        // C++ division truncates toward zero and the remainder takes the value's sign.
+    writeCellBits(value, first, last, [this](int cell, double digit) {
         if (DigitCell *digitCell = m_cells[static_cast<std::size_t>(cell)])
-            digitCell->setValue(static_cast<double>(rest % 2));
-        rest /= 2;
-    }
+            digitCell->setValue(digit);
+    });
 }
 
 void BitDisplay::ShowFieldMask(std::int32_t mask)

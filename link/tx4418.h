@@ -5,16 +5,15 @@
 #include <cstdint>
 #include <span>
 
-class QWidget;
+class RequestFailureReporter;
 class USBStuff;
 
 // The device requests: each operation is one vendor request with a fresh zeroed buffer. A failed
-// request shows the "error" box; the operation then returns as if it had succeeded.
+// request is told to the reporter; the operation then returns as if it had succeeded.
 class TX4418 final
 {
 public:
-    // Error boxes are modal over boxParent, or over the whole application without one.
-    explicit TX4418(USBStuff &usb, QWidget *boxParent = nullptr);
+    TX4418(USBStuff &usb, RequestFailureReporter &reporter);
 
     void SendCommandWord(std::int32_t word);
     void SelectMuxChannel(std::int16_t channelMask);
@@ -23,13 +22,15 @@ public:
     void SetClrPin(bool high);
     void SetLdacPin(bool high);
 
-    // An "error" box of this device is open, waiting for the user.
-    bool isShowingErrorBox() const { return m_showingErrorBox; }
+    // The reporter is being told of a failure and has not returned yet: in the window, an
+    // "error" box is open, waiting for the user.
+    bool isReportingFailure() const { return m_reportingFailure; }
 
 private:
-    void send(const VendorRequestFields &fields, std::span<std::uint8_t> buffer);
+    void send(const char *operation, const VendorRequestFields &fields,
+              std::span<std::uint8_t> buffer);
 
     USBStuff &m_usb;
-    QWidget *m_boxParent;
-    bool m_showingErrorBox = false;
+    RequestFailureReporter &m_reporter;
+    bool m_reportingFailure = false;
 };

@@ -27,6 +27,16 @@ void USBStuff::SetFirmwarePath(const QString &path)
     *terminator = 0;
 }
 
+bool USBStuff::bringUp(const std::function<bool()> &retry)
+{
+    SetFirmwarePath(firmwarePath());
+    while (!isBoardUp(InitialiseBoard())) {
+        if (!retry())
+            return false;
+    }
+    return true;
+}
+
 std::unique_ptr<USBStuff> makeUSBStuff(BoardLibraryForm form)
 {
     switch (form) {

@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <span>
 #include <stdexcept>
@@ -45,6 +46,11 @@ public:
     // Throws BoardLibraryError when the library or a function of it cannot be bound.
     virtual std::int16_t InitialiseBoard() = 0;
     virtual bool isBoardUp(std::int16_t status) const = 0;
+
+    // The whole bring-up: stores the firmware path next to the program, then attempts until the
+    // board is up (true) or retry() declines another attempt (false). Throws as SetFirmwarePath
+    // and InitialiseBoard do.
+    bool bringUp(const std::function<bool()> &retry);
 
     // One vendor request; the buffer must hold at least one byte and at least `length` bytes.
     // Returns the library's status, 0 for success. Throws BoardLibraryError as above.

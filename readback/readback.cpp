@@ -39,7 +39,7 @@ void Readback::autoSampleCheckClick()
 
 void Readback::sampleTimerTimer()
 {
-    if (m_device.isShowingErrorBox())
+    if (m_device.isReportingFailure())
         return;
     TakeSample();
 }

@@ -1,3 +1,4 @@
+#include "errorbox.h"
 #include "fakeboardclient.h"
 #include "messageboxanswerer.h"
 #include "tx4418.h"
@@ -42,6 +43,7 @@ private:
 
     FakeBoardClient m_fakeUsb4 {fakeUsb4Path};
     FakeBoardClient m_fakeBoardPort {fakeBoardPortPath};
+    ErrorBox m_errorBox;
 };
 
 void tst_TX4418::initTestCase()
@@ -116,7 +118,7 @@ void tst_TX4418::requestFields()
     QFETCH(QString, fields);
 
     const std::unique_ptr<USBStuff> usb = makeUsb(boardPort);
-    TX4418 device(*usb);
+    TX4418 device(*usb, m_errorBox);
     MessageBoxAnswerer answerer(QMessageBox::Ok);
     // A buffer left dirty by an earlier read must not leak into the next request.
     fake(boardPort).setReply(0xAA, 0x55);
@@ -153,7 +155,7 @@ void tst_TX4418::readReturnsReplyHighByteFirst()
     QFETCH(qint32, code);
 
     const std::unique_ptr<USBStuff> usb = makeUsb(boardPort);
-    TX4418 device(*usb);
+    TX4418 device(*usb, m_errorBox);
     fake(boardPort).setReply(std::uint8_t(first), std::uint8_t(second));
     QCOMPARE(device.ReadAdcCode(), code);
 }
@@ -175,7 +177,7 @@ void tst_TX4418::failureShowsOneErrorBox()
     QFETCH(int, status);
 
     const std::unique_ptr<USBStuff> usb = makeUsb(boardPort);
-    TX4418 device(*usb);
+    TX4418 device(*usb, m_errorBox);
     fake(boardPort).setRequestStatus(std::int16_t(status));
     MessageBoxAnswerer answerer(QMessageBox::Ok);
 

@@ -1,0 +1,118 @@
+#include "boardsession.h"
+
+#include "interruption.h"
+#include "readbackchannels.h"
+
+#include <cmath>
+
+namespace {
+
+QString voltsText(double volts)
+{
+    // No "-0.00000" for a reading that is zero at five decimals.
+    return QString::number(std::fabs(volts) < 0.000005 ? 0.0 : volts, 'f', 5);
+}
+
+QString levelText(bool high)
+{
+    return high ? QStringLiteral("HI") : QStringLiteral("LOW");
+}
+
+} // namespace
+
+BoardSession::BoardSession(USBStuff &usb, QTextStream &out)
+    : m_device(usb, *this)
+    , m_out(out)
+{ }
+
+void BoardSession::requestFailed(const RequestFailure &failure)
+{
+    if (!m_failure)
+        m_failure = failure;
+}
+
+void BoardSession::print(const QString &line)
+{
+    m_out << line << '\n';
+    m_out.flush();
+}
+
+BoardSession::Outcome BoardSession::run(const BoardStep &step)
+{
+    if (m_failure)
+        return Outcome::RequestFailed;
+    if (isInterrupted())
+        return Outcome::Interrupted;
+    if (const auto *send = std::get_if<SendWord>(&step))
+        return sendWord(*send);
+    if (const auto *read = std::get_if<ReadSamples>(&step))
+        return readSamples(*read);
+    return drivePins(std::get<DrivePins>(step));
+}
+
+BoardSession::Outcome BoardSession::sendWord(const SendWord &send)
+{
+    m_device.SendCommandWord(send.word);
+    if (m_failure)
+        return Outcome::RequestFailed;
+    print(QStringLiteral("0x")
+          + QStringLiteral("%1").arg(quint32(send.word), 8, 16, QLatin1Char('0')).toUpper());
+    return Outcome::Done;
+}
+
+// Sample k falls due k intervals after the first, whatever the requests cost: no drift.
+BoardSession::Outcome BoardSession::readSamples(const ReadSamples &read)
+{
+    using Clock = std::chrono::steady_clock;
+    m_device.SelectMuxChannel(ReadbackChannels::mask(read.channel));
+    if (m_failure)
+        return Outcome::RequestFailed;
+    if (read.csv && !m_csvHeaderPrinted) {
+        print(QStringLiteral("time_s,channel,code,volts"));
+        m_csvHeaderPrinted = true;
+    }
+    const QChar channel(u'A' + read.channel);
+    const std::chrono::milliseconds interval(read.intervalMs);
+    Clock::time_point first {};
+    for (int sample = 0; sample < read.count; ++sample) {
+        if (sample > 0 && !sleepUntil(first + sample * interval))
+            return Outcome::Interrupted;
+        const Clock::time_point taken = Clock::now();
+        if (sample == 0)
+            first = taken;
+        const std::int32_t code = m_device.ReadAdcCode();
+        if (m_failure)
+            return Outcome::RequestFailed;
+        const QString volts = voltsText(ReadbackChannels::sampleVolts(code, read.vdd));
+        if (!read.csv) {
+            print(volts);
+            continue;
+        }
+        if (!m_firstSample)
+            m_firstSample = taken;
+        const std::chrono::duration<double> since = taken - *m_firstSample;
+        print(QStringLiteral("%1,%2,%3,%4")
+                      .arg(QString::number(since.count(), 'f', 3), channel)
+                      .arg(code)
+                      .arg(volts));
+    }
+    return Outcome::Done;
+}
+
+// CLR first, then LDAC, as the window's pins frame has them.
+BoardSession::Outcome BoardSession::drivePins(const DrivePins &pins)
+{
+    if (pins.clrHigh) {
+        m_device.SetClrPin(*pins.clrHigh);
+        if (m_failure)
+            return Outcome::RequestFailed;
+        print(QStringLiteral("CLR ") + levelText(*pins.clrHigh));
+    }
+    if (pins.ldacHigh) {
+        m_device.SetLdacPin(*pins.ldacHigh);
+        if (m_failure)
+            return Outcome::RequestFailed;
+        print(QStringLiteral("LDAC ") + levelText(*pins.ldacHigh));
+    }
+    return Outcome::Done;
+}

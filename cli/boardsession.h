@@ -1,0 +1,42 @@
+#pragma once
+
+#include "clicommand.h"
+#include "requestfailurereporter.h"
+#include "tx4418.h"
+
+#include <QTextStream>
+
+#include <chrono>
+#include <optional>
+
+class USBStuff;
+
+// The commands run on a board that is up, through the window's device requests. One session
+// is one run: a batch prints one CSV header and counts time_s from its first sample.
+class BoardSession final : private RequestFailureReporter
+{
+public:
+    enum class Outcome { Done, RequestFailed, Interrupted };
+
+    // Each line written to out is flushed at once, so that a reader sees samples as they come.
+    BoardSession(USBStuff &usb, QTextStream &out);
+
+    // Stops at the first failed request or at Ctrl-C, with what was printed so far kept.
+    Outcome run(const BoardStep &step);
+
+    // The request that made run() answer RequestFailed.
+    const std::optional<RequestFailure> &failure() const { return m_failure; }
+
+private:
+    void requestFailed(const RequestFailure &failure) override;
+    Outcome sendWord(const SendWord &send);
+    Outcome readSamples(const ReadSamples &read);
+    Outcome drivePins(const DrivePins &pins);
+    void print(const QString &line);
+
+    TX4418 m_device;
+    QTextStream &m_out;
+    std::optional<RequestFailure> m_failure;
+    bool m_csvHeaderPrinted = false;
+    std::optional<std::chrono::steady_clock::time_point> m_firstSample;
+};

@@ -1,0 +1,308 @@
+#include "clicommand.h"
+
+#include "codeconversion.h"
+#include "commandchoices.h"
+#include "commandtable.h"
+
+#include <QCommandLineParser>
+#include <QLocale>
+
+#include <charconv>
+#include <cmath>
+#include <limits>
+#include <string_view>
+
+namespace {
+
+constexpr std::uint32_t highestInt = std::numeric_limits<std::int32_t>::max();
+constexpr int highestCommand = 7; // the commands on screen; 8 is never offered
+const QStringList addressNames = {"A", "B", "C", "D", "ALL"};
+constexpr int addressIndexes[] = {0, 1, 2, 3, 8}; // members of the window's address list
+const QStringList channelNames = {"A", "B", "C", "D"};
+
+// Thrown inside this file only, caught where a parse returns.
+[[noreturn]] void refuse(const QString &message)
+{
+    throw UsageError {message};
+}
+
+QCommandLineOption valued(const QString &name, const QString &valueName)
+{
+    return QCommandLineOption(name, QString(), valueName);
+}
+
+const QCommandLineOption waitOption = valued("wait", "SECONDS");
+const QCommandLineOption helpOption(QStringLiteral("help"));
+
+// Decimal digits, or 0x and hex digits, and nothing else; at most `highest`.
+std::uint32_t wholeNumber(const QString &name, const QString &text, std::uint32_t highest)
+{
+    const QByteArray bytes = text.toLatin1();
+    std::string_view digits(bytes.constData(), std::size_t(bytes.size()));
+    int base = 10;
+    if (digits.size() > 2 && digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X')) {
+        digits.remove_prefix(2);
+        base = 16;
+    }
+    std::uint64_t value = 0;
+    const auto [end, error]
+            = std::from_chars(digits.data(), digits.data() + digits.size(), value, base);
+    if (digits.empty() || end != digits.data() + digits.size()
+        || (error != std::errc() && error != std::errc::result_out_of_range))
+        refuse(QStringLiteral("%1 \"%2\" is not a whole number").arg(name, text));
+    if (error == std::errc::result_out_of_range || value > highest)
+        refuse(QStringLiteral("%1 %2 is out of range 0 to %3").arg(name, text).arg(highest));
+    return std::uint32_t(value);
+}
+
+// A finite number with "." as its point, whatever the user's locale.
+double realNumber(const QString &name, const QString &text)
+{
+    QLocale notation = QLocale::c();
+    notation.setNumberOptions(QLocale::RejectGroupSeparator);
+    bool ok = false;
+    const double value = notation.toDouble(text, &ok);
+    if (!ok || !std::isfinite(value))
+        refuse(QStringLiteral("%1 \"%2\" is not a number").arg(name, text));
+    return value;
+}
+
+int nameIndex(const QString &name, const QString &text, const QStringList &names)
+{
+    const qsizetype index = names.indexOf(text.toUpper());
+    if (index < 0)
+        refuse(QStringLiteral("%1 \"%2\" is not one of %3").arg(name, text, names.join('|')));
+    return int(index);
+}
+
+// Reads the words after the command's name against the options it takes: every option at most
+// once, positional words only where the command takes them.
+void readWords(QCommandLineParser &parser, const QString &command, const QStringList &words,
+               const QList<QCommandLineOption> &options, qsizetype positionals = 0)
+{
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    parser.addOptions(options);
+    if (!parser.parse(QStringList {command} + words))
+        refuse(command + QStringLiteral(": ") + parser.errorText());
+    for (const QCommandLineOption &option : options) {
+        const QString name = option.names().constFirst();
+        if (parser.optionNames().count(name) > 1)
+            refuse(QStringLiteral("%1: --%2 is given more than once").arg(command, name));
+    }
+    if (parser.positionalArguments().size() > positionals) {
+        refuse(QStringLiteral("%1: unexpected \"%2\"")
+                       .arg(command, parser.positionalArguments().at(positionals)));
+    }
+}
+
+QString required(const QCommandLineParser &parser, const QString &command, const QString &name)
+{
+    if (!parser.isSet(name))
+        refuse(QStringLiteral("%1 needs --%2").arg(command, name));
+    return parser.value(name);
+}
+
+BoardStep writeStep(const QCommandLineParser &parser)
+{
+    const QString write = QStringLiteral("write");
+    const int command
+            = int(wholeNumber("--command", required(parser, write, "command"), highestCommand));
+    const int address = addressIndexes[nameIndex("--address", required(parser, write, "address"),
+                                                 addressNames)];
+    const bool byCode = parser.isSet("code");
+    if (byCode == parser.isSet("volts"))
+        refuse(byCode ? "write takes --code or --volts, not both"
+                      : "write needs --code or --volts");
+    if (parser.isSet("vref") && byCode)
+        refuse("--vref goes with --volts only");
+
+    std::int32_t code = 0;
+    if (byCode) {
+        code = std::int32_t(wholeNumber("--code", parser.value("code"), highestCode));
+    } else {
+        // The window offers a voltage only with the commands that show its code entry.
+        if (!CommandTable::commands[std::size_t(command)].showsDataFrame)
+            refuse(QStringLiteral("command %1 takes no voltage: give its data bits with --code")
+                           .arg(command));
+        const QString volts = parser.value("volts");
+        const QString vref = parser.isSet("vref") ? parser.value("vref") : QStringLiteral("5");
+        realNumber("--volts", volts);
+        realNumber("--vref", vref);
+        const std::optional<VoltageEntryResult> entry = convertVoltageEntry(volts, vref);
+        if (!entry)
+            refuse(QStringLiteral("--vref \"%1\" is not a number").arg(vref));
+        code = entry->code;
+    }
+    return SendWord {commandWordFor(command, address, code)};
+}
+
+BoardStep wordStep(const QCommandLineParser &parser)
+{
+    if (parser.positionalArguments().isEmpty())
+        refuse("word needs WORD");
+    return SendWord {std::int32_t(wholeNumber("WORD", parser.positionalArguments().constFirst(),
+                                              std::numeric_limits<std::uint32_t>::max()))};
+}
+
+BoardStep readStep(const QCommandLineParser &parser)
+{
+    ReadSamples read {};
+    read.channel = nameIndex("--channel", required(parser, "read", "channel"), channelNames);
+    read.vdd = parser.isSet("vdd") ? realNumber("--vdd", parser.value("vdd")) : 5.0;
+    read.count = parser.isSet("count")
+            ? int(wholeNumber("--count", parser.value("count"), highestInt))
+            : 1;
+    if (read.count == 0)
+        refuse("--count 0: a read takes at least one sample");
+    read.intervalMs = parser.isSet("interval-ms")
+            ? int(wholeNumber("--interval-ms", parser.value("interval-ms"), highestInt))
+            : 1000;
+    read.csv = parser.isSet("csv");
+    return read;
+}
+
+BoardStep pinsStep(const QCommandLineParser &parser)
+{
+    DrivePins pins;
+    if (parser.isSet("clr"))
+        pins.clrHigh = wholeNumber("--clr", parser.value("clr"), 1) == 1;
+    if (parser.isSet("ldac"))
+        pins.ldacHigh = wholeNumber("--ldac", parser.value("ldac"), 1) == 1;
+    if (!pins.clrHigh && !pins.ldacHigh)
+        refuse("pins needs --clr or --ldac");
+    return pins;
+}
+
+// One of the commands that act on the board, its options read into `parser` beside `extra`.
+BoardStep step(QCommandLineParser &parser, const QString &command, const QStringList &words,
+               const QList<QCommandLineOption> &extra)
+{
+    // "write --help" asks for the usage, not for the options write needs.
+    const auto asksForHelp = [&] {
+        return !extra.isEmpty() && parser.isSet(helpOption);
+    };
+    if (command == u"write") {
+        readWords(parser, command, words,
+                  extra
+                          + QList {valued("command", "N"), valued("address", "A|B|C|D|ALL"),
+                                   valued("code", "CODE"), valued("volts", "V"),
+                                   valued("vref", "VREF")});
+        return asksForHelp() ? BoardStep {} : writeStep(parser);
+    }
+    if (command == u"word") {
+        readWords(parser, command, words, extra, 1);
+        return asksForHelp() ? BoardStep {} : wordStep(parser);
+    }
+    if (command == u"read") {
+        readWords(parser, command, words,
+                  extra
+                          + QList {valued("channel", "A|B|C|D"), valued("vdd", "VDD"),
+                                   valued("count", "N"), valued("interval-ms", "MS"),
+                                   QCommandLineOption("csv")});
+        return asksForHelp() ? BoardStep {} : readStep(parser);
+    }
+    if (command == u"pins") {
+        readWords(parser, command, words,
+                  extra + QList {valued("clr", "0|1"), valued("ldac", "0|1")});
+        return asksForHelp() ? BoardStep {} : pinsStep(parser);
+    }
+    refuse(QStringLiteral("unknown command \"%1\"").arg(command));
+}
+
+int waitSeconds(const QCommandLineParser &first, const QCommandLineParser &second)
+{
+    if (first.isSet(waitOption) && second.isSet(waitOption))
+        refuse("--wait is given more than once");
+    const QCommandLineParser &given = first.isSet(waitOption) ? first : second;
+    return given.isSet(waitOption) ? int(wholeNumber("--wait", given.value(waitOption), highestInt))
+                                   : 0;
+}
+
+} // namespace
+
+std::variant<Invocation, UsageError> parseInvocation(const QStringList &arguments)
+{
+    try {
+        QCommandLineParser global;
+        global.setOptionsAfterPositionalArgumentsMode(
+                QCommandLineParser::ParseAsPositionalArguments);
+        readWords(global, "tx4410-cli", arguments,
+                  {helpOption, QCommandLineOption("version"), waitOption},
+                  std::numeric_limits<qsizetype>::max());
+        Invocation invocation;
+        if (global.isSet(helpOption))
+            return invocation;
+        if (global.isSet("version")) {
+            invocation.kind = Invocation::Kind::Version;
+            return invocation;
+        }
+        QStringList words = global.positionalArguments();
+        if (words.isEmpty())
+            refuse("no command given");
+        const QString command = words.takeFirst();
+
+        QCommandLineParser local;
+        if (command == u"batch") {
+            readWords(local, command, words, {waitOption, helpOption}, 1);
+            invocation.kind = Invocation::Kind::Batch;
+            invocation.batchFile = local.positionalArguments().value(0);
+        } else {
+            invocation.kind = Invocation::Kind::Step;
+            invocation.step = step(local, command, words, {waitOption, helpOption});
+        }
+        if (local.isSet(helpOption))
+            return Invocation {};
+        invocation.waitSeconds = waitSeconds(global, local);
+        return invocation;
+    } catch (const UsageError &error) {
+        return error;
+    }
+}
+
+std::variant<BoardStep, UsageError> parseBatchLine(const QStringList &words)
+{
+    try {
+        if (words.isEmpty())
+            refuse("no command given");
+        QCommandLineParser parser;
+        return step(parser, words.constFirst(), words.mid(1), {});
+    } catch (const UsageError &error) {
+        return error;
+    }
+}
+
+QString usageText()
+{
+    return QStringLiteral(
+            "Usage:\n"
+            "  tx4410-cli write --command N --address A|B|C|D|ALL (--code CODE | --volts V "
+            "[--vref VREF])\n"
+            "  tx4410-cli word WORD\n"
+            "  tx4410-cli read --channel A|B|C|D [--vdd VDD] [--count N] [--interval-ms MS] "
+            "[--csv]\n"
+            "  tx4410-cli pins [--clr 0|1] [--ldac 0|1]\n"
+            "  tx4410-cli batch [FILE]\n"
+            "  tx4410-cli --version | --help\n"
+            "\n"
+            "Each command brings the board up first; --wait SECONDS retries that once a second.\n"
+            "  write   composes the command word as Write to Part does and sends it; prints it.\n"
+            "          N, in the order of the window's command list:\n"
+            "            0 Write to Input Register n       4 Power Down DAC (Power-up)\n"
+            "            1 Update DAC Register n           5 Reset\n"
+            "            2 Write to Input Register n,      6 LDAC Register Setup\n"
+            "              Update All                      7 REF Setup Register\n"
+            "            3 Write to and Update DAC channel n\n"
+            "          CODE: the 16 data bits, 0 to 65535 or 0x0 to 0xFFFF. V: volts against\n"
+            "          VREF (default 5), for commands 0, 2 and 3 only.\n"
+            "  word    sends a 32-bit word, decimal or 0x hex; prints it.\n"
+            "  read    selects the channel and samples it: volts = code / 4096 * VDD (default\n"
+            "          5). N samples (default 1) MS apart (default 1000); --csv prints\n"
+            "          time_s,channel,code,volts. Ctrl-C ends the run with the rows so far.\n"
+            "  pins    drives CLR and LDAC: 0 low, 1 high.\n"
+            "  batch   runs the commands of FILE (or standard input), one a line, on one\n"
+            "          bring-up; blank lines and # comments are skipped. Every line is checked\n"
+            "          before the first is run.\n"
+            "\n"
+            "Exit status: 0 done, 2 usage error, 3 no board, 4 a request failed, 1 the board\n"
+            "library cannot be used, 130 a batch or a wait ended by Ctrl-C.\n");
+}

@@ -1,0 +1,61 @@
+// The commands of tx4410-cli, checked in full before anything reaches the board.
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <cstdint>
+#include <optional>
+#include <variant>
+#include <vector>
+
+// One vendor request carrying a command word.
+struct SendWord
+{
+    std::int32_t word;
+};
+
+// Selects a readback channel, then takes `count` samples `intervalMs` apart.
+struct ReadSamples
+{
+    int channel; // 0..3, "A" to "D"
+    double vdd;  // the ADC's full scale, in volts
+    int count;   // at least 1
+    int intervalMs;
+    bool csv;
+};
+
+// Drives CLR, then LDAC; a pin without a level is left alone.
+struct DrivePins
+{
+    std::optional<bool> clrHigh;
+    std::optional<bool> ldacHigh;
+};
+
+using BoardStep = std::variant<SendWord, ReadSamples, DrivePins>;
+
+// What was wrong with a command line or a batch line, in one line.
+struct UsageError
+{
+    QString message;
+};
+
+// What a whole command line asks for.
+struct Invocation
+{
+    enum class Kind { Help, Version, Step, Batch };
+
+    Kind kind = Kind::Help;
+    BoardStep step = SendWord {0}; // Kind::Step
+    QString batchFile;             // Kind::Batch; empty or "-" for standard input
+    int waitSeconds = 0;           // bring-up attempts go on once a second this long
+};
+
+// The arguments after the program's name.
+std::variant<Invocation, UsageError> parseInvocation(const QStringList &arguments);
+
+// One batch line, split into words: write, word, read or pins, as on the command line.
+std::variant<BoardStep, UsageError> parseBatchLine(const QStringList &words);
+
+// The forms of every command and their options, for --help and after a usage error.
+QString usageText();
