@@ -13,10 +13,11 @@ part and read any DAC output back in volts. With TX4410_BOARD=sim they run on th
 board that comes with them.")
 set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
-set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 # The install writes paths of the prefix into the programs: it must run with the package's own
 # prefix, /usr, into a staging DESTDIR, not with the staging folder as its prefix.
 set(CPACK_SET_DESTDIR ON)
+set(CPACK_INSTALL_PREFIX /usr)
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 # What the programs and the board libraries link (Qt, libusb) decides the dependencies; the
 # platform plugins are loaded, not linked, and a window needs them.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
