@@ -3,28 +3,20 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-namespace {
-
-QString contents(const QString &file)
-{
-    QFile opened(file);
-    return opened.open(QIODevice::ReadOnly) ? QString::fromLocal8Bit(opened.readAll()) : QString();
-}
-
-} // namespace
-
-// The install as a user gets it: staged into a folder of its own and started from there by its
-// links in bin/, with no library path, no display and nothing of the build tree in reach.
+// The install as a user gets it: staged into a folder of its own and started by its links in
+// bin/ with no library path and no display; what it maps and loads must be the staged files.
 class tst_Install : public QObject
 {
     Q_OBJECT
 
     QTemporaryDir m_scratch;
     QString stage(const QString &path) const { return m_scratch.filePath("stage/" + path); }
-    // One trace file per table row.
-    QString trace() const
+    QString trace() const { return m_scratch.filePath(QTest::currentDataTag()); } // one a row
+    static QString contents(const QString &file)
     {
-        return m_scratch.filePath(QTest::currentDataTag() + QString(".trace"));
+        QFile opened(file);
+        return opened.open(QIODevice::ReadOnly) ? QString::fromLocal8Bit(opened.readAll())
+                                                : QString();
     }
 
     // "<program> <arguments...>", on the simulated board.
@@ -33,7 +25,8 @@ class tst_Install : public QObject
         QStringList arguments = command.split(u' ');
         const QString program = arguments.takeFirst();
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        for (const char *name : {"LD_LIBRARY_PATH", "QT_QPA_PLATFORM", "DISPLAY"})
+        for (const char *name :
+             {"LD_LIBRARY_PATH", "QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"})
             environment.remove(name);
         environment.insert("TX4410_BOARD_TRACE", trace());
         environment.insert("TX4410_BOARD", "sim");
