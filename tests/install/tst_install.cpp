@@ -25,8 +25,7 @@ class tst_Install : public QObject
         QStringList arguments = command.split(u' ');
         const QString program = arguments.takeFirst();
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        for (const char *name :
-             {"LD_LIBRARY_PATH", "QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"})
+        for (const char *name : {"LD_LIBRARY_PATH", "QT_QPA_PLATFORM", "DISPLAY"})
             environment.remove(name);
         environment.insert("TX4410_BOARD_TRACE", trace());
         environment.insert("TX4410_BOARD", "sim");
@@ -61,8 +60,7 @@ private slots:
         QFETCH(QString, library);
         QProcess running;
         start(running, program + " -platform offscreen");
-        QTRY_VERIFY_WITH_TIMEOUT(contents(trace()).contains("request=0xbb")
-                                         || running.state() == QProcess::NotRunning,
+        QTRY_VERIFY_WITH_TIMEOUT(contents(trace()).contains("request=0xbb") || !running.processId(),
                                  20000);
         QVERIFY2(!running.waitForFinished(300), running.readAll().constData());
         const QString mapped = contents(QStringLiteral("/proc/%1/maps").arg(running.processId()));
@@ -84,7 +82,7 @@ private slots:
         QTest::newRow("version") << "TX4410 --version" << 0 << "^TX4410 1.0.0\n$";
         QTest::newRow("-v") << "TX4410-version2 -v" << 0 << "^TX4410\\(version2\\) 1.0.4\n$";
         QTest::newRow("help") << "TX4410-version2 --help" << 0
-                              << "--version.*TX4410_BOARD=.*TX4410_SIM_ABSENT_ATTEMPTS=.*"
+                              << "(?s)--version.*TX4410_BOARD=.*TX4410_SIM_ABSENT_ATTEMPTS=.*"
                                  "TX4410_SIM_FAIL_REQUESTS=.*TX4410_BOARD_TRACE=.*QT_QPA_PLATFORM";
         QTest::newRow("unknown, after Qt's own")
                 << "TX4410 -platform offscreen --frob" << 2 << "unknown argument \"--frob\"";
@@ -99,9 +97,7 @@ private slots:
         QVERIFY(run.waitForFinished(20000));
         QCOMPARE(run.exitStatus() == QProcess::NormalExit ? run.exitCode() : -1, status);
         const QString text = status == 0 ? run.readAllStandardOutput() : run.readAllStandardError();
-        QVERIFY2(text.contains(QRegularExpression(printed,
-                                                  QRegularExpression::DotMatchesEverythingOption)),
-                 qPrintable(text));
+        QVERIFY2(text.contains(QRegularExpression(printed)), qPrintable(text));
         QVERIFY(!QFile::exists(trace()));
     }
 };
