@@ -9,6 +9,7 @@ packages=(
     fonts-liberation
     xvfb xauth x11-utils imagemagick
     libusb-1.0-0-dev
+    dpkg-dev file
     clang libclang-rt-14-dev
 )
 

@@ -80,7 +80,7 @@ QStringList neededLibraries(const QString &program)
 
 } // namespace
 
-// The two programs as built and installed: what they bind, by which name, and where from.
+// The two programs as built: what they bind, by which name, and where from.
 class tst_Programs : public QObject
 {
     Q_OBJECT
@@ -93,7 +93,6 @@ private slots:
     void programComesUpOnSimulatedBoard_data();
     void programComesUpOnSimulatedBoard();
     void libraryPathOfTheUserWins();
-    void installedProgramsFindInstalledLibraries();
 
 private:
     QTemporaryDir m_scratch;
@@ -165,30 +164,6 @@ void tst_Programs::libraryPathOfTheUserWins()
     QVERIFY(log.open(QIODevice::ReadOnly));
     QVERIFY(log.readLine().startsWith("LoadFirmWare path="));
     QVERIFY(!QFile::exists(traceFile));
-}
-
-void tst_Programs::installedProgramsFindInstalledLibraries()
-{
-    const QString prefix = m_scratch.filePath(QStringLiteral("installed"));
-    QProcess install;
-    install.setProcessChannelMode(QProcess::MergedChannels);
-    install.start(QStringLiteral(TX4410_CMAKE),
-                  {QStringLiteral("--install"), QStringLiteral(TX4410_BUILD_DIR),
-                   QStringLiteral("--prefix"), prefix});
-    QVERIFY(install.waitForFinished(120000));
-    QVERIFY2(install.exitCode() == 0, install.readAll().constData());
-
-    for (const char *file : {"bin/TX4410", "bin/TX4410-version2", "bin/TX4413.hex",
-                             "lib/libBoardPort.so", "lib/libKVN_CYUSB_USB4.so"})
-        QVERIFY2(QFile::exists(prefix + QLatin1Char('/') + QLatin1String(file)), file);
-
-    const QString traceFile = m_scratch.filePath(QStringLiteral("installed.trace"));
-    RunningProgram running(prefix + QStringLiteral("/bin/TX4410"), simulatedBoard(traceFile));
-    QVERIFY2(running.waitFor([&] { return traceHasSuccessful(traceFile, "LoadFirmWare"); }),
-             running.output().constData());
-    const BoardTrace::Record load = BoardTrace::read(traceFile).calls("LoadFirmWare").first();
-    QCOMPARE(load.path(QStringLiteral("path")),
-             QString(prefix + QStringLiteral("/bin/TX4413.hex")).toLocal8Bit());
 }
 
 QTEST_GUILESS_MAIN(tst_Programs)

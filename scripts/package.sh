@@ -1,0 +1,16 @@
+#!/usr/bin/env bash
+# Builds the Debian package in build/ (or the folder given in BUILD_DIR), which must be built,
+# prints its name, version and dependencies, and fails when a dependency the programs need is
+# missing from them.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build_dir=${BUILD_DIR:-build}
+rm -f "$build_dir"/tx4410_*.deb
+(cd "$build_dir" && cpack -G DEB >/dev/null)
+package=$(ls "$build_dir"/tx4410_*.deb)
+dpkg-deb -f "$package" Package Version Depends
+depends=$(dpkg-deb -f "$package" Depends)
+for needed in libqt6widgets6 qt6-qpa-plugins; do
+    [[ $depends == *"$needed"* ]] || { echo "package: no dependency on $needed" >&2; exit 1; }
+done
+echo "$package"
