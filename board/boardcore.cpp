@@ -40,6 +40,11 @@ BoardCore BoardCore::usb()
     return BoardCore(std::make_unique<UsbBoard>(), nullptr);
 }
 
+BoardCore BoardCore::withBackend(std::unique_ptr<BoardBackend> backend)
+{
+    return BoardCore(std::move(backend), nullptr);
+}
+
 BoardCore BoardCore::fromEnvironment()
 {
     const char *board = std::getenv("TX4410_BOARD");
@@ -54,6 +59,7 @@ BoardStatus BoardCore::searchForBoards(std::int32_t vendorId, std::int32_t produ
     // Every search is a bring-up attempt, and closes whatever the last one opened.
     m_handle = 0;
     m_loaded = false;
+    m_backend->close();
     m_found = std::max(0, m_backend->search(vendorId, productId));
     if (found == nullptr || boardList == nullptr)
         return BoardStatus::NullArgument;
@@ -74,6 +80,7 @@ BoardStatus BoardCore::connect(std::int32_t vendorId, std::int32_t productId, st
     m_handle = 0;
     m_loaded = false;
     *handle = 0;
+    m_backend->close();
     if (!isBoardIdentity(vendorId, productId) || board < 1 || board > m_found)
         return BoardStatus::NoBoard;
     if (const BoardStatus status = m_backend->open(board); status != BoardStatus::Ok)

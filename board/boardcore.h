@@ -32,6 +32,8 @@ public:
 
     static BoardCore simulated(SimulatedBoard::Knobs knobs = {});
     static BoardCore usb();
+    // Any other board, the simulated board's controls aside.
+    static BoardCore withBackend(std::unique_ptr<BoardBackend> backend);
     // TX4410_BOARD=sim selects the simulated board, with its knobs from the environment;
     // anything else, or nothing, the USB board.
     static BoardCore fromEnvironment();
