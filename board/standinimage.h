@@ -5,6 +5,7 @@
 #include "intelheximage.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <string_view>
 
 namespace StandInImage {
@@ -14,12 +15,13 @@ inline constexpr std::string_view marker = "TX4410 stand-in image: simulated boa
 // The marker may span records: it is looked for in the runs of consecutive addresses.
 inline bool isMarked(const IntelHexImage &image)
 {
-    const auto bytes = [](std::string_view text) {
-        return std::span(reinterpret_cast<const std::uint8_t *>(text.data()), text.size());
-    };
-    return std::ranges::any_of(image.runs(), [&](const IntelHexImage::Segment &run) {
-        return !std::ranges::search(run.bytes, bytes(marker)).empty();
-    });
+    const auto *first = reinterpret_cast<const std::uint8_t *>(marker.data());
+    for (const IntelHexImage::Segment &run : image.runs()) {
+        if (std::search(run.bytes.begin(), run.bytes.end(), first, first + marker.size())
+            != run.bytes.end())
+            return true;
+    }
+    return false;
 }
 
 } // namespace StandInImage
