@@ -1,11 +1,9 @@
-// Random files through the strict Intel HEX reader; aborts when what it accepts could reach
-// outside the board's RAM, or when a refused file still yields data.
+// Random files through the Intel HEX reader; aborts on data outside RAM or from a refused file.
 
 #include "intelheximage.h"
 
 #include <cstdint>
 #include <cstdlib>
-#include <string_view>
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
