@@ -484,7 +484,9 @@ void TestBoardLibraries::usbBoard()
             && image.write(":03000000020100FA\n:00000001FF\n") > 0);
     image.close();
     QCOMPARE(bringUp(form, image.fileName().toLocal8Bit()), 0);
-    testbed.takeLog(); // the load's transfers: see the USB board's own tests
+    QCOMPARE(testbed.takeLog(), // reset, image, run (the chunks: the USB board's own tests)
+             QStringList({"40 a0 e600 0000 [01]", "40 a0 0000 0000 [02 01 00]",
+                          "40 a0 e600 0000 [00]"}));
     testbed.setFault(fault);
     Buffer buffer = untouched;
     QCOMPARE(request(form, fields[0], fields[1], fields[2], fields[3], fields[4], buffer.data()),

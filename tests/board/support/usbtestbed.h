@@ -6,12 +6,11 @@
 #include <memory>
 #include <mutex>
 
-// The board in a umockdev testbed, for libusb itself (run under umockdev-wrapper). libusb finds
-// it bare at 1.2; each time its CPU is let run it comes back at the next address with the
-// firmware identity. A thread of its own answers the usbdevfs calls, reads answer 0f ff, and
-// each control transfer is logged as the fake bus logs it: "40 a0 e600 0000 [01]",
-// "c0 bb 0000 0000 2". Made once and kept to the end of the process, past the libraries' hold
-// on the board.
+// The board in a umockdev testbed, for libusb itself (run under umockdev-wrapper): bare at 1.2,
+// back at the next address with the firmware identity each time its CPU is let run. A thread of
+// its own answers the usbdevfs calls, reads answer 0f ff, and each control transfer is logged as
+// the fake bus logs it ("40 a0 e600 0000 [01]", "c0 bb 0000 0000 2"). Made once and kept to the
+// end of the process, past the libraries' hold on the board.
 class UsbTestbed final
 {
 public:
