@@ -19,6 +19,8 @@ public:
     virtual int search(std::int32_t vendorId, std::int32_t productId) = 0;
     // Opens board `board` (1 to the number found) of the last search.
     virtual BoardStatus open(int board) = 0;
+    // Lets go of the board that open (or a load) took, if any; requests find no board after.
+    virtual void close() = 0;
     // Loads a checked image into the opened board and starts it.
     virtual BoardStatus loadFirmware(const IntelHexImage &image) = 0;
     // One request of the request set, value and index in range; `data` is exactly the request's

@@ -40,6 +40,11 @@ BoardCore BoardCore::usb()
     return BoardCore(std::make_unique<UsbBoard>(), nullptr);
 }
 
+BoardCore BoardCore::withBackend(std::unique_ptr<BoardBackend> backend)
+{
+    return BoardCore(std::move(backend), nullptr);
+}
+
 BoardCore BoardCore::fromEnvironment()
 {
     const char *board = std::getenv("TX4410_BOARD");
@@ -54,7 +59,9 @@ BoardStatus BoardCore::searchForBoards(std::int32_t vendorId, std::int32_t produ
     // Every search is a bring-up attempt, and closes whatever the last one opened.
     m_handle = 0;
     m_loaded = false;
+    m_backend->close();
     m_found = std::max(0, m_backend->search(vendorId, productId));
+    m_openStatus = m_found > 0 ? BoardStatus::Ok : BoardStatus::NoBoard;
     if (found == nullptr || boardList == nullptr)
         return BoardStatus::NullArgument;
 
@@ -74,10 +81,13 @@ BoardStatus BoardCore::connect(std::int32_t vendorId, std::int32_t productId, st
     m_handle = 0;
     m_loaded = false;
     *handle = 0;
+    m_backend->close();
+    m_openStatus = BoardStatus::NoBoard;
     if (!isBoardIdentity(vendorId, productId) || board < 1 || board > m_found)
-        return BoardStatus::NoBoard;
-    if (const BoardStatus status = m_backend->open(board); status != BoardStatus::Ok)
-        return status;
+        return m_openStatus;
+    m_openStatus = m_backend->open(board);
+    if (m_openStatus != BoardStatus::Ok)
+        return m_openStatus;
 
     ++m_connections;
     m_handle = static_cast<std::int32_t>(handleBase | (m_connections & 0xFFFF));
@@ -89,6 +99,8 @@ BoardStatus BoardCore::downloadFirmware(std::int32_t handle, const char *path)
 {
     if (path == nullptr)
         return BoardStatus::NullArgument;
+    if (handle == 0 && m_handle == 0 && m_openStatus != BoardStatus::Ok)
+        return m_openStatus;
     if (m_handle == 0 || handle != m_handle)
         return BoardStatus::BadHandle;
     return load(path);

@@ -32,6 +32,8 @@ public:
 
     static BoardCore simulated(SimulatedBoard::Knobs knobs = {});
     static BoardCore usb();
+    // Any other board, the simulated board's controls aside.
+    static BoardCore withBackend(std::unique_ptr<BoardBackend> backend);
     // TX4410_BOARD=sim selects the simulated board, with its knobs from the environment;
     // anything else, or nothing, the USB board.
     static BoardCore fromEnvironment();
@@ -43,7 +45,8 @@ public:
     // Sets *handle to a new non-zero handle, or to 0 when the board cannot be opened.
     BoardStatus connect(std::int32_t vendorId, std::int32_t productId, std::uint8_t board,
                         std::int32_t *handle);
-    // Loads the Intel HEX image at the NUL-terminated path.
+    // Loads the Intel HEX image at the NUL-terminated path. With handle 0 after an attempt that
+    // opened no board, fails with the reason it opened none.
     BoardStatus downloadFirmware(std::int32_t handle, const char *path);
     BoardStatus vendorRequest(std::int32_t handle, const RequestArguments &request);
 
@@ -65,6 +68,8 @@ private:
     SimulatedBoard *m_simulated;
     int m_found = 0;
     std::int32_t m_handle = 0; // 0 while no board is open
+    // Why the last attempt opened no board, for the load that the program makes regardless.
+    BoardStatus m_openStatus = BoardStatus::NoBoard;
     std::uint32_t m_connections = 0;
     bool m_loaded = false;
 };

@@ -8,8 +8,13 @@
 namespace BoardProtocol {
 
 // Prototype identifiers of our own; the program searches for and connects to exactly this pair.
+// On USB it is the identity the board shows while our firmware runs.
 inline constexpr std::int32_t vendorId = 0x6666;
 inline constexpr std::int32_t productId = 0x4410;
+// The bare board's identity on USB, before any firmware runs: only its loader answers then.
+// board/CMakeLists.txt reads these four lines to write the udev rule; keep their form.
+inline constexpr std::int32_t loaderVendorId = 0x6666;
+inline constexpr std::int32_t loaderProductId = 0x4400;
 
 enum class Direction : std::uint8_t { ToBoard = 0, FromBoard = 1 };
 

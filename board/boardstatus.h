@@ -18,10 +18,19 @@ enum class BoardStatus : std::int16_t {
     ValueOutOfRange = 11,
     IndexOutOfRange = 12,
     RequestRefused = 13, // the firmware knows the request but not its value
-    RequestFailed = 14,  // the transfer itself failed
+    RequestFailed = 14,  // the transfer itself failed, for none of the reasons below
     NotSimulated = 15,   // a control call while the USB board is selected
     BadChannel = 16,
     InternalError = 17, // an exception stopped at the library boundary
+    // The USB board's own reasons.
+    StandInFirmware = 18, // the simulated board's stand-in image: never loaded into a real board
+    BoardNotBack = 19,    // after the load, no board came back with the firmware identity in time
+    ShortTransfer = 20,   // the board moved fewer bytes than asked
+    Stalled = 21,         // the board refused the transfer
+    TimedOut = 22,        // no answer within the transfer's timeout
+    BoardGone = 23,       // the board left the bus: the cable pulled, or the board reset
+    NoAccess = 24,        // no permission to open the board: see the udev rule
+    BoardBusy = 25,       // another program holds the board's interface
 };
 
 constexpr std::int16_t statusCode(BoardStatus status)

@@ -2,6 +2,7 @@
 
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <optional>
 #include <system_error>
 
@@ -46,6 +47,22 @@ std::size_t IntelHexImage::byteCount() const
     for (const Segment &segment : m_segments)
         count += segment.bytes.size();
     return count;
+}
+
+std::vector<IntelHexImage::Segment> IntelHexImage::runs() const
+{
+    std::map<std::uint32_t, std::uint8_t> memory;
+    for (const Segment &segment : m_segments) {
+        for (std::size_t i = 0; i < segment.bytes.size(); ++i)
+            memory[segment.address + static_cast<std::uint32_t>(i)] = segment.bytes[i];
+    }
+    std::vector<Segment> runs;
+    for (const auto &[address, byte] : memory) {
+        if (runs.empty() || runs.back().address + runs.back().bytes.size() != address)
+            runs.push_back({address, {}});
+        runs.back().bytes.push_back(byte);
+    }
+    return runs;
 }
 
 IntelHexImage IntelHexImage::parse(std::string_view text, MemoryRange ram)

@@ -59,7 +59,11 @@ public:
     Error error() const { return m_error; }
     // 1-based line of the fault; 0 when the fault belongs to no line.
     int errorLine() const { return m_errorLine; }
+    // The data records in file order.
     const std::vector<Segment> &segments() const { return m_segments; }
+    // The same bytes as runs of consecutive addresses in rising order; where records overlap,
+    // the later one's byte, as a loader writing them in file order leaves it.
+    std::vector<Segment> runs() const;
     std::size_t byteCount() const;
 
 private:

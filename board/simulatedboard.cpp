@@ -62,6 +62,12 @@ BoardStatus SimulatedBoard::open(int board)
     return m_opened ? BoardStatus::Ok : BoardStatus::NoBoard;
 }
 
+void SimulatedBoard::close()
+{
+    m_opened = false;
+    m_firmwareRunning = false;
+}
+
 BoardStatus SimulatedBoard::loadFirmware(const IntelHexImage &)
 {
     if (!m_opened)

@@ -33,6 +33,7 @@ public:
 
     int search(std::int32_t vendorId, std::int32_t productId) override;
     BoardStatus open(int board) override;
+    void close() override;
     BoardStatus loadFirmware(const IntelHexImage &image) override;
     BoardStatus transfer(const BoardProtocol::RequestKind &kind, std::int32_t value,
                          std::int32_t index, std::span<std::uint8_t> data) override;

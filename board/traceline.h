@@ -18,6 +18,15 @@
 // Output pointers (found, handle) show what they point to after the call. A request's buffer
 // shows its first byte and as many of the request's own data bytes as the caller's length
 // covers; the board list drops the zero bytes after the last board (byte 0 always shows).
+//
+// The USB board adds one line per control transfer, when it completes, so before the line of
+// the face call that made it:
+//
+//     ControlTransfer requestType=0x40 request=0xa0 value=0xe600 index=0x0 length=1 data=[01]
+//         transferred=1 status=0
+//
+// (on one line): the setup fields, the bytes sent (or, from the board, the bytes received),
+// the number of bytes moved, and the transfer's status as a BoardStatus (0: done in full).
 #pragma once
 
 #include <cstddef>

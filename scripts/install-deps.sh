@@ -8,7 +8,7 @@ packages=(
     qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev
     fonts-liberation
     xvfb xauth x11-utils imagemagick
-    libusb-1.0-0-dev
+    libusb-1.0-0-dev umockdev libumockdev-dev
     dpkg-dev file
     clang libclang-rt-14-dev
 )

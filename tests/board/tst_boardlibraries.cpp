@@ -2,6 +2,7 @@
 #include "boardprotocol.h"
 #include "boardstatus.h"
 #include "support/simulatedboardcontrol.h"
+#include "support/usbtestbed.h"
 
 #include <QProcess>
 #include <QTemporaryDir>
@@ -17,6 +18,7 @@ enum class Setup { Up, NotUp, LoadFailed, Failing, FailingByEnvironment };
 Q_DECLARE_METATYPE(Form)
 Q_DECLARE_METATYPE(Setup)
 Q_DECLARE_METATYPE(BoardStatus)
+Q_DECLARE_METATYPE(UsbTestbed::Fault)
 
 namespace {
 using Buffer = std::array<std::uint8_t, 2>;
@@ -49,8 +51,8 @@ private slots:
     void traceLinePerCall_data() { formRows(); }
     void traceLinePerCall();
     void librariesKeepSeparateBoards();
-    void usbBoardFindsNone_data() { formRows(); }
-    void usbBoardFindsNone();
+    void usbBoard_data();
+    void usbBoard();
 
 private:
     static void formRows()
@@ -436,30 +438,63 @@ void TestBoardLibraries::librariesKeepSeparateBoards()
     QCOMPARE(m_boardPort->channelVolts(0), 2.5);
 }
 
-void TestBoardLibraries::usbBoardFindsNone()
+void TestBoardLibraries::usbBoard_data()
+{
+    QTest::addColumn<Form>("form");
+    QTest::addColumn<QList<int>>("fields"); // code, value, index, direction, length
+    QTest::addColumn<UsbTestbed::Fault>("fault");
+    QTest::addColumn<BoardStatus>("status");
+    QTest::addColumn<QString>("setup"); // as the testbed logs it
+    forEachForm([](Form form, const char *name) {
+        using enum UsbTestbed::Fault;
+        const auto row = [&](const char *what, const QList<int> &fields, const char *setup,
+                             UsbTestbed::Fault fault = None, BoardStatus status = BoardStatus::Ok) {
+            QTest::addRow("%s, %s", name, what)
+                    << form << fields << fault << status << QString(setup);
+        };
+        const QList<int> read {0xBB, 0, 0, 1, 2};
+        row("command word 0x19ffff", {0xDD, 0xFFFF, 0x19, 0, 0}, "40 dd ffff 0019 []");
+        row("mux on H", {0xCC, 128, 0, 0, 0}, "40 cc 0080 0000 []");
+        row("read ADC", read, "c0 bb 0000 0000 2");
+        for (const int pin : {0xE0, 0xE1, 0xF0, 0xF1}) // CLR low, high; LDAC low, high
+            row(qPrintable(QString::asprintf("pin request %x", pin)), {pin, 0, 0, 0, 0},
+                qPrintable(QString::asprintf("40 %x 0000 0000 []", pin)));
+        row("read ADC stalls", read, "c0 bb 0000 0000 2", Stall, BoardStatus::Stalled);
+        row("short read", read, "c0 bb 0000 0000 2", Short, BoardStatus::ShortTransfer);
+        row("read times out", read, "c0 bb 0000 0000 2", Timeout, BoardStatus::TimedOut);
+        row("protocol error", read, "c0 bb 0000 0000 2", Failed, BoardStatus::RequestFailed);
+        row("cable pulled", read, "c0 bb 0000 0000 2", Gone, BoardStatus::BoardGone);
+    });
+}
+
+// The USB board, unless TX4410_BOARD says otherwise: through libusb to a board in a testbed.
+void TestBoardLibraries::usbBoard()
 {
     QFETCH(Form, form);
-    for (const QByteArray &board : {QByteArray("usb"), QByteArray()}) {
-        if (board.isNull())
-            qunsetenv("TX4410_BOARD");
-        else
-            qputenv("TX4410_BOARD", board);
-        QCOMPARE(control(form).reset(), 0);
-        std::int32_t found = 7;
-        std::array<std::uint8_t, 128> list {};
-        if (form == Form::FourFunction) {
-            QCOMPARE(m_search(BoardProtocol::vendorId, BoardProtocol::productId, &found,
-                              list.data()),
-                     statusCode(BoardStatus::NoBoard));
-            QCOMPARE(found, 0);
-        }
-        QVERIFY(bringUp(form, firmware) > 0);
-        QVERIFY(request(form, Code::ClrLow) != 0);
-        QCOMPARE(control(form).setAbsentAttempts(0), statusCode(BoardStatus::NotSimulated));
-        QCOMPARE(control(form).setFailRequests(false), statusCode(BoardStatus::NotSimulated));
-        QVERIFY(!control(form).state());
-        QVERIFY(!control(form).channelVolts(0));
-    }
+    QFETCH(QList<int>, fields);
+    QFETCH(UsbTestbed::Fault, fault);
+    QFETCH(BoardStatus, status);
+    QFETCH(QString, setup);
+    UsbTestbed &testbed = UsbTestbed::instance();
+    qunsetenv("TX4410_BOARD");
+    QCOMPARE(control(form).reset(), 0);
+    QCOMPARE(control(form).setFailRequests(false), statusCode(BoardStatus::NotSimulated));
+    QFile image(m_dir.filePath("image.hex"));
+    QVERIFY(image.open(QIODevice::WriteOnly)
+            && image.write(":03000000020100FA\n:00000001FF\n") > 0);
+    image.close();
+    QCOMPARE(bringUp(form, image.fileName().toLocal8Bit()), 0);
+    QCOMPARE(testbed.takeLog(), // reset, image, run (the chunks: the USB board's own tests)
+             QStringList({"40 a0 e600 0000 [01]", "40 a0 0000 0000 [02 01 00]",
+                          "40 a0 e600 0000 [00]"}));
+    testbed.setFault(fault);
+    Buffer buffer = untouched;
+    QCOMPARE(request(form, fields[0], fields[1], fields[2], fields[3], fields[4], buffer.data()),
+             statusCode(status));
+    testbed.setFault(UsbTestbed::Fault::None);
+    QCOMPARE(testbed.takeLog(), QStringList {setup});
+    const bool read = fields[0] == Code::ReadAdc && status == BoardStatus::Ok;
+    QCOMPARE(buffer, read ? (Buffer {0x0F, 0xFF}) : untouched);
 }
 
 QTEST_APPLESS_MAIN(TestBoardLibraries)

@@ -67,6 +67,8 @@ void TestBoardParts::hexImage_data()
     row("unknown record type", ":00000006FA\n" + end, UnknownRecordType, 1);
     row("end of file with data", data + ":0100000100FE\n", BadRecordLength, 2);
     row("address record of one byte", ":0100000400FB\n" + end, BadRecordLength, 1);
+    row("start record of two bytes", ":020000050000F9\n" + end, BadRecordLength, 1);
+    row("start code alone", data + ":\n" + end, ShortRecord, 2);
     row("data just beyond RAM", ":0140000001BE\n" + end, DataOutsideRam, 1);
     row("data running past RAM", ":103FF800000102030405060708090A0B0C0D0E0F41\n" + end,
         DataOutsideRam, 1);

@@ -1,0 +1,59 @@
+#include "libusbdevice.h"
+
+#include <libusb.h>
+
+#include <limits>
+
+LibusbDevice::LibusbDevice(libusb_device_handle *handle)
+    : m_handle(handle)
+{ }
+
+LibusbDevice::~LibusbDevice()
+{
+    libusb_close(m_handle);
+}
+
+UsbResult LibusbDevice::claimInterface(int interface)
+{
+    return resultOf(libusb_claim_interface(m_handle, interface));
+}
+
+UsbResult LibusbDevice::releaseInterface(int interface)
+{
+    return resultOf(libusb_release_interface(m_handle, interface));
+}
+
+UsbTransferResult LibusbDevice::controlTransfer(const UsbControlSetup &setup,
+                                                std::span<std::uint8_t> data,
+                                                std::chrono::milliseconds timeout)
+{
+    if (data.size() > std::numeric_limits<std::uint16_t>::max() || timeout.count() < 1)
+        return {UsbResult::Failed, 0};
+    const int moved = libusb_control_transfer(
+            m_handle, setup.requestType, setup.request, setup.value, setup.index, data.data(),
+            static_cast<std::uint16_t>(data.size()), static_cast<unsigned int>(timeout.count()));
+    if (moved < 0)
+        return {resultOf(moved), 0};
+    return {UsbResult::Ok, static_cast<std::size_t>(moved)};
+}
+
+UsbResult LibusbDevice::resultOf(int error)
+{
+    switch (error) {
+    case LIBUSB_SUCCESS:
+        return UsbResult::Ok;
+    case LIBUSB_ERROR_NO_DEVICE:
+    case LIBUSB_ERROR_NOT_FOUND:
+        return UsbResult::Gone;
+    case LIBUSB_ERROR_ACCESS:
+        return UsbResult::Access;
+    case LIBUSB_ERROR_BUSY:
+        return UsbResult::Busy;
+    case LIBUSB_ERROR_TIMEOUT:
+        return UsbResult::Timeout;
+    case LIBUSB_ERROR_PIPE:
+        return UsbResult::Stall;
+    default:
+        return UsbResult::Failed;
+    }
+}

@@ -1,0 +1,80 @@
+#include "libusbtransport.h"
+
+#include "libusbdevice.h"
+
+#include <libusb.h>
+
+#include <algorithm>
+#include <optional>
+
+namespace {
+
+// Made at the first call; a machine without USB stays without it for the run.
+bool contextReady()
+{
+    static const bool ready = libusb_init(nullptr) == LIBUSB_SUCCESS;
+    return ready;
+}
+
+// One enumeration of the bus, freed with the devices it did not hand out.
+class DeviceList final
+{
+public:
+    DeviceList()
+    {
+        const ssize_t count = contextReady() ? libusb_get_device_list(nullptr, &m_list) : 0;
+        m_count = count > 0 ? static_cast<std::size_t>(count) : 0;
+    }
+    ~DeviceList()
+    {
+        if (m_list != nullptr)
+            libusb_free_device_list(m_list, 1);
+    }
+    DeviceList(const DeviceList &) = delete;
+    DeviceList &operator=(const DeviceList &) = delete;
+
+    std::span<libusb_device *const> devices() const { return {m_list, m_count}; }
+
+private:
+    libusb_device **m_list = nullptr;
+    std::size_t m_count = 0;
+};
+
+std::optional<UsbDeviceAddress> addressOf(libusb_device *device)
+{
+    libusb_device_descriptor descriptor {};
+    if (libusb_get_device_descriptor(device, &descriptor) != LIBUSB_SUCCESS)
+        return std::nullopt;
+    return UsbDeviceAddress {{descriptor.idVendor, descriptor.idProduct},
+                             libusb_get_bus_number(device),
+                             libusb_get_device_address(device)};
+}
+
+} // namespace
+
+std::vector<UsbDeviceAddress> LibusbTransport::devices(std::span<const UsbIdentity> identities)
+{
+    std::vector<UsbDeviceAddress> found;
+    const DeviceList list;
+    for (libusb_device *device : list.devices()) {
+        const std::optional<UsbDeviceAddress> address = addressOf(device);
+        if (address && std::ranges::find(identities, address->identity) != identities.end())
+            found.push_back(*address);
+    }
+    return found;
+}
+
+UsbOpened LibusbTransport::open(const UsbDeviceAddress &address)
+{
+    const DeviceList list;
+    for (libusb_device *device : list.devices()) {
+        if (addressOf(device) != address)
+            continue;
+        libusb_device_handle *handle = nullptr;
+        const int error = libusb_open(device, &handle);
+        if (error != LIBUSB_SUCCESS)
+            return {LibusbDevice::resultOf(error), nullptr};
+        return {UsbResult::Ok, std::make_unique<LibusbDevice>(handle)};
+    }
+    return {UsbResult::Gone, nullptr};
+}

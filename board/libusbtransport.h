@@ -1,0 +1,12 @@
+#pragma once
+
+#include "usbtransport.h"
+
+// USB through libusb's default context: one per process, made at the first call and kept for
+// the run (both board libraries in one process share it).
+class LibusbTransport final : public UsbTransport
+{
+public:
+    std::vector<UsbDeviceAddress> devices(std::span<const UsbIdentity> identities) override;
+    UsbOpened open(const UsbDeviceAddress &address) override;
+};
