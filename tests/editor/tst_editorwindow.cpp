@@ -30,12 +30,14 @@ class TestEditorWindow final : public QObject
         return {cells(0, 31), lit(), c().hexText->text(), c().voltageText->text(),
                 c().VrefText->text()};
     }
-    // The command words sent since the calls were last forgotten, in hexadecimal.
+    // The command words sent since the calls were forgotten, in hexadecimal; samples aside.
     QString words() const
     {
         QStringList words;
-        for (const TraceRecord &call : m_window->calls())
-            words << QString::number(*call.number("index") * 65536 + *call.number("value"), 16);
+        for (const TraceRecord &call : m_window->calls()) {
+            if (call.number("request") == 0xDD)
+                words << QString::number(*call.number("index") * 65536 + *call.number("value"), 16);
+        }
         return words.join(u' ');
     }
     QString writeToPart() const
@@ -143,7 +145,7 @@ private slots:
         m_window->forgetCalls();
         QVERIFY(m_window->perform({"Write to Part", "Write to Part"}));
         const QString word = words().section(u' ', 0, 0);
-        QCOMPARE(words(), word + ' ' + word);
+        QVERIFY(words() == word + ' ' + word && m_window->calls().size() == 2);
         QTEST(c().hexText->text() + ' ' + c().voltageText->text() + ' ' + cells(0, 3) + ' ' + word,
               "sent");
         QCOMPARE(view(), before);
