@@ -49,8 +49,6 @@ void TestBoardParts::hexImage_data()
     row("address record of one byte", ":0100000400FB\n" + end, BadRecordLength, 1);
     row("start record of two bytes", ":020000050000F9\n" + end, BadRecordLength, 1);
     row("start code alone", data + ":\n" + end, ShortRecord, 2);
-    row("start record of two bytes", ":020000050000F9\n" + end, BadRecordLength, 1);
-    row("start code alone", data + ":\n" + end, ShortRecord, 2);
     row("data just beyond RAM", ":0140000001BE\n" + end, DataOutsideRam, 1);
     row("data running past RAM", ":103FF800000102030405060708090A0B0C0D0E0F41\n" + end,
         DataOutsideRam, 1);
