@@ -5,7 +5,6 @@
 #include "support/usbtestbed.h"
 
 #include <QLibrary>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -29,8 +28,8 @@ template<typename Rows> void forEachForm(Rows rows)
 }
 } // namespace
 
-// Both libraries as the programs meet them, opened by path: their exports, the simulated
-// board's rules, and their USB board through libusb to a board in a umockdev testbed.
+// Both libraries as the programs meet them, opened by path: the simulated board's rules, and their
+// USB board through libusb to a board in a umockdev testbed.
 class TestBoardLibraries : public QObject
 {
     Q_OBJECT
@@ -38,13 +37,9 @@ class TestBoardLibraries : public QObject
 private slots:
     void initTestCase();
     void init();
-    void exports_data();
-    void exports();
-    void bringUp_data();
-    void bringUp();
     void refusedArguments();
-    void requestRules_data();
-    void requestRules();
+    void rules_data();
+    void rules();
     void usbBoard_data();
     void usbBoard();
 
@@ -90,17 +85,16 @@ private:
 void TestBoardLibraries::initTestCase()
 {
     QVERIFY(m_dir.isValid());
-    m_search = reinterpret_cast<SearchForBoardsFunction>(
-            m_usb4.resolve(BoardFaces::searchForBoardsSymbol));
-    m_connect = reinterpret_cast<ConnectFunction>(m_usb4.resolve(BoardFaces::connectSymbol));
-    m_download = reinterpret_cast<DownloadFirmwareFunction>(
-            m_usb4.resolve(BoardFaces::downloadFirmwareSymbol));
-    m_vendorRequest = reinterpret_cast<VendorRequestFunction>(
-            m_usb4.resolve(BoardFaces::vendorRequestSymbol));
-    m_loadFirmWare = reinterpret_cast<LoadFirmWareFunction>(
-            m_boardPort.resolve(BoardFaces::loadFirmWareSymbol));
-    m_vendorIORequest = reinterpret_cast<VendorIORequestFunction>(
-            m_boardPort.resolve(BoardFaces::vendorIORequestSymbol));
+    const auto resolve = [](QLibrary &library, auto &function, const char *symbol) {
+        function = reinterpret_cast<std::remove_reference_t<decltype(function)>>(
+                library.resolve(symbol));
+    };
+    resolve(m_usb4, m_search, BoardFaces::searchForBoardsSymbol);
+    resolve(m_usb4, m_connect, BoardFaces::connectSymbol);
+    resolve(m_usb4, m_download, BoardFaces::downloadFirmwareSymbol);
+    resolve(m_usb4, m_vendorRequest, BoardFaces::vendorRequestSymbol);
+    resolve(m_boardPort, m_loadFirmWare, BoardFaces::loadFirmWareSymbol);
+    resolve(m_boardPort, m_vendorIORequest, BoardFaces::vendorIORequestSymbol);
     QVERIFY(m_search && m_connect && m_download && m_vendorRequest);
     QVERIFY(m_loadFirmWare && m_vendorIORequest);
 }
@@ -111,83 +105,6 @@ void TestBoardLibraries::init()
     QCOMPARE(m_usb4Control.reset(), 0);
     QCOMPARE(m_boardPortControl.reset(), 0);
     m_handle = 0;
-}
-
-void TestBoardLibraries::exports_data()
-{
-    QTest::addColumn<QString>("library");
-    QTest::addColumn<QStringList>("symbols");
-    const QStringList controls {"SimulatedBoard_ChannelVolts", "SimulatedBoard_ReadState",
-                                "SimulatedBoard_Reset", "SimulatedBoard_SetAbsentAttempts",
-                                "SimulatedBoard_SetFailRequests"};
-    QTest::newRow("four-function")
-            << TX4410_USB4_LIBRARY_FILE
-            << QStringList {"Connect", "Download_Firmware", "Search_For_Boards", "Vendor_Request"}
-                    + controls;
-    QTest::newRow("BoardPort") << TX4410_BOARDPORT_LIBRARY_FILE
-                               << QStringList {"_Z12LoadFirmWarePc", "_Z15VendorIORequestsiissPc"}
-                    + controls;
-}
-
-// Exactly the binary interface the programs bind, and nothing of the core.
-void TestBoardLibraries::exports()
-{
-    QFETCH(QString, library);
-    QFETCH(QStringList, symbols);
-    QProcess nm;
-    nm.start(TX4410_NM, {"--dynamic", "--defined-only", "--format=just-symbols", library});
-    QVERIFY(nm.waitForFinished());
-    QCOMPARE(nm.exitCode(), 0);
-    QStringList exported
-            = QString::fromLatin1(nm.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts);
-    // Sanitizer builds add the type information of function types.
-    exported.removeIf(
-            [](const QString &s) { return s.startsWith(u"_ZTIF") || s.startsWith(u"_ZTSF"); });
-    exported.sort();
-    symbols.sort();
-    QCOMPARE(exported, symbols);
-}
-
-void TestBoardLibraries::bringUp_data()
-{
-    QTest::addColumn<Form>("form");
-    QTest::addColumn<QByteArray>("path");
-    QTest::addColumn<QByteArray>("contents"); // written to the path first unless null
-    QTest::addColumn<BoardStatus>("status");
-    const QByteArray dir = m_dir.path().toLocal8Bit();
-    forEachForm([&](Form form, const char *name) {
-        using enum BoardStatus;
-        const auto row = [&](const char *what, const QByteArray &path, BoardStatus status,
-                             const QByteArray &contents = {}) {
-            QTest::addRow("%s, %s", name, what) << form << path << contents << status;
-        };
-        // Read up to the NUL: what follows would make the path too long.
-        row("path up to its NUL", firmware + '\0' + QByteArray(5000, 'a'), Ok);
-        row("directory", dir, FirmwareMissing);
-        row("path of 4096 bytes", QByteArray(4096, 'a'), FirmwareMissing);
-        row("path of 4097 bytes", QByteArray(4097, 'a'), PathTooLong);
-        row("bad checksum", dir + "/bad.hex", FirmwareInvalid, ":03000000020100FB\n:00000001FF\n");
-        row("over 1 MiB", dir + "/large.hex", FirmwareInvalid, QByteArray(1024 * 1024 + 1, '\n'));
-    });
-}
-
-// A failed load leaves the board refusing requests, even after an earlier good load.
-void TestBoardLibraries::bringUp()
-{
-    QFETCH(Form, form);
-    QFETCH(QByteArray, path);
-    QFETCH(QByteArray, contents);
-    QFETCH(BoardStatus, status);
-    QCOMPARE(bringUp(form, firmware), 0);
-    if (!contents.isNull()) {
-        QFile file(QString::fromLocal8Bit(path));
-        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        QCOMPARE(file.write(contents), contents.size());
-    }
-    QCOMPARE(bringUp(form, path), statusCode(status));
-    std::uint8_t byte = 0;
-    QCOMPARE(request(form, {Code::ClrLow, 0, 0, 0, 0}, &byte),
-             statusCode(status == BoardStatus::Ok ? status : BoardStatus::NotLoaded));
 }
 
 // Handles Connect did not give leave the board alone; null pointers are refused.
@@ -214,21 +131,36 @@ void TestBoardLibraries::refusedArguments()
     QCOMPARE(m_vendorIORequest(Code::ReadAdc, 0, 0, 1, 2, nullptr), refused);
 }
 
-void TestBoardLibraries::requestRules_data()
+void TestBoardLibraries::rules_data()
 {
     QTest::addColumn<Form>("form");
-    QTest::addColumn<bool>("up");
+    QTest::addColumn<QByteArray>("path");     // loaded after the shipped firmware; null: none
+    QTest::addColumn<QByteArray>("contents"); // written to the path first unless null
+    QTest::addColumn<BoardStatus>("load");
     QTest::addColumn<QList<int>>("fields"); // code, value, index, direction, length
     QTest::addColumn<BoardStatus>("status");
-    forEachForm([](Form form, const char *name) {
+    const QByteArray dir = m_dir.path().toLocal8Bit();
+    forEachForm([&](Form form, const char *name) {
         using enum BoardStatus;
-        const auto row = [&](const char *what, const QList<int> &fields, BoardStatus status,
-                             bool up = true) {
-            QTest::addRow("%s, %s", name, what) << form << up << fields << status;
-        };
         const QList<int> adc {0xBB, 0, 0, 1, 2};
-        row("no load", adc, form == Form::BoardPort ? NoBoard : BadHandle, false);
-        row("read ADC", adc, Ok);
+        const auto load = [&](const char *what, const QByteArray &path, BoardStatus status,
+                              const QByteArray &contents = {}) {
+            QTest::addRow("%s, %s", name, what)
+                    << form << path << contents << status << adc << (status == Ok ? Ok : NotLoaded);
+        };
+        // Read up to the NUL: what follows would make the path too long.
+        load("path up to its NUL", firmware + '\0' + QByteArray(5000, 'a'), Ok);
+        load("directory", dir, FirmwareMissing);
+        load("path of 4096 bytes", QByteArray(4096, 'a'), FirmwareMissing);
+        load("path of 4097 bytes", QByteArray(4097, 'a'), PathTooLong);
+        load("bad checksum", dir + "/bad.hex", FirmwareInvalid, ":03000000020100FB\n:00000001FF\n");
+        load("over 1 MiB", dir + "/large.hex", FirmwareInvalid, QByteArray(1024 * 1024 + 1, '\n'));
+        const auto row = [&](const char *what, const QList<int> &fields, BoardStatus status) {
+            QTest::addRow("%s, %s", name, what)
+                    << form << firmware << QByteArray() << Ok << fields << status;
+        };
+        QTest::addRow("%s, no load", name) << form << QByteArray() << QByteArray() << Ok << adc
+                                           << (form == Form::BoardPort ? NoBoard : BadHandle);
         row("unknown code", {0xAA, 0, 0, 1, 2}, UnknownRequest);
         if (form == Form::BoardPort)
             row("code beyond a byte", {0x1BB, 0, 0, 1, 2}, UnknownRequest);
@@ -240,18 +172,26 @@ void TestBoardLibraries::requestRules_data()
     });
 }
 
-// The simulated firmware's checks; a refused request leaves the buffer as it was.
-void TestBoardLibraries::requestRules()
+// A failed load leaves the board refusing requests, even after a good one; a refused request
+// leaves the buffer as it was.
+void TestBoardLibraries::rules()
 {
     QFETCH(Form, form);
-    QFETCH(bool, up);
+    QFETCH(QByteArray, path);
+    QFETCH(QByteArray, contents);
     QFETCH(QList<int>, fields);
     QFETCH(BoardStatus, status);
-    if (up) {
+    if (!path.isNull()) {
         QCOMPARE(bringUp(form, firmware), 0);
         // A at full scale, so that a read that slipped through would change the buffer.
         std::uint8_t byte = 0;
         QCOMPARE(request(form, {Code::CommandWord, 0xFFFF, 0x18, 0, 0}, &byte), 0);
+        if (!contents.isNull()) {
+            QFile file(QString::fromLocal8Bit(path));
+            QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            QCOMPARE(file.write(contents), contents.size());
+        }
+        QTEST(BoardStatus(bringUp(form, path)), "load");
     }
     Buffer buffer = untouched;
     QCOMPARE(request(form, fields, buffer.data()), statusCode(status));

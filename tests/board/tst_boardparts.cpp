@@ -1,9 +1,11 @@
 #include "intelheximage.h"
+#include "simulateddac.h"
 
 #include <QTest>
 
-// The firmware image reader of the simulated board.
+// The simulated board's firmware image reader and its DAC.
 using Error = IntelHexImage::Error;
+using Volts = QList<double>;
 Q_DECLARE_METATYPE(IntelHexImage::Error)
 
 class TestBoardParts : public QObject
@@ -13,6 +15,8 @@ class TestBoardParts : public QObject
 private slots:
     void hexImage_data();
     void hexImage();
+    void dacOutputs_data();
+    void dacOutputs();
 };
 
 void TestBoardParts::hexImage_data()
@@ -65,6 +69,50 @@ void TestBoardParts::hexImage()
     QCOMPARE(image.error(), error);
     QCOMPARE(image.errorLine(), line);
     QCOMPARE(image.isValid(), error == Error::None);
+}
+
+void TestBoardParts::dacOutputs_data()
+{
+    // Each step is a frame in hexadecimal or a pin level: "CLR low", "LDAC high".
+    QTest::addColumn<QStringList>("steps");
+    QTest::addColumn<Volts>("volts"); // A to D
+    const Volts zero(4, 0.0), mid(4, 2.5);
+    const auto row = [](const char *name, const QStringList &steps, const Volts &volts) {
+        QTest::newRow(name) << steps << volts;
+    };
+    row("write input A: output unchanged", {"008000"}, zero);
+    row("write input A, update B", {"008000", "090000"}, zero);
+    row("write input B and update all", {"004000", "118000"}, {1.25, 2.5, 0, 0});
+    row("write and update C, full scale", {"1AFFFF"}, {0, 0, 65535 * 5.0 / 65536, 0});
+    row("address 4 names no channel", {"1C8000"}, zero);
+    row("bits above the command ignored", {"7FD98000"}, {0, 2.5, 0, 0});
+    row("1 kOhm on B and D", {"1F8000", "20001A"}, {2.5, 0, 2.5, 0});
+    row("normal mode again: DAC register kept", {"1F8000", "20003F", "20000F"}, mid);
+    row("reset, registers only: reference stays", {"380001", "280000", "1F8000"}, Volts(4, 1.25));
+    row("reset all: reference off", {"380001", "280001", "1F8000"}, mid);
+    row("LDAC register B only", {"300002", "078000"}, {0, 2.5, 0, 0});
+    row("CLR held low: outputs stay at zero", {"CLR low", "1F8000"}, zero);
+    row("CLR held low: inputs still written", {"CLR low", "1F8000", "CLR high", "0F0000"}, mid);
+    row("LDAC falling edge copies inputs", {"004000", "02C000", "LDAC low"}, {1.25, 0, 3.75, 0});
+    row("LDAC high again", {"LDAC low", "LDAC high", "008000"}, zero);
+}
+
+void TestBoardParts::dacOutputs()
+{
+    QFETCH(QStringList, steps);
+    SimulatedDac dac;
+    for (const QString &step : steps) {
+        if (step.startsWith(u"CLR "))
+            dac.setClrPin(step.endsWith(u"high"));
+        else if (step.startsWith(u"LDAC "))
+            dac.setLdacPin(step.endsWith(u"high"));
+        else
+            dac.writeFrame(step.toUInt(nullptr, 16));
+    }
+    Volts volts;
+    for (int channel = 0; channel < SimulatedDac::channelCount; ++channel)
+        volts.append(dac.outputVolts(channel));
+    QTEST(volts, "volts");
 }
 
 QTEST_APPLESS_MAIN(TestBoardParts)

@@ -71,7 +71,7 @@ private slots:
         QCOMPARE(calls(),
                  QStringList({"Search_For_Boards " + ids + "found=0 boardList=[00] 1",
                               "Connect " + ids + "board=0 handle=0x0 1",
-                              "Download_Firmware handle=0x0 path=\"" + path + "\" 2",
+                              "Download_Firmware handle=0x0 path=\"" + path + "\" 1",
                               "Search_For_Boards " + ids + "found=1 boardList=[01] 0",
                               "Connect " + ids + "board=1 handle=0x44100001 0",
                               "Download_Firmware handle=0x44100001 path=\"" + path + "\" 0",
