@@ -12,7 +12,7 @@ struct CliRun
     int status = -1;
     QStringList out;
     QString err;
-    BoardTrace trace;
+    QList<TraceRecord> trace;
 };
 
 // The real program on the simulated board, every board call traced; extra is one VARIABLE=value.
@@ -40,16 +40,21 @@ CliRun runCli(const QString &arguments, const QByteArray &input = {}, const QStr
     return {process.exitCode(),
             QString::fromUtf8(process.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts),
             QString::fromUtf8(process.readAllStandardError()),
-            BoardTrace::read(scratch.filePath(QStringLiteral("trace")))};
+            readTrace(scratch.filePath(QStringLiteral("trace")))};
 }
 
 // Each call as its function, a request as its code, value and index the way the trace has them.
-QStringList callsOf(const QList<BoardTrace::Record> &records)
+QStringList callsOf(const QList<TraceRecord> &records, bool requestsOnly = false)
 {
     QStringList calls;
-    for (const BoardTrace::Record &call : records) {
-        const QStringList fields {call.text("request"), call.text("value"), call.text("index")};
-        calls.append(call.function == u"Vendor_Request" ? fields.join(u' ') : call.function);
+    for (const TraceRecord &call : records) {
+        QStringList fields;
+        for (const char *name : {"request", "value", "index"})
+            fields << "0x" + QString::number(call.number(name).value_or(0), 16);
+        if (call.function == u"Vendor_Request")
+            calls.append(fields.join(u' '));
+        else if (!requestsOnly)
+            calls.append(call.function);
     }
     return calls;
 }
@@ -94,18 +99,14 @@ private slots:
         QFETCH(QString, arguments);
 
         WindowOnBoard window;
-        QVERIFY(window.isReady());
-        for (const QString &step : steps.split(u' ')) {
-            const qsizetype equals = step.indexOf(u'=');
-            QVERIFY(equals < 0 ? window.click(step)
-                               : window.type(step.left(equals), step.mid(equals + 1)));
-        }
-        window.forgetRequests();
-        QVERIFY(window.click(QStringLiteral("writeToPartCommand")));
+        QVERIFY(window.open());
+        QVERIFY(window.perform(steps.split(u' ')));
+        window.forgetCalls();
+        QVERIFY(window.perform({QStringLiteral("writeToPartCommand")}));
 
         const CliRun cli = runCli(QStringLiteral("write ") + arguments);
-        QCOMPARE(callsOf(cli.trace.calls("Vendor_Request")), callsOf(window.requests()));
-        const BoardTrace::Record sent = window.requests().value(0);
+        QCOMPARE(callsOf(cli.trace, true), callsOf(window.calls()));
+        const TraceRecord sent = window.calls().value(0);
         const qint64 word
                 = sent.number("index").value_or(0) * 65536 + sent.number("value").value_or(0);
         QCOMPARE(cli.out, QStringList {QString::asprintf("0x%08llX", word)});
@@ -134,13 +135,13 @@ private slots:
             const double late = cells[0].toDouble() - (row < 8 ? 0.15 * (row - 5) : 0.3);
             QVERIFY2(late >= 0 && late < 0.1, qPrintable(cli.out[row]));
         }
-        const QList<BoardTrace::Record> &calls = cli.trace.records();
+        const QList<TraceRecord> &calls = cli.trace;
         QCOMPARE(calls.size(), 14);
         QCOMPARE(callsOf(calls).mid(0, 8),
                  QStringList({"Search_For_Boards", "Connect", "Download_Firmware", "0xe1 0x0 0x0",
                               "0xf0 0x0 0x0", "0xdd 0xc000 0x1a", "0xcc 0x4 0x0", "0xbb 0x0 0x0"}));
-        QCOMPARE(calls[2].path("path"), QByteArray(TX4410_BIN_DIR "/TX4413.hex"));
-        QCOMPARE(calls[3].text("handle"), calls[1].text("handle"));
+        QCOMPARE(calls[2].fields.section("path=", 1), "\"" TX4410_BIN_DIR "/TX4413.hex\"");
+        QCOMPARE(calls[3].number("handle"), calls[1].number("handle"));
     }
 
     void exitStatus_data()
@@ -192,7 +193,7 @@ private slots:
         const bool said = cli.err.section(u'\n', 0, 0).contains(message);
         QVERIFY2(said && (!message.isEmpty() || cli.err.isEmpty()), qPrintable(cli.err));
         QCOMPARE(cli.err.contains(QStringLiteral("\nUsage:")), status == 2);
-        QCOMPARE(cli.trace.records().size(), calls);
+        QCOMPARE(cli.trace.size(), calls);
     }
 
     void interruptEndsTheRunWithItsRows()

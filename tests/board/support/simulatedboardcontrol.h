@@ -5,54 +5,38 @@
 
 #include <QString>
 
-#include <cstdint>
-#include <optional>
+#include <dlfcn.h>
 
-// A board library opened by path, with the simulated board's control functions resolved from
-// it. When the program under test has bound the same file, both see one board.
+#include <memory>
+#include <string>
+
+// The simulated board's controls in a library opened by path: the same board the program sees
+// when it bound the same file. Each returns the status, -1 when the function is missing.
 class SimulatedBoardControl final
 {
 public:
-    // A status no control function returns: the library or the function is missing.
-    static constexpr std::int16_t unavailable = -1;
+    explicit SimulatedBoardControl(const QString &libraryPath)
+        : m_library(dlopen(libraryPath.toLocal8Bit().constData(), RTLD_NOW | RTLD_LOCAL), dlclose)
+    { }
 
-    explicit SimulatedBoardControl(const QString &libraryPath);
-    ~SimulatedBoardControl();
-    SimulatedBoardControl(const SimulatedBoardControl &) = delete;
-    SimulatedBoardControl &operator=(const SimulatedBoardControl &) = delete;
-
-    // The library and every control function were found.
-    bool isValid() const
-    {
-        return m_reset && m_setAbsentAttempts && m_setFailRequests && m_channelVolts && m_readState;
-    }
-    QString errorString() const { return m_error; }
-
-    // Any symbol of the library, the face functions included; nullptr when it has none.
-    void *symbol(const char *name) const;
-    template<typename Function> Function function(const char *name) const
-    {
-        return reinterpret_cast<Function>(symbol(name));
-    }
-
-    std::int16_t reset() const { return m_reset ? m_reset() : unavailable; }
+    std::int16_t reset() const { return call<SimulatedBoardResetFunction>("Reset"); }
     std::int16_t setAbsentAttempts(int attempts) const
     {
-        return m_setAbsentAttempts ? m_setAbsentAttempts(attempts) : unavailable;
+        return call<SimulatedBoardSetAbsentAttemptsFunction>("SetAbsentAttempts", attempts);
     }
     std::int16_t setFailRequests(bool fail) const
     {
-        return m_setFailRequests ? m_setFailRequests(fail ? 1 : 0) : unavailable;
+        return call<SimulatedBoardSetFailRequestsFunction>("SetFailRequests", int(fail));
     }
-    std::optional<double> channelVolts(int channel) const;
-    std::optional<SimulatedBoardState> state() const;
 
 private:
-    void *m_library = nullptr;
-    QString m_error;
-    SimulatedBoardResetFunction m_reset = nullptr;
-    SimulatedBoardSetAbsentAttemptsFunction m_setAbsentAttempts = nullptr;
-    SimulatedBoardSetFailRequestsFunction m_setFailRequests = nullptr;
-    SimulatedBoardChannelVoltsFunction m_channelVolts = nullptr;
-    SimulatedBoardReadStateFunction m_readState = nullptr;
+    template<typename Function, typename... Arguments>
+    std::int16_t call(const char *control, Arguments... arguments) const
+    {
+        const std::string name = "SimulatedBoard_" + std::string(control);
+        void *f = m_library ? dlsym(m_library.get(), name.c_str()) : nullptr;
+        return f ? reinterpret_cast<Function>(f)(arguments...) : std::int16_t(-1);
+    }
+
+    std::unique_ptr<void, int (*)(void *)> m_library;
 };
