@@ -1,5 +1,6 @@
 #include "startupchild.h"
 
+#include "controlcensus.h"
 #include "mainform.h"
 #include "modalwatchdog.h"
 #include "monotonicclock.h"
@@ -18,6 +19,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
+#include <memory>
 
 namespace {
 
@@ -99,6 +101,8 @@ QString startupWindowName(StartupWindow window)
         return QStringLiteral("bare");
     case StartupWindow::Label:
         return QStringLiteral("label");
+    case StartupWindow::Controls:
+        return QStringLiteral("controls");
     }
     return {};
 }
@@ -153,12 +157,6 @@ int runStartupChild(int &argc, char **argv, StartupWindow window, std::int64_t s
 {
     StartupRun run;
     run.mainNs = mainAt - spawnedAt;
-    const auto painted = [&](std::int64_t shownAt, std::int64_t paintedAt) {
-        run.shownNs = shownAt - spawnedAt;
-        run.paintedNs = paintedAt - spawnedAt;
-        run.peakKib = peakResidentKib();
-        reportAndEnd(run, window);
-    };
 
     QApplication application(argc, argv);
     ModalWatchdog watchdog;
@@ -167,33 +165,52 @@ int runStartupChild(int &argc, char **argv, StartupWindow window, std::int64_t s
         std::_Exit(2);
     });
 
-    if (window != StartupWindow::Program) {
+    std::unique_ptr<USBStuff> usb;
+    std::unique_ptr<QWidget> shown;
+    if (window == StartupWindow::Program) {
+        // As the program's main() does.
+        QCoreApplication::setApplicationName(QString::fromUtf8(thisProgram.title));
+        QCoreApplication::setApplicationVersion(QString::fromUtf8(thisProgram.version));
         run.applicationNs = monotonicNanoseconds() - spawnedAt;
-        QWidget plain;
-        plain.setFixedSize(programWindowSize);
+        usb = makeUSBStuff(thisProgram.boardLibrary);
+        auto form = std::make_unique<MainForm>(*usb);
+        run.layoutNs = monotonicNanoseconds() - spawnedAt;
+        if (form->size() != programWindowSize)
+            return fail("the window is no longer the size the plain windows copy");
+        if (form->load() != MainForm::LoadResult::Ready)
+            return fail("start-up did not bring the board up");
+        run.loadNs = monotonicNanoseconds() - spawnedAt;
+        shown = std::move(form);
+    } else {
+        run.applicationNs = monotonicNanoseconds() - spawnedAt;
+        shown = std::make_unique<QWidget>();
+        shown->setFixedSize(programWindowSize);
         if (window == StartupWindow::Label)
-            new QLabel(QStringLiteral("TX4410 Evaluation Software"), &plain);
+            new QLabel(QStringLiteral("TX4410 Evaluation Software"), shown.get());
+        else if (window == StartupWindow::Controls)
+            programControls.fillPlainly(*shown);
         run.layoutNs = run.loadNs = monotonicNanoseconds() - spawnedAt;
-        FirstPaintProbe probe(plain, painted);
-        plain.show();
-        application.exec();
-        return fail("the event loop ended before the first paint");
     }
 
-    // As the program's main() does.
-    QCoreApplication::setApplicationName(QString::fromUtf8(thisProgram.title));
-    QCoreApplication::setApplicationVersion(QString::fromUtf8(thisProgram.version));
-    run.applicationNs = monotonicNanoseconds() - spawnedAt;
-    const std::unique_ptr<USBStuff> usb = makeUSBStuff(thisProgram.boardLibrary);
-    MainForm form(*usb);
-    run.layoutNs = monotonicNanoseconds() - spawnedAt;
-    if (form.size() != programWindowSize)
-        return fail("the window is no longer the size the plain windows copy");
-    FirstPaintProbe probe(form, painted);
-    if (form.load() != MainForm::LoadResult::Ready)
-        return fail("start-up did not bring the board up");
-    run.loadNs = monotonicNanoseconds() - spawnedAt;
-    form.show();
+    const auto painted = [&](std::int64_t shownAt, std::int64_t paintedAt) {
+        run.shownNs = shownAt - spawnedAt;
+        run.paintedNs = paintedAt - spawnedAt;
+        run.peakKib = peakResidentKib();
+        // Counted after the last moment measured, so that the count costs the run nothing.
+        if (window == StartupWindow::Program) {
+            const ControlCensus census = ControlCensus::of(*shown);
+            if (census != programControls) {
+                std::_Exit(
+                        fail(("the window now holds " + census.toString()
+                              + "; the plain-controls window copies " + programControls.toString())
+                                     .toUtf8()
+                                     .constData()));
+            }
+        }
+        reportAndEnd(run, window);
+    };
+    FirstPaintProbe probe(*shown, painted);
+    shown->show();
     application.exec();
     return fail("the event loop ended before the first paint");
 }
