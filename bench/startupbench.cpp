@@ -7,6 +7,7 @@
 
 #include <QCoreApplication>
 #include <QProcess>
+#include <QStringList>
 
 #include <array>
 #include <stdexcept>
@@ -30,6 +31,18 @@ std::runtime_error childFailure(StartupWindow window, const QString &what)
                                       .toStdString());
 }
 
+// What a failed child said of its failure: its error lines, without Qt's own notes around them
+// and without the prefixes the parent adds again; all it wrote when it said nothing of that kind.
+QString failureIn(const QString &errors)
+{
+    QStringList said;
+    for (const QString &line : errors.split(QLatin1Char('\n'))) {
+        if (line.startsWith(u"error: "))
+            said.append(line.mid(7).remove(QStringLiteral("could not measure: ")));
+    }
+    return said.isEmpty() ? errors.trimmed() : said.join(QStringLiteral("; "));
+}
+
 StartupRun runChild(StartupWindow window)
 {
     QProcess child;
@@ -46,14 +59,14 @@ StartupRun runChild(StartupWindow window)
         throw childFailure(window, QStringLiteral("did not finish"));
     }
     const QString out = QString::fromUtf8(child.readAllStandardOutput());
-    const QString err = QString::fromUtf8(child.readAllStandardError()).trimmed();
+    const QString err = QString::fromUtf8(child.readAllStandardError());
     if (child.exitStatus() != QProcess::NormalExit || child.exitCode() != 0)
-        throw childFailure(window, QStringLiteral("failed: ") + err);
+        throw childFailure(window, QStringLiteral("failed: ") + failureIn(err));
     for (const QString &line : out.split(QLatin1Char('\n'))) {
         if (const std::optional<StartupRun> run = StartupRun::fromLine(line))
             return *run;
     }
-    throw childFailure(window, QStringLiteral("wrote no figures: ") + out + err);
+    throw childFailure(window, QStringLiteral("wrote no figures: ") + out + err.trimmed());
 }
 
 struct StartupSeries

@@ -90,6 +90,32 @@ int fail(const char *why)
     return 2;
 }
 
+// A reference window: a plain widget of the program window's size, empty, with one line of
+// text, or filled with as many plain controls.
+std::unique_ptr<QWidget> plainWindow(StartupWindow window)
+{
+    auto plain = std::make_unique<QWidget>();
+    plain->setFixedSize(programWindowSize);
+    if (window == StartupWindow::Label)
+        new QLabel(QStringLiteral("TX4410 Evaluation Software"), plain.get());
+    else if (window == StartupWindow::Controls)
+        programControls.fillPlainly(*plain);
+    return plain;
+}
+
+// What no longer holds of what the plain windows copy from the program's window; empty when
+// all does.
+QString unlikeThePlainWindows(const QWidget &program)
+{
+    if (program.size() != programWindowSize)
+        return QStringLiteral("the window is no longer the size the plain windows copy");
+    if (const ControlCensus census = ControlCensus::of(program); census != programControls) {
+        return QStringLiteral("the window now holds %1; the plain-controls window copies %2")
+                .arg(census.toString(), programControls.toString());
+    }
+    return {};
+}
+
 } // namespace
 
 QString startupWindowName(StartupWindow window)
@@ -155,61 +181,48 @@ std::optional<StartupRun> StartupRun::fromLine(const QString &line)
 int runStartupChild(int &argc, char **argv, StartupWindow window, std::int64_t spawnedAt,
                     std::int64_t mainAt)
 {
+    const auto sinceSpawned = [spawnedAt] {
+        return monotonicNanoseconds() - spawnedAt;
+    };
     StartupRun run;
     run.mainNs = mainAt - spawnedAt;
 
     QApplication application(argc, argv);
     ModalWatchdog watchdog;
-    QTimer::singleShot(giveUpAfterMs, [] {
-        std::fprintf(stderr, "error: start-up child: the window was never painted\n");
-        std::_Exit(2);
-    });
-
-    std::unique_ptr<USBStuff> usb;
-    std::unique_ptr<QWidget> shown;
+    QTimer::singleShot(giveUpAfterMs, [] { std::_Exit(fail("the window was never painted")); });
     if (window == StartupWindow::Program) {
         // As the program's main() does.
         QCoreApplication::setApplicationName(QString::fromUtf8(thisProgram.title));
         QCoreApplication::setApplicationVersion(QString::fromUtf8(thisProgram.version));
-        run.applicationNs = monotonicNanoseconds() - spawnedAt;
+    }
+    run.applicationNs = sinceSpawned();
+
+    std::unique_ptr<USBStuff> usb;
+    std::unique_ptr<QWidget> shown;
+    if (window == StartupWindow::Program) {
         usb = makeUSBStuff(thisProgram.boardLibrary);
         auto form = std::make_unique<MainForm>(*usb);
-        run.layoutNs = monotonicNanoseconds() - spawnedAt;
-        if (form->size() != programWindowSize)
-            return fail("the window is no longer the size the plain windows copy");
+        run.layoutNs = sinceSpawned();
         if (form->load() != MainForm::LoadResult::Ready)
             return fail("start-up did not bring the board up");
-        run.loadNs = monotonicNanoseconds() - spawnedAt;
+        run.loadNs = sinceSpawned();
         shown = std::move(form);
     } else {
-        run.applicationNs = monotonicNanoseconds() - spawnedAt;
-        shown = std::make_unique<QWidget>();
-        shown->setFixedSize(programWindowSize);
-        if (window == StartupWindow::Label)
-            new QLabel(QStringLiteral("TX4410 Evaluation Software"), shown.get());
-        else if (window == StartupWindow::Controls)
-            programControls.fillPlainly(*shown);
-        run.layoutNs = run.loadNs = monotonicNanoseconds() - spawnedAt;
+        shown = plainWindow(window);
+        run.layoutNs = run.loadNs = sinceSpawned();
     }
 
-    const auto painted = [&](std::int64_t shownAt, std::int64_t paintedAt) {
+    FirstPaintProbe probe(*shown, [&](std::int64_t shownAt, std::int64_t paintedAt) {
         run.shownNs = shownAt - spawnedAt;
         run.paintedNs = paintedAt - spawnedAt;
         run.peakKib = peakResidentKib();
-        // Counted after the last moment measured, so that the count costs the run nothing.
+        // Checked after the last moment measured, so that the check costs the run nothing.
         if (window == StartupWindow::Program) {
-            const ControlCensus census = ControlCensus::of(*shown);
-            if (census != programControls) {
-                std::_Exit(
-                        fail(("the window now holds " + census.toString()
-                              + "; the plain-controls window copies " + programControls.toString())
-                                     .toUtf8()
-                                     .constData()));
-            }
+            if (const QString change = unlikeThePlainWindows(*shown); !change.isEmpty())
+                std::_Exit(fail(change.toUtf8().constData()));
         }
         reportAndEnd(run, window);
-    };
-    FirstPaintProbe probe(*shown, painted);
+    });
     shown->show();
     application.exec();
     return fail("the event loop ended before the first paint");

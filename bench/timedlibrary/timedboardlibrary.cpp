@@ -15,10 +15,11 @@ constexpr std::int16_t notForwarded = -1;
 std::int64_t insideNs = 0;
 std::int64_t forwardedRequests = 0;
 
-// The real library, bound once by the same path as the program binds it, so the same instance.
+// The real library, bound once by the path a program of the build tree binds it by, as the
+// bench does, so the same instance.
 template<typename Signature> Signature *real(const char *name)
 {
-    static void *const library = dlopen(fourFunctionLibraryPath, RTLD_NOW | RTLD_LOCAL);
+    static void *const library = dlopen(buildTreeFourFunctionLibrary, RTLD_NOW | RTLD_LOCAL);
     return library ? reinterpret_cast<Signature *>(dlsym(library, name)) : nullptr;
 }
 
