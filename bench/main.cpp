@@ -1,8 +1,10 @@
 // TX4410-bench: start-up, user actions, per-request overhead, auto-sample ticks and memory of
-// the program's window on the simulated board, as one figure per line.
+// the program's window on the simulated board, and the libusb round trip on a testbed's board,
+// as one figure per line.
 #include "actionbench.h"
 #include "benchreport.h"
 #include "benchwindow.h"
+#include "libusbroundtrip.h"
 #include "machineload.h"
 #include "modalwatchdog.h"
 #include "monotonicclock.h"
@@ -33,10 +35,11 @@ struct Amounts
     int requestBatches;
     int requestsPerBatch;
     int ticks; // 0: no tick measurement
+    int libusbRequests;
 };
 
-constexpr Amounts fullRun {2, 30, 50, 1000, 101, 10000, 20};
-constexpr Amounts quickRun {1, 5, 20, 200, 21, 2000, 0};
+constexpr Amounts fullRun {2, 30, 50, 1000, 101, 10000, 20, 20000};
+constexpr Amounts quickRun {1, 5, 20, 200, 21, 2000, 0, 2000};
 
 constexpr int statusMeasured = 0;
 constexpr int statusMissed = 1;
@@ -45,8 +48,9 @@ constexpr int statusNotMeasured = 2;
 void printUsage()
 {
     std::puts("Usage: TX4410-bench [--quick] [--check]\n"
-              "Runs the program's window on the simulated board (offscreen) and prints one\n"
-              "figure per line, and each target with PASS or MISS.\n"
+              "Runs the program's window on the simulated board (offscreen), and the board\n"
+              "library's USB board on a board in a umockdev testbed, and prints one figure per\n"
+              "line, and each target with PASS or MISS.\n"
               "  --quick  fewer repetitions and no 20-second auto-sample measurement\n"
               "  --check  exit with status 1 when a target is missed\n"
               "Exit status: 0 everything was measured (missed targets are marked MISS),\n"
@@ -102,6 +106,7 @@ void measure(BenchReport &report, const Amounts &amounts)
             TickInterval(window, amounts.ticks).run(report);
     }
     RequestOverhead(amounts.requestBatches, amounts.requestsPerBatch).run(report);
+    LibusbRoundTrip(amounts.libusbRequests).run(report);
 }
 
 // The number of missed targets.
@@ -149,6 +154,8 @@ int main(int argc, char *argv[])
                 std::fprintf(stderr, "error: unknown start-up window %s\n", argv[i]);
                 return statusNotMeasured;
             }
+        } else if (const auto requests = valueOf(argument, "--libusb-child=")) {
+            runLibusbChild(std::atoi(requests->data()));
         } else if (const auto moment = valueOf(argument, "--spawned-at=")) {
             spawnedAt = std::strtoll(moment->data(), nullptr, 10);
         } else if (argument == "--quick") {
