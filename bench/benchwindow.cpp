@@ -15,13 +15,13 @@ BenchWindow::BenchWindow()
     , m_form(std::make_unique<MainForm>(*m_usb))
 {
     if (m_form->load() != MainForm::LoadResult::Ready)
-        throw std::runtime_error("start-up did not bring the board up");
+        throw std::runtime_error("the board was not found: start-up did not bring it up");
     m_form->show();
     if (!QTest::qWaitForWindowExposed(m_form.get()))
-        throw std::runtime_error("the window was never exposed");
+        throw std::runtime_error("no window: it was never exposed");
     m_form->activateWindow();
     if (!QTest::qWaitForWindowActive(m_form.get()))
-        throw std::runtime_error("the window never became active");
+        throw std::runtime_error("no window: it never became active");
     paintPending();
 
     // The program bound the library already; this only takes another reference to it.

@@ -20,9 +20,6 @@ public:
     BenchWindow();
     ~BenchWindow();
 
-    MainForm &form() { return *m_form; }
-    USBStuff &usb() { return *m_usb; }
-
     // The control of that objectName; throws std::runtime_error when there is none.
     template<class T = QWidget> T &control(const QString &name) const
     {
@@ -36,8 +33,6 @@ public:
     // as the window does when its next update comes.
     void paintPending();
 
-    // The library's own handle, as dlopen gave it to the program.
-    void *libraryHandle() const { return m_library; }
     // A function exported by the board library; throws std::runtime_error when it lacks it.
     void *libraryFunction(const char *name) const;
     SimulatedBoardState boardState() const;

@@ -27,7 +27,10 @@ void ModalWatchdog::timerEvent(QTimerEvent *)
     const auto *box = qobject_cast<QMessageBox *>(modal);
     const QString text = box ? box->windowTitle() + QStringLiteral(": ") + box->text()
                              : QString::fromLatin1(modal->metaObject()->className());
-    std::fprintf(stderr, "error: a modal box opened during the run (%s)\n",
+    // Start-up offers Retry only when the board did not come up.
+    const char *why = box && box->button(QMessageBox::Retry) ? "the board was not found"
+                                                             : "a box opened during the run";
+    std::fprintf(stderr, "error: could not measure: %s (%s)\n", why,
                  text.toLocal8Bit().constData());
     std::fflush(stdout);
     std::_Exit(exitStatus);

@@ -2,9 +2,9 @@
 
 class BenchReport;
 
-// Start-up and peak memory of the program's window against a plain window of the same size
-// (and the same with one line of text), each start-up a fresh process of this binary, the kinds
-// taken in turn.
+// Start-up and peak memory of the program's window against three references of the same size:
+// a bare window, one with a line of text, and one with as many plain controls made by a loop.
+// Each start-up is a fresh process of this binary, the kinds taken in turn.
 class StartupBench final
 {
 public:

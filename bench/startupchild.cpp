@@ -1,5 +1,6 @@
 #include "startupchild.h"
 
+#include "controlcensus.h"
 #include "mainform.h"
 #include "modalwatchdog.h"
 #include "monotonicclock.h"
@@ -18,6 +19,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
+#include <memory>
 
 namespace {
 
@@ -88,6 +90,32 @@ int fail(const char *why)
     return 2;
 }
 
+// A reference window: a plain widget of the program window's size, empty, with one line of
+// text, or filled with as many plain controls.
+std::unique_ptr<QWidget> plainWindow(StartupWindow window)
+{
+    auto plain = std::make_unique<QWidget>();
+    plain->setFixedSize(programWindowSize);
+    if (window == StartupWindow::Label)
+        new QLabel(QStringLiteral("TX4410 Evaluation Software"), plain.get());
+    else if (window == StartupWindow::Controls)
+        programControls.fillPlainly(*plain);
+    return plain;
+}
+
+// What no longer holds of what the plain windows copy from the program's window; empty when
+// all does.
+QString unlikeThePlainWindows(const QWidget &program)
+{
+    if (program.size() != programWindowSize)
+        return QStringLiteral("the window is no longer the size the plain windows copy");
+    if (const ControlCensus census = ControlCensus::of(program); census != programControls) {
+        return QStringLiteral("the window now holds %1; the plain-controls window copies %2")
+                .arg(census.toString(), programControls.toString());
+    }
+    return {};
+}
+
 } // namespace
 
 QString startupWindowName(StartupWindow window)
@@ -99,6 +127,8 @@ QString startupWindowName(StartupWindow window)
         return QStringLiteral("bare");
     case StartupWindow::Label:
         return QStringLiteral("label");
+    case StartupWindow::Controls:
+        return QStringLiteral("controls");
     }
     return {};
 }
@@ -151,49 +181,49 @@ std::optional<StartupRun> StartupRun::fromLine(const QString &line)
 int runStartupChild(int &argc, char **argv, StartupWindow window, std::int64_t spawnedAt,
                     std::int64_t mainAt)
 {
+    const auto sinceSpawned = [spawnedAt] {
+        return monotonicNanoseconds() - spawnedAt;
+    };
     StartupRun run;
     run.mainNs = mainAt - spawnedAt;
-    const auto painted = [&](std::int64_t shownAt, std::int64_t paintedAt) {
-        run.shownNs = shownAt - spawnedAt;
-        run.paintedNs = paintedAt - spawnedAt;
-        run.peakKib = peakResidentKib();
-        reportAndEnd(run, window);
-    };
 
     QApplication application(argc, argv);
     ModalWatchdog watchdog;
-    QTimer::singleShot(giveUpAfterMs, [] {
-        std::fprintf(stderr, "error: start-up child: the window was never painted\n");
-        std::_Exit(2);
-    });
+    QTimer::singleShot(giveUpAfterMs, [] { std::_Exit(fail("the window was never painted")); });
+    if (window == StartupWindow::Program) {
+        // As the program's main() does.
+        QCoreApplication::setApplicationName(QString::fromUtf8(thisProgram.title));
+        QCoreApplication::setApplicationVersion(QString::fromUtf8(thisProgram.version));
+    }
+    run.applicationNs = sinceSpawned();
 
-    if (window != StartupWindow::Program) {
-        run.applicationNs = monotonicNanoseconds() - spawnedAt;
-        QWidget plain;
-        plain.setFixedSize(programWindowSize);
-        if (window == StartupWindow::Label)
-            new QLabel(QStringLiteral("TX4410 Evaluation Software"), &plain);
-        run.layoutNs = run.loadNs = monotonicNanoseconds() - spawnedAt;
-        FirstPaintProbe probe(plain, painted);
-        plain.show();
-        application.exec();
-        return fail("the event loop ended before the first paint");
+    std::unique_ptr<USBStuff> usb;
+    std::unique_ptr<QWidget> shown;
+    if (window == StartupWindow::Program) {
+        usb = makeUSBStuff(thisProgram.boardLibrary);
+        auto form = std::make_unique<MainForm>(*usb);
+        run.layoutNs = sinceSpawned();
+        if (form->load() != MainForm::LoadResult::Ready)
+            return fail("start-up did not bring the board up");
+        run.loadNs = sinceSpawned();
+        shown = std::move(form);
+    } else {
+        shown = plainWindow(window);
+        run.layoutNs = run.loadNs = sinceSpawned();
     }
 
-    // As the program's main() does.
-    QCoreApplication::setApplicationName(QString::fromUtf8(thisProgram.title));
-    QCoreApplication::setApplicationVersion(QString::fromUtf8(thisProgram.version));
-    run.applicationNs = monotonicNanoseconds() - spawnedAt;
-    const std::unique_ptr<USBStuff> usb = makeUSBStuff(thisProgram.boardLibrary);
-    MainForm form(*usb);
-    run.layoutNs = monotonicNanoseconds() - spawnedAt;
-    if (form.size() != programWindowSize)
-        return fail("the window is no longer the size the plain windows copy");
-    FirstPaintProbe probe(form, painted);
-    if (form.load() != MainForm::LoadResult::Ready)
-        return fail("start-up did not bring the board up");
-    run.loadNs = monotonicNanoseconds() - spawnedAt;
-    form.show();
+    FirstPaintProbe probe(*shown, [&](std::int64_t shownAt, std::int64_t paintedAt) {
+        run.shownNs = shownAt - spawnedAt;
+        run.paintedNs = paintedAt - spawnedAt;
+        run.peakKib = peakResidentKib();
+        // Checked after the last moment measured, so that the check costs the run nothing.
+        if (window == StartupWindow::Program) {
+            if (const QString change = unlikeThePlainWindows(*shown); !change.isEmpty())
+                std::_Exit(fail(change.toUtf8().constData()));
+        }
+        reportAndEnd(run, window);
+    });
+    shown->show();
     application.exec();
     return fail("the event loop ended before the first paint");
 }
