@@ -33,21 +33,21 @@ struct RequestKind
 {
     std::uint8_t code;
     Direction direction;
-    std::int16_t length; // bytes moved through the buffer
+    std::int16_t length;   // bytes moved through the buffer
     std::int32_t maxValue; // value and index are never negative
     std::int32_t maxIndex;
     const char *name;
 };
 
-inline constexpr std::array<RequestKind, 7> requests = { {
-        { RequestCode::ReadAdc, Direction::FromBoard, 2, 0, 0, "read ADC" },
-        { RequestCode::SelectMux, Direction::ToBoard, 0, 0xFFFF, 0, "select readback channel" },
-        { RequestCode::CommandWord, Direction::ToBoard, 0, 0xFFFF, 0x7FFF, "write command word" },
-        { RequestCode::ClrLow, Direction::ToBoard, 0, 0, 0, "CLR low" },
-        { RequestCode::ClrHigh, Direction::ToBoard, 0, 0, 0, "CLR high" },
-        { RequestCode::LdacLow, Direction::ToBoard, 0, 0, 0, "LDAC low" },
-        { RequestCode::LdacHigh, Direction::ToBoard, 0, 0, 0, "LDAC high" },
-} };
+inline constexpr std::array<RequestKind, 7> requests = {{
+        {RequestCode::ReadAdc, Direction::FromBoard, 2, 0, 0, "read ADC"},
+        {RequestCode::SelectMux, Direction::ToBoard, 0, 0xFFFF, 0, "select readback channel"},
+        {RequestCode::CommandWord, Direction::ToBoard, 0, 0xFFFF, 0x7FFF, "write command word"},
+        {RequestCode::ClrLow, Direction::ToBoard, 0, 0, 0, "CLR low"},
+        {RequestCode::ClrHigh, Direction::ToBoard, 0, 0, 0, "CLR high"},
+        {RequestCode::LdacLow, Direction::ToBoard, 0, 0, 0, "LDAC low"},
+        {RequestCode::LdacHigh, Direction::ToBoard, 0, 0, 0, "LDAC high"},
+}};
 
 // The row for a request code, or nullptr for a code the firmware does not know.
 constexpr const RequestKind *findRequest(int code)
