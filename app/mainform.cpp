@@ -121,6 +121,8 @@ bool MainForm::askToRetryBringUp()
                     QStringLiteral("Failed to initalise Evaluation board.\nInsure that the TX4418 "
                                    "Evaluation board is conected to a USB port and click Retry"),
                     QMessageBox::Retry | QMessageBox::Cancel, this);
+    // Why, under the text; caption, text, icon and buttons stay as they are.
+    box.setInformativeText(m_usb.bringUpFailure());
     box.setDefaultButton(QMessageBox::Retry);
     box.setEscapeButton(QMessageBox::Cancel);
     return box.exec() == QMessageBox::Retry;

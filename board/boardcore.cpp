@@ -4,6 +4,7 @@
 #include "usbboard.h"
 
 #include <algorithm>
+#include <optional>
 #include <cstdlib>
 #include <cstring>
 #include <span>
@@ -26,7 +27,18 @@ bool isBoardIdentity(std::int32_t vendorId, std::int32_t productId)
 BoardCore::BoardCore(std::unique_ptr<BoardBackend> backend, SimulatedBoard *simulated)
     : m_backend(std::move(backend))
     , m_simulated(simulated)
+    , m_configSource([] {
+        return BoardConfigFile::read(BoardConfigFile::besideLibrary(), &std::getenv);
+    })
 { }
+
+// The backend's own word on a failure, if it has one.
+BoardStatus BoardCore::failed(BoardStatus status)
+{
+    if (status != BoardStatus::Ok && m_detail.empty())
+        m_detail = m_backend->detail();
+    return status;
+}
 
 BoardCore BoardCore::simulated(SimulatedBoard::Knobs knobs)
 {
@@ -59,9 +71,21 @@ BoardStatus BoardCore::searchForBoards(std::int32_t vendorId, std::int32_t produ
     // Every search is a bring-up attempt, and closes whatever the last one opened.
     m_handle = 0;
     m_loaded = false;
+    m_detail.clear();
     m_backend->close();
-    m_found = std::max(0, m_backend->search(vendorId, productId));
-    m_openStatus = m_found > 0 ? BoardStatus::Ok : BoardStatus::NoBoard;
+    m_found = 0;
+    m_openStatus = BoardStatus::NoBoard;
+    // The program's own identity stands for the board, whichever identities it shows on USB.
+    if (isBoardIdentity(vendorId, productId)) {
+        const BoardConfigReading reading = m_configSource();
+        if (!reading.problem.empty()) {
+            m_openStatus = BoardStatus::ConfigInvalid;
+            m_detail = reading.problem;
+        } else {
+            m_found = std::max(0, m_backend->search(reading.config));
+            m_openStatus = m_found > 0 ? BoardStatus::Ok : failed(m_backend->searchStatus());
+        }
+    }
     if (found == nullptr || boardList == nullptr)
         return BoardStatus::NullArgument;
 
@@ -70,7 +94,7 @@ BoardStatus BoardCore::searchForBoards(std::int32_t vendorId, std::int32_t produ
     const int listed = std::min(m_found, static_cast<int>(boardListBytes));
     for (int i = 0; i < listed; ++i)
         boardList[i] = static_cast<std::uint8_t>(i + 1);
-    return m_found > 0 ? BoardStatus::Ok : BoardStatus::NoBoard;
+    return m_openStatus;
 }
 
 BoardStatus BoardCore::connect(std::int32_t vendorId, std::int32_t productId, std::uint8_t board,
@@ -82,10 +106,14 @@ BoardStatus BoardCore::connect(std::int32_t vendorId, std::int32_t productId, st
     m_loaded = false;
     *handle = 0;
     m_backend->close();
+    // A search that found none keeps its reason for the load the program makes regardless.
+    if (m_found == 0 && m_openStatus != BoardStatus::Ok)
+        return m_openStatus;
     m_openStatus = BoardStatus::NoBoard;
     if (!isBoardIdentity(vendorId, productId) || board < 1 || board > m_found)
         return m_openStatus;
-    m_openStatus = m_backend->open(board);
+    m_detail.clear();
+    m_openStatus = failed(m_backend->open(board));
     if (m_openStatus != BoardStatus::Ok)
         return m_openStatus;
 
@@ -143,6 +171,26 @@ BoardStatus BoardCore::vendorRequest(const RequestArguments &request)
 BoardStatus BoardCore::load(const char *path)
 {
     m_loaded = false;
+    m_detail.clear();
+    // A board that runs the firmware is taken as it is: no file is read, nothing is sent.
+    if (const std::optional<BoardStatus> attached = m_backend->attach()) {
+        m_loaded = *attached == BoardStatus::Ok;
+        return failed(*attached);
+    }
+    const BoardStatus checked = checkFirmware(path);
+    if (checked != BoardStatus::Ok) {
+        m_detail = path;
+        return checked;
+    }
+    const BoardStatus status = m_backend->loadFirmware(IntelHexImage::load(std::string(path)));
+    m_loaded = status == BoardStatus::Ok;
+    return failed(status);
+}
+
+BoardStatus BoardCore::checkFirmware(const char *path) const
+{
+    if (path == nullptr)
+        return BoardStatus::NullArgument;
     if (::strnlen(path, maxPathBytes + 1) > maxPathBytes)
         return BoardStatus::PathTooLong;
     const IntelHexImage image = IntelHexImage::load(std::string(path));
@@ -150,9 +198,18 @@ BoardStatus BoardCore::load(const char *path)
         return BoardStatus::FirmwareMissing;
     if (!image.isValid())
         return BoardStatus::FirmwareInvalid;
-    const BoardStatus status = m_backend->loadFirmware(image);
-    m_loaded = status == BoardStatus::Ok;
-    return status;
+    return m_backend->accepts(image);
+}
+
+BoardStatus BoardCore::list(std::vector<BoardListing> &listings)
+{
+    const BoardConfigReading reading = m_configSource();
+    if (!reading.problem.empty()) {
+        m_detail = reading.problem;
+        return BoardStatus::ConfigInvalid;
+    }
+    listings = m_backend->list(reading.config);
+    return BoardStatus::Ok;
 }
 
 BoardStatus BoardCore::transfer(const RequestArguments &request)

@@ -6,7 +6,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <string>
+#include <vector>
 
 // One vendor request as either library form hands it over, in widths that hold both forms'.
 struct RequestArguments
@@ -35,8 +38,14 @@ public:
     // Any other board, the simulated board's controls aside.
     static BoardCore withBackend(std::unique_ptr<BoardBackend> backend);
     // TX4410_BOARD=sim selects the simulated board, with its knobs from the environment;
-    // anything else, or nothing, the USB board.
+    // anything else, or nothing, the USB board. The configuration is read at each attempt.
     static BoardCore fromEnvironment();
+
+    // Where each bring-up attempt and listing takes the configuration from; by default the
+    // file beside the library and the process's environment.
+    using ConfigSource = std::function<BoardConfigReading()>;
+    void setConfigSource(ConfigSource source) { m_configSource = std::move(source); }
+    BoardConfigReading readConfig() const { return m_configSource(); }
 
     // One bring-up attempt. Writes the number of boards found and fills the list: byte i is
     // the number Connect takes for the i-th board (numbers start at 1), the rest are 0.
@@ -55,6 +64,13 @@ public:
     BoardStatus bringUp(const char *path);
     BoardStatus vendorRequest(const RequestArguments &request);
 
+    // More on why the last attempt failed, for a person; empty when there is nothing more.
+    const std::string &statusDetail() const { return m_detail; }
+    // The boards on the bus, opened and let go again; ConfigInvalid when the configuration is.
+    BoardStatus list(std::vector<BoardListing> &listings);
+    // Whether a load of the image at the path would get past the file checks and this board's.
+    BoardStatus checkFirmware(const char *path) const;
+
     // The simulated board behind the core, or nullptr for the USB board.
     SimulatedBoard *simulatedBoard() const { return m_simulated; }
 
@@ -62,10 +78,13 @@ private:
     BoardCore(std::unique_ptr<BoardBackend> backend, SimulatedBoard *simulated);
 
     BoardStatus load(const char *path);
+    BoardStatus failed(BoardStatus status);
     BoardStatus transfer(const RequestArguments &request);
 
     std::unique_ptr<BoardBackend> m_backend;
     SimulatedBoard *m_simulated;
+    ConfigSource m_configSource;
+    std::string m_detail;
     int m_found = 0;
     std::int32_t m_handle = 0; // 0 while no board is open
     // Why the last attempt opened no board, for the load that the program makes regardless.

@@ -31,6 +31,11 @@ enum class BoardStatus : std::int16_t {
     BoardGone = 23,       // the board left the bus: the cable pulled, or the board reset
     NoAccess = 24,        // no permission to open the board: see the udev rule
     BoardBusy = 25,       // another program holds the board's interface
+    ConfigInvalid = 26,   // the board configuration (file or variable) is malformed
+    NotRunningFirmware = 27, // attaching found a board that runs only its loader
+    PortNotFound = 28,    // no board at the port that was chosen
+    Unconfigured = 29,    // the device has no active USB configuration
+    UsbUnavailable = 30,  // libusb could not start
 };
 
 constexpr std::int16_t statusCode(BoardStatus status)

@@ -15,7 +15,22 @@ LibusbDevice::~LibusbDevice()
 
 UsbResult LibusbDevice::claimInterface(int interface)
 {
-    return resultOf(libusb_claim_interface(m_handle, interface));
+    // A kernel driver that took the board's vendor interface is let go for the run, and given
+    // the interface back when it is released (where the platform can detach at all).
+    libusb_set_auto_detach_kernel_driver(m_handle, 1);
+    const int error = libusb_claim_interface(m_handle, interface);
+    int configuration = -1;
+    // No interface to claim because no configuration is set: say so, not that it has gone.
+    if (error == LIBUSB_ERROR_NOT_FOUND
+        && libusb_get_configuration(m_handle, &configuration) == LIBUSB_SUCCESS
+        && configuration == 0)
+        return UsbResult::Unconfigured;
+    return resultOf(error);
+}
+
+bool LibusbDevice::kernelDriverActive(int interface)
+{
+    return libusb_kernel_driver_active(m_handle, interface) == 1;
 }
 
 UsbResult LibusbDevice::releaseInterface(int interface)

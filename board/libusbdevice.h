@@ -15,6 +15,7 @@ public:
 
     UsbResult claimInterface(int interface) override;
     UsbResult releaseInterface(int interface) override;
+    bool kernelDriverActive(int interface) override;
     UsbTransferResult controlTransfer(const UsbControlSetup &setup, std::span<std::uint8_t> data,
                                       std::chrono::milliseconds timeout) override;
 

@@ -5,14 +5,19 @@
 #include <libusb.h>
 
 #include <algorithm>
+#include <array>
+#include <string>
 #include <optional>
 
 namespace {
 
-// Made at the first call; a machine without USB stays without it for the run.
+// Made at the first call that succeeds: USB that was not there (no /dev/bus/usb yet, say) is
+// looked for again at the next bring-up.
 bool contextReady()
 {
-    static const bool ready = libusb_init(nullptr) == LIBUSB_SUCCESS;
+    static bool ready = false;
+    if (!ready)
+        ready = libusb_init(nullptr) == LIBUSB_SUCCESS;
     return ready;
 }
 
@@ -40,6 +45,17 @@ private:
     std::size_t m_count = 0;
 };
 
+// "1-2.3" as the kernel names the port; USB has at most seven tiers of hubs.
+std::string portPath(libusb_device *device)
+{
+    std::array<std::uint8_t, 8> ports {};
+    const int count = libusb_get_port_numbers(device, ports.data(), int(ports.size()));
+    std::string path = std::to_string(libusb_get_bus_number(device));
+    for (int at = 0; at < count; ++at)
+        path += (at == 0 ? '-' : '.') + std::to_string(ports[std::size_t(at)]);
+    return path;
+}
+
 std::optional<UsbDeviceAddress> addressOf(libusb_device *device)
 {
     libusb_device_descriptor descriptor {};
@@ -47,10 +63,16 @@ std::optional<UsbDeviceAddress> addressOf(libusb_device *device)
         return std::nullopt;
     return UsbDeviceAddress {{descriptor.idVendor, descriptor.idProduct},
                              libusb_get_bus_number(device),
-                             libusb_get_device_address(device)};
+                             libusb_get_device_address(device),
+                             portPath(device)};
 }
 
 } // namespace
+
+bool LibusbTransport::ready()
+{
+    return contextReady();
+}
 
 std::vector<UsbDeviceAddress> LibusbTransport::devices(std::span<const UsbIdentity> identities)
 {

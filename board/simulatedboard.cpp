@@ -42,17 +42,38 @@ SimulatedBoard::SimulatedBoard(Knobs knobs)
     : m_knobs(knobs)
 { }
 
-int SimulatedBoard::search(std::int32_t vendorId, std::int32_t productId)
+int SimulatedBoard::search(const BoardConfig &config)
 {
+    m_attach = config.attach;
+    m_searchStatus = BoardStatus::NoBoard;
+    if (!config.port.empty() && config.port != port) {
+        m_searchStatus = BoardStatus::PortNotFound;
+        m_found = m_opened = m_firmwareRunning = false;
+        return 0;
+    }
     const bool appeared = m_knobs.absentAttempts >= 0 && m_attempts >= m_knobs.absentAttempts;
     if (m_attempts < m_knobs.absentAttempts)
         ++m_attempts;
     // A new search re-enumerates the bus: whatever was open is gone.
     m_opened = false;
     m_firmwareRunning = false;
-    m_found = appeared && vendorId == BoardProtocol::vendorId
-            && productId == BoardProtocol::productId;
+    m_found = appeared;
     return m_found ? 1 : 0;
+}
+
+std::optional<BoardStatus> SimulatedBoard::attach()
+{
+    if (!m_attach)
+        return std::nullopt;
+    return m_firmwareRunning ? BoardStatus::Ok : BoardStatus::NotRunningFirmware;
+}
+
+std::vector<BoardListing> SimulatedBoard::list(const BoardConfig &)
+{
+    if (m_knobs.absentAttempts < 0 || m_attempts < m_knobs.absentAttempts)
+        return {};
+    return {BoardListing {{{BoardProtocol::vendorId, BoardProtocol::productId}, 0, 1, port},
+                          m_firmwareRunning}};
 }
 
 BoardStatus SimulatedBoard::open(int board)

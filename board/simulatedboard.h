@@ -31,12 +31,19 @@ public:
     SimulatedBoard();
     explicit SimulatedBoard(Knobs knobs);
 
-    int search(std::int32_t vendorId, std::int32_t productId) override;
+    // The port the simulated board sits at, as a listing shows it and a choice names it.
+    static constexpr const char *port = "sim";
+
+    int search(const BoardConfig &config) override;
+    BoardStatus searchStatus() const override { return m_searchStatus; }
     BoardStatus open(int board) override;
+    // Its firmware lives and dies with the process: a new one finds it loaded only after a load.
+    std::optional<BoardStatus> attach() override;
     void close() override;
     BoardStatus loadFirmware(const IntelHexImage &image) override;
     BoardStatus transfer(const BoardProtocol::RequestKind &kind, std::int32_t value,
                          std::int32_t index, std::span<std::uint8_t> data) override;
+    std::vector<BoardListing> list(const BoardConfig &config) override;
 
     // Counts attempts afresh from now.
     void setAbsentAttempts(int attempts);
@@ -57,6 +64,8 @@ private:
     Knobs m_knobs;
     int m_attempts = 0;
     bool m_found = false;
+    bool m_attach = false;
+    BoardStatus m_searchStatus = BoardStatus::NoBoard;
     bool m_opened = false;
     bool m_firmwareRunning = false;
     std::uint8_t m_muxMask = 1;

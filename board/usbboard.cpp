@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdio>
 #include <thread>
 
 namespace {
@@ -39,9 +40,25 @@ BoardStatus openStatus(UsbResult result)
         return BoardStatus::NoAccess;
     case UsbResult::Busy:
         return BoardStatus::BoardBusy;
+    case UsbResult::Unconfigured:
+        return BoardStatus::Unconfigured;
     default:
         return BoardStatus::NoBoard;
     }
+}
+
+// Worth trying the next board for: this one is there but not ours to open.
+bool heldElsewhere(BoardStatus status)
+{
+    return status == BoardStatus::NoAccess || status == BoardStatus::BoardBusy
+            || status == BoardStatus::Unconfigured;
+}
+
+std::string identityText(const UsbIdentity &identity)
+{
+    char text[16];
+    std::snprintf(text, sizeof text, "%04x:%04x", identity.vendorId, identity.productId);
+    return text;
 }
 
 } // namespace
@@ -64,16 +81,52 @@ UsbBoard::~UsbBoard()
     close();
 }
 
-int UsbBoard::search(std::int32_t vendorId, std::int32_t productId)
+int UsbBoard::search(const BoardConfig &config)
 {
+    m_config = config;
     m_found.clear();
-    if (vendorId != BoardProtocol::vendorId || productId != BoardProtocol::productId)
+    m_detail.clear();
+    m_searchStatus = BoardStatus::NoBoard;
+    if (!m_transport->ready()) {
+        m_searchStatus = BoardStatus::UsbUnavailable;
         return 0;
-    // A board that runs our firmware already (the program started again) is loaded again too:
-    // its loader answers whatever runs on the CPU.
-    constexpr std::array identities {loaderIdentity, firmwareIdentity};
-    m_found = m_transport->devices(identities);
-    return static_cast<int>(m_found.size());
+    }
+    // A board that runs our firmware already (the program started again) is loaded again too,
+    // unless it is to be attached: its loader answers whatever runs on the CPU.
+    const std::array identities {config.loader, config.firmware};
+    std::vector<UsbDeviceAddress> present = m_transport->devices(identities);
+    const auto elsewhere = [&](const UsbDeviceAddress &device) {
+        return !config.port.empty() && device.port != config.port;
+    };
+    const auto loaderOnly = [&](const UsbDeviceAddress &device) {
+        return config.attach && device.identity != config.firmware;
+    };
+    std::vector<UsbDeviceAddress> atPort = present;
+    std::erase_if(atPort, elsewhere);
+    m_found = atPort;
+    std::erase_if(m_found, loaderOnly);
+    if (!m_found.empty())
+        return static_cast<int>(m_found.size());
+
+    if (!atPort.empty()) {
+        m_searchStatus = BoardStatus::NotRunningFirmware;
+        m_detail = "the board at port " + atPort.front().port + " shows its loader's identity "
+                + identityText(config.loader);
+    } else if (!config.port.empty()) {
+        m_searchStatus = BoardStatus::PortNotFound;
+        m_detail = "no board at port " + config.port + "; ";
+        if (present.empty()) {
+            m_detail += "none on the bus";
+        } else {
+            m_detail += "boards at";
+            for (const UsbDeviceAddress &device : present)
+                m_detail += ' ' + device.port;
+        }
+    } else {
+        m_detail = "none shows " + identityText(config.loader) + " or "
+                + identityText(config.firmware);
+    }
+    return 0;
 }
 
 BoardStatus UsbBoard::open(int board)
@@ -81,7 +134,21 @@ BoardStatus UsbBoard::open(int board)
     close();
     if (board < 1 || static_cast<std::size_t>(board) > m_found.size())
         return BoardStatus::NoBoard;
-    return openAt(m_found[static_cast<std::size_t>(board) - 1]);
+    // With no board chosen, one held by another program or closed to us gives way to the next;
+    // the first one's reason is the one reported when none opens.
+    BoardStatus first = BoardStatus::Ok;
+    std::string tried;
+    for (std::size_t at = static_cast<std::size_t>(board) - 1; at < m_found.size(); ++at) {
+        const BoardStatus status = openAt(m_found[at]);
+        if (status == BoardStatus::Ok)
+            return status;
+        first = first == BoardStatus::Ok ? status : first;
+        tried += (tried.empty() ? "port " : ", ") + m_found[at].port;
+        if (!m_config.port.empty() || !heldElsewhere(status))
+            break;
+    }
+    m_detail = tried;
+    return first;
 }
 
 void UsbBoard::close()
@@ -102,20 +169,32 @@ BoardStatus UsbBoard::openAt(const UsbDeviceAddress &address)
         claimed != UsbResult::Ok)
         return openStatus(claimed);
     m_device = std::move(opened.device);
+    m_opened = address;
     return BoardStatus::Ok;
+}
+
+std::optional<BoardStatus> UsbBoard::attach()
+{
+    if (!m_config.attach)
+        return std::nullopt;
+    if (!m_device)
+        return BoardStatus::NoBoard;
+    return m_opened.identity == m_config.firmware ? BoardStatus::Ok
+                                                   : BoardStatus::NotRunningFirmware;
+}
+
+BoardStatus UsbBoard::accepts(const IntelHexImage &image) const
+{
+    return StandInImage::isMarked(image) ? BoardStatus::StandInFirmware : BoardStatus::Ok;
 }
 
 BoardStatus UsbBoard::loadFirmware(const IntelHexImage &image)
 {
-    if (StandInImage::isMarked(image))
-        return BoardStatus::StandInFirmware;
+    if (const BoardStatus status = accepts(image); status != BoardStatus::Ok)
+        return status;
     if (!m_device)
         return BoardStatus::NoBoard;
 
-    // The board comes back as a new device; one that already shows the firmware identity now
-    // is not it.
-    const std::vector<UsbDeviceAddress> before
-            = m_transport->devices(std::span(&firmwareIdentity, 1));
     constexpr std::array<std::uint8_t, 1> holdReset {1}, run {0};
     if (const BoardStatus status = writeMemory(cpuControlAddress, holdReset);
         status != BoardStatus::Ok)
@@ -130,23 +209,28 @@ BoardStatus UsbBoard::loadFirmware(const IntelHexImage &image)
                 return status;
         }
     }
-    // The board may leave the bus as soon as its CPU runs, before it answers this write.
-    if (const BoardStatus status = writeMemory(cpuControlAddress, run);
-        status != BoardStatus::Ok && status != BoardStatus::BoardGone)
-        return status;
+    // The board may leave the bus as soon as its CPU runs, before it answers this write, and
+    // end it in any error: whether it comes back decides.
+    writeMemory(cpuControlAddress, run);
     close();
-    return awaitFirmware(before);
+    return awaitFirmware(m_opened);
 }
 
-BoardStatus UsbBoard::awaitFirmware(const std::vector<UsbDeviceAddress> &before)
+// The board comes back on the port it was loaded on; a device that appears anywhere else is
+// another board, and the one that was loaded is not back until its address changes.
+BoardStatus UsbBoard::awaitFirmware(const UsbDeviceAddress &loaded)
 {
+    const int looks = m_comeBack.looks > 0
+            ? m_comeBack.looks
+            : std::max<int>(1, int((m_config.comeBack + m_comeBack.apart - std::chrono::milliseconds(1))
+                                   / std::max(m_comeBack.apart, std::chrono::milliseconds(1))));
     BoardStatus status = BoardStatus::BoardNotBack;
-    for (int look = 0; look < m_comeBack.looks; ++look) {
+    for (int look = 0; look < looks; ++look) {
         if (look > 0)
             std::this_thread::sleep_for(m_comeBack.apart);
         for (const UsbDeviceAddress &device :
-             m_transport->devices(std::span(&firmwareIdentity, 1))) {
-            if (std::ranges::find(before, device) != before.end())
+             m_transport->devices(std::span(&m_config.firmware, 1))) {
+            if (device.bus != loaded.bus || device.port != loaded.port || device == loaded)
                 continue;
             // Right after it appears the device may not be ours to open yet (the udev rule
             // has not run): keep looking, and report that if it stays so.
@@ -155,7 +239,32 @@ BoardStatus UsbBoard::awaitFirmware(const std::vector<UsbDeviceAddress> &before)
                 return status;
         }
     }
+    m_detail = "port " + loaded.port + ", firmware identity " + identityText(m_config.firmware);
     return status;
+}
+
+std::vector<BoardListing> UsbBoard::list(const BoardConfig &config)
+{
+    std::vector<BoardListing> listings;
+    if (!m_transport->ready())
+        return listings;
+    const std::array identities {config.loader, config.firmware};
+    for (const UsbDeviceAddress &address : m_transport->devices(identities)) {
+        BoardListing listing {address, address.identity == config.firmware};
+        UsbOpened opened = m_transport->open(address);
+        listing.access = openStatus(opened.result);
+        if (opened.device) {
+            // Claimed and let go at once, unless a kernel driver has it: that stays as it is.
+            listing.kernelDriver = opened.device->kernelDriverActive(boardInterface);
+            if (!listing.kernelDriver) {
+                listing.access = openStatus(opened.device->claimInterface(boardInterface));
+                if (listing.access == BoardStatus::Ok)
+                    opened.device->releaseInterface(boardInterface);
+            }
+        }
+        listings.push_back(listing);
+    }
+    return listings;
 }
 
 BoardStatus UsbBoard::writeMemory(std::uint16_t address, std::span<const std::uint8_t> bytes)

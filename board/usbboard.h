@@ -6,25 +6,24 @@
 #include <chrono>
 #include <cstddef>
 #include <memory>
+#include <optional>
 #include <vector>
 
-// The board on USB. A search finds it under either of its identities, open claims interface 0,
-// a load writes the image through the board's loader and opens the board again when it comes
-// back with its firmware identity, and each request is one vendor control transfer.
+// The board on USB. A search finds it under either of its configured identities, open claims
+// interface 0 (skipping boards held elsewhere unless one was chosen), a load writes the image
+// through the board's loader and opens the board again when it comes back with its firmware
+// identity on the same port, and each request is one vendor control transfer.
 class UsbBoard final : public BoardBackend
 {
 public:
-    // How often, and how far apart, a load looks for the board to come back.
+    // How far apart a load looks for the board to come back; the configuration says how long.
+    // Tests may fix the number of looks.
     struct ComeBack
     {
-        int looks = 50;
+        int looks = 0; // 0: as many as the configured wait holds
         std::chrono::milliseconds apart {100};
     };
 
-    static constexpr UsbIdentity loaderIdentity {BoardProtocol::loaderVendorId,
-                                                 BoardProtocol::loaderProductId};
-    static constexpr UsbIdentity firmwareIdentity {BoardProtocol::vendorId,
-                                                   BoardProtocol::productId};
     static constexpr int boardInterface = 0;
     static constexpr std::chrono::milliseconds transferTimeout {1000};
     // The loader's request: write `data` to the board's memory at the address in the value.
@@ -40,24 +39,33 @@ public:
     UsbBoard(const UsbBoard &) = delete;
     UsbBoard &operator=(const UsbBoard &) = delete;
 
-    int search(std::int32_t vendorId, std::int32_t productId) override;
+    int search(const BoardConfig &config) override;
+    BoardStatus searchStatus() const override { return m_searchStatus; }
+    std::string detail() const override { return m_detail; }
     BoardStatus open(int board) override;
-    // Refuses our stand-in image before any transfer.
+    std::optional<BoardStatus> attach() override;
+    // Refuses our stand-in image.
+    BoardStatus accepts(const IntelHexImage &image) const override;
     BoardStatus loadFirmware(const IntelHexImage &image) override;
     // Reads into a buffer of its own, so that a failed or short read leaves `data` as it was.
     BoardStatus transfer(const BoardProtocol::RequestKind &kind, std::int32_t value,
                          std::int32_t index, std::span<std::uint8_t> data) override;
     void close() override;
+    std::vector<BoardListing> list(const BoardConfig &config) override;
 
 private:
     BoardStatus openAt(const UsbDeviceAddress &address);
     BoardStatus writeMemory(std::uint16_t address, std::span<const std::uint8_t> bytes);
-    BoardStatus awaitFirmware(const std::vector<UsbDeviceAddress> &before);
+    BoardStatus awaitFirmware(const UsbDeviceAddress &loaded);
     // One control transfer, traced.
     BoardStatus control(const UsbControlSetup &setup, std::span<std::uint8_t> data);
 
     std::unique_ptr<UsbTransport> m_transport;
     ComeBack m_comeBack;
+    BoardConfig m_config;
     std::vector<UsbDeviceAddress> m_found;
+    BoardStatus m_searchStatus = BoardStatus::NoBoard;
+    std::string m_detail;
     std::unique_ptr<UsbDevice> m_device; // opened with its interface claimed
+    UsbDeviceAddress m_opened;           // where m_device is
 };

@@ -13,6 +13,7 @@ enum class UsbResult {
     Busy,    // another program holds the interface
     Timeout, // no answer within the timeout
     Stall,   // the device refused the request
+    Unconfigured, // the device has no active configuration, so no interface to claim
     Failed,  // anything else
 };
 
@@ -44,7 +45,9 @@ class UsbDevice
 public:
     virtual ~UsbDevice() = default;
 
+    // A kernel driver on the interface is detached first.
     virtual UsbResult claimInterface(int interface) = 0;
+    virtual bool kernelDriverActive(int interface) = 0;
     virtual UsbResult releaseInterface(int interface) = 0;
     // Moves `data` to the device, or fills it from the device, as the setup's direction says.
     virtual UsbTransferResult controlTransfer(const UsbControlSetup &setup,

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 #include <span>
+#include <string>
 #include <vector>
 
 // A device's vendor and product id as it shows them on the bus.
@@ -17,12 +18,13 @@ struct UsbIdentity
 };
 
 // One device on the bus as one enumeration saw it. A device that leaves and comes back (after a
-// firmware load, say) gets a new address.
+// firmware load, say) gets a new address, on the same port.
 struct UsbDeviceAddress
 {
     UsbIdentity identity;
     std::uint8_t bus = 0;
     std::uint8_t address = 0;
+    std::string port; // the bus, then each hub's port down to the device: "1-2.3"
 
     friend bool operator==(const UsbDeviceAddress &, const UsbDeviceAddress &) = default;
 };
@@ -39,6 +41,8 @@ class UsbTransport
 public:
     virtual ~UsbTransport() = default;
 
+    // False when USB cannot be used at all now (libusb did not start); asked again each time.
+    virtual bool ready() { return true; }
     // The devices now on the bus that show one of these identities, in the bus's order.
     virtual std::vector<UsbDeviceAddress> devices(std::span<const UsbIdentity> identities) = 0;
     // Opens the device seen at this address, if it is still there.

@@ -1,6 +1,8 @@
 #include "usbstuff.h"
 
 #include "boardlibrarylocation.h"
+#include "boardqueries.h"
+#include "statusreason.h"
 #include "usbstuffboardport.h"
 #include "usbstufffourfunction.h"
 
@@ -30,11 +32,34 @@ void USBStuff::SetFirmwarePath(const QString &path)
 bool USBStuff::bringUp(const std::function<bool()> &retry)
 {
     SetFirmwarePath(firmwarePath());
-    while (!isBoardUp(InitialiseBoard())) {
+    while (!isBoardUp(m_lastStatus = InitialiseBoard())) {
         if (!retry())
             return false;
     }
     return true;
+}
+
+QString USBStuff::bringUpFailure()
+{
+    if (isBoardUp(m_lastStatus))
+        return {};
+    QString detail;
+    if (auto *statusDetail = reinterpret_cast<BoardStatusDetailFunction>(
+                resolveOptional("Board_StatusDetail"))) {
+        std::array<char, 2048> text {};
+        if (statusDetail(text.data(), std::int32_t(text.size())) == 0)
+            detail = QString::fromLocal8Bit(text.data());
+    }
+    return statusReason(lastBringUpStatus(), detail);
+}
+
+void *USBStuff::resolveOptional(const char *symbol)
+{
+    try {
+        return library().resolve(symbol);
+    } catch (const BoardLibraryError &) {
+        return nullptr;
+    }
 }
 
 std::unique_ptr<USBStuff> makeUSBStuff(BoardLibraryForm form)

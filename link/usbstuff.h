@@ -1,5 +1,6 @@
 #pragma once
 
+#include "boardlibrary.h"
 #include "vendorrequest.h"
 
 #include <QString>
@@ -52,6 +53,15 @@ public:
     // and InitialiseBoard do.
     bool bringUp(const std::function<bool()> &retry);
 
+    // Why the last bring-up attempt failed, for a person, in one line: what the board status
+    // means, the library's detail where it gives one, and what to do. Empty after success.
+    QString bringUpFailure();
+    // The board status of the last attempt, whatever sign this library form gives it.
+    int lastBringUpStatus() const { return boardStatusOf(m_lastStatus); }
+
+    // A function of the library that not every library has; nullptr when it lacks it.
+    void *resolveOptional(const char *symbol);
+
     // One vendor request; the buffer must hold at least one byte and at least `length` bytes.
     // Returns the library's status, 0 for success. Throws BoardLibraryError as above.
     virtual std::int16_t VendorRequest(const VendorRequestFields &fields,
@@ -60,6 +70,10 @@ public:
 
 protected:
     USBStuff() = default;
+
+    virtual BoardLibrary &library() = 0;
+    // A status as this library form reports it, as a board status (0 or positive).
+    virtual int boardStatusOf(std::int16_t status) const = 0;
 
     // Status for a request the program refuses before the library sees it: its buffer would
     // not hold what the library is told to move.
@@ -71,6 +85,7 @@ protected:
     }
 
     std::int32_t m_boardHandle = 0;
+    std::int16_t m_lastStatus = 0;
     std::array<std::uint8_t, pathBufferSize> m_pathBuffer {};
 };
 

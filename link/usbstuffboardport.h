@@ -17,6 +17,9 @@ public:
                                std::span<std::uint8_t> buffer) override;
 
 private:
+    BoardLibrary &library() override { return m_library; }
+    int boardStatusOf(std::int16_t status) const override { return -status; }
+
     BoardLibrary m_library;
     BoardFunction<short(char *)> m_loadFirmware;
     BoardFunction<short(short, int, int, short, short, char *)> m_vendorIORequest;

@@ -16,6 +16,9 @@ public:
                                std::span<std::uint8_t> buffer) override;
 
 private:
+    BoardLibrary &library() override { return m_library; }
+    int boardStatusOf(std::int16_t status) const override { return status; }
+
     BoardLibrary m_library;
     BoardFunction<std::int16_t(std::int32_t, std::int32_t, std::int32_t *, std::uint8_t *)>
             m_searchForBoards;

@@ -57,7 +57,9 @@ private slots:
         const QString retry
                 = "Failed to initalise Evaluation board: Failed to initalise Evaluation "
                   "board.\nInsure that the TX4418 Evaluation board is conected to a USB "
-                  "port and click Retry [icon 2, Retry Cancel, default Retry, modal]";
+                  "port and click Retry | no board found under the configured USB identities. "
+                  "Fix: connect the board to a USB port; 'tx4410-cli list' shows what is on the "
+                  "bus [status 1, NoBoard] [icon 2, Retry Cancel, default Retry, modal]";
         const QString error = "TX4410(version2): error [icon 0, OK, default none, modal]";
         QCOMPARE(window.takeBoxes(), QStringList(3, retry) + QStringList(fail ? 2 : 0, error));
         QCOMPARE(window.boxes.mostOpenAtOnce, 1);

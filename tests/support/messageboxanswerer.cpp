@@ -30,8 +30,9 @@ void MessageBoxAnswerer::poll()
     for (const QAbstractButton *button : box->buttons())
         buttons << button->text();
     const QString defaultButton = box->defaultButton() ? box->defaultButton()->text() : "none";
-    seen << QStringLiteral("%1: %2 [icon %3, %4, default %5%6]")
-                    .arg(box->windowTitle(), box->text())
+    const QString why = box->informativeText();
+    seen << QStringLiteral("%1: %2%3 [icon %4, %5, default %6%7]")
+                    .arg(box->windowTitle(), box->text(), why.isEmpty() ? "" : " | " + why)
                     .arg(box->icon())
                     .arg(buttons.join(u' '), defaultButton, box->isModal() ? ", modal" : "");
     if (QAbstractButton *button = box->button(answer(seen.constLast())))

@@ -25,12 +25,12 @@ public:
     {
         present = true;
         backIn = -1;
-        at = {shown, 1, std::uint8_t(at.address + 1)};
+        at = {shown, 1, std::uint8_t(at.address + 1), at.port};
     }
 
     QStringList &log;
     bool present = true;
-    UsbDeviceAddress at {loader, 1, 2};
+    UsbDeviceAddress at {loader, 1, 2, "1-1"};
     // Looks after the CPU is let run before the board shows its firmware identity; -1: never.
     int comeBackAfter = 1;
     // Every line that starts with this meets the fault instead of the board.
@@ -78,6 +78,7 @@ private:
         {
             return m_bus.resultOf(m_bus.met("claim " + QString::number(interface)));
         }
+        bool kernelDriverActive(int) override { return false; }
         UsbResult releaseInterface(int interface) override
         {
             return m_bus.resultOf(m_bus.met("release " + QString::number(interface)));

@@ -113,7 +113,10 @@ bool UsbTestbed::answer(unsigned long request, void *ioctlArg, int &error)
         return true;
     }
     if (request != USBDEVFS_SUBMITURB) {
-        error = request == USBDEVFS_REAPURBNDELAY && error == 0 ? EAGAIN : error ? error : ENOTTY;
+        // No kernel driver on the interface, as for a vendor interface no driver knows.
+        const bool aboutDriver = request == USBDEVFS_GETDRIVER || request == USBDEVFS_IOCTL;
+        const int refusal = aboutDriver ? ENODATA : ENOTTY;
+        error = request == USBDEVFS_REAPURBNDELAY && error == 0 ? EAGAIN : error ? error : refusal;
         return false;
     }
 

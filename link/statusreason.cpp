@@ -1,0 +1,17 @@
+#include "statusreason.h"
+
+#include "statustexts.h"
+
+QString statusReason(int status, const QString &detail)
+{
+    const StatusTexts::Row *row = StatusTexts::find(status);
+    if (row == nullptr)
+        return QStringLiteral("the board library failed with status %1, which it does not explain")
+                .arg(status);
+    QString text = QString::fromUtf8(row->meaning);
+    if (!detail.isEmpty())
+        text += QStringLiteral(" (%1)").arg(detail);
+    if (*row->fix != '\0')
+        text += QStringLiteral(". Fix: %1").arg(QString::fromUtf8(row->fix));
+    return text + QStringLiteral(" [status %1, %2]").arg(status).arg(QLatin1String(row->name));
+}

@@ -1,0 +1,7 @@
+#pragma once
+
+#include <QString>
+
+// A board status for a person, in one line: what it means, the detail where there is one, and
+// what to do ("... . Fix: ..."), then its number and name.
+QString statusReason(int status, const QString &detail = {});
