@@ -16,7 +16,7 @@ class IntelHexImage;
 struct BoardListing
 {
     UsbDeviceAddress address;
-    bool firmwareRunning = false; // shows the firmware identity, not only its loader's
+    bool firmwareRunning = false;         // shows the firmware identity, not only its loader's
     BoardStatus access = BoardStatus::Ok; // what opening and claiming it gives
     bool kernelDriver = false;            // a kernel driver holds its interface
 };

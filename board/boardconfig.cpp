@@ -59,8 +59,8 @@ UsbIdentity identity(const std::string &where, std::string_view text)
 {
     const auto colon = text.find(':');
     const auto vendor = hexWord(text.substr(0, colon));
-    const auto product = colon == std::string_view::npos ? std::nullopt
-                                                         : hexWord(text.substr(colon + 1));
+    const auto product
+            = colon == std::string_view::npos ? std::nullopt : hexWord(text.substr(colon + 1));
     if (!vendor || !product)
         throw Problem {where + shown(text)
                        + " is not VENDOR:PRODUCT in four hexadecimal digits each (as 6666:4410)"};
@@ -166,8 +166,7 @@ std::string besideLibrary()
         return name;
     const std::string library = info.dli_fname;
     const auto slash = library.rfind('/');
-    return (slash == std::string::npos ? std::string(".") : library.substr(0, slash)) + '/'
-            + name;
+    return (slash == std::string::npos ? std::string(".") : library.substr(0, slash)) + '/' + name;
 }
 
 BoardConfigReading read(const std::string &path, const Environment &environment)
@@ -184,8 +183,9 @@ BoardConfigReading read(const std::string &path, const Environment &environment)
             if (const char *value = environment(name))
                 apply(std::string(name) + ' ', std::string_view(value));
         };
-        variable("TX4410_LOADER_ID",
-                 [&](const std::string &where, auto text) { config.loader = identity(where, text); });
+        variable("TX4410_LOADER_ID", [&](const std::string &where, auto text) {
+            config.loader = identity(where, text);
+        });
         variable("TX4410_FIRMWARE_ID", [&](const std::string &where, auto text) {
             config.firmware = identity(where, text);
         });

@@ -15,7 +15,7 @@ struct BoardConfig
     UsbIdentity loader {BoardProtocol::loaderVendorId, BoardProtocol::loaderProductId};
     UsbIdentity firmware {BoardProtocol::vendorId, BoardProtocol::productId};
     std::chrono::milliseconds comeBack {5000};
-    std::string port; // a port path as list prints it ("1-2.3"); empty: any board
+    std::string port;    // a port path as list prints it ("1-2.3"); empty: any board
     bool attach = false; // take a board that runs the firmware as it is, without loading it
     std::string file;    // the file that was read; empty when there was none
 };

@@ -4,9 +4,9 @@
 #include "usbboard.h"
 
 #include <algorithm>
-#include <optional>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <span>
 #include <string>
 #include <utility>
@@ -27,9 +27,8 @@ bool isBoardIdentity(std::int32_t vendorId, std::int32_t productId)
 BoardCore::BoardCore(std::unique_ptr<BoardBackend> backend, SimulatedBoard *simulated)
     : m_backend(std::move(backend))
     , m_simulated(simulated)
-    , m_configSource([] {
-        return BoardConfigFile::read(BoardConfigFile::besideLibrary(), &std::getenv);
-    })
+    , m_configSource(
+              [] { return BoardConfigFile::read(BoardConfigFile::besideLibrary(), &std::getenv); })
 { }
 
 // The backend's own word on a failure, if it has one.

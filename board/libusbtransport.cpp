@@ -6,8 +6,8 @@
 
 #include <algorithm>
 #include <array>
-#include <string>
 #include <optional>
+#include <string>
 
 namespace {
 

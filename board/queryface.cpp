@@ -60,8 +60,7 @@ extern "C" {
 
 [[gnu::visibility("default")]] std::int16_t Board_CheckFirmware(const char *path)
 {
-    return statusCode(
-            LibraryCore::run([&](BoardCore &core) { return core.checkFirmware(path); }));
+    return statusCode(LibraryCore::run([&](BoardCore &core) { return core.checkFirmware(path); }));
 }
 
 [[gnu::visibility("default")]] std::int16_t Board_ReadSettings(BoardSettings *settings)

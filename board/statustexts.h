@@ -26,7 +26,8 @@ inline constexpr std::array<Row, 31> rows = {{
         {BoardStatus::NullArgument, "NullArgument", "a null pointer where the call needs one", ""},
         {BoardStatus::PathTooLong, "PathTooLong", "the firmware path is over 4096 bytes",
          "install the program in a folder with a shorter path"},
-        {BoardStatus::FirmwareMissing, "FirmwareMissing", "the firmware image TX4413.hex is missing",
+        {BoardStatus::FirmwareMissing, "FirmwareMissing",
+         "the firmware image TX4413.hex is missing",
          "put the board maker's image at /etc/tx4410/TX4413.hex (for a build: build/bin/)"},
         {BoardStatus::FirmwareInvalid, "FirmwareInvalid",
          "the firmware file is not an Intel HEX image for the board's RAM",
@@ -38,7 +39,8 @@ inline constexpr std::array<Row, 31> rows = {{
         {BoardStatus::WrongDirection, "WrongDirection", "a direction other than the request's", ""},
         {BoardStatus::WrongLength, "WrongLength", "a length other than the request's", ""},
         {BoardStatus::ValueOutOfRange, "ValueOutOfRange", "a value beyond the request's range", ""},
-        {BoardStatus::IndexOutOfRange, "IndexOutOfRange", "an index beyond the request's range", ""},
+        {BoardStatus::IndexOutOfRange, "IndexOutOfRange", "an index beyond the request's range",
+         ""},
         {BoardStatus::RequestRefused, "RequestRefused",
          "the firmware knows the request but not its value", ""},
         {BoardStatus::RequestFailed, "RequestFailed", "a USB transfer failed",
@@ -89,12 +91,14 @@ constexpr const Row *find(int status)
     return nullptr;
 }
 
-static_assert([] {
-    for (std::size_t i = 0; i < rows.size(); ++i) {
-        if (static_cast<std::size_t>(rows[i].status) != i)
-            return false;
-    }
-    return true;
-}(), "one row per status, in order");
+static_assert(
+        [] {
+            for (std::size_t i = 0; i < rows.size(); ++i) {
+                if (static_cast<std::size_t>(rows[i].status) != i)
+                    return false;
+            }
+            return true;
+        }(),
+        "one row per status, in order");
 
 } // namespace StatusTexts

@@ -180,7 +180,7 @@ std::optional<BoardStatus> UsbBoard::attach()
     if (!m_device)
         return BoardStatus::NoBoard;
     return m_opened.identity == m_config.firmware ? BoardStatus::Ok
-                                                   : BoardStatus::NotRunningFirmware;
+                                                  : BoardStatus::NotRunningFirmware;
 }
 
 BoardStatus UsbBoard::accepts(const IntelHexImage &image) const
@@ -222,8 +222,10 @@ BoardStatus UsbBoard::awaitFirmware(const UsbDeviceAddress &loaded)
 {
     const int looks = m_comeBack.looks > 0
             ? m_comeBack.looks
-            : std::max<int>(1, int((m_config.comeBack + m_comeBack.apart - std::chrono::milliseconds(1))
-                                   / std::max(m_comeBack.apart, std::chrono::milliseconds(1))));
+            : std::max<int>(
+                    1,
+                    int((m_config.comeBack + m_comeBack.apart - std::chrono::milliseconds(1))
+                        / std::max(m_comeBack.apart, std::chrono::milliseconds(1))));
     BoardStatus status = BoardStatus::BoardNotBack;
     for (int look = 0; look < looks; ++look) {
         if (look > 0)

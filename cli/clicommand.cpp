@@ -6,6 +6,7 @@
 
 #include <QCommandLineParser>
 #include <QLocale>
+#include <QRegularExpression>
 
 #include <charconv>
 #include <cmath>
@@ -32,6 +33,8 @@ QCommandLineOption valued(const QString &name, const QString &valueName)
 }
 
 const QCommandLineOption waitOption = valued("wait", "SECONDS");
+const QCommandLineOption boardOption = valued("board", "PORT");
+const QCommandLineOption attachOption(QStringLiteral("attach"));
 const QCommandLineOption helpOption(QStringLiteral("help"));
 
 // Decimal digits, or 0x and hex digits, and nothing else; at most `highest`.
@@ -209,6 +212,18 @@ BoardStep step(QCommandLineParser &parser, const QString &command, const QString
     refuse(QStringLiteral("unknown command \"%1\"").arg(command));
 }
 
+// "1-2.3": a bus, then a port on each hub; the library says whether a board is there.
+QString boardPort(const QCommandLineParser &parser)
+{
+    static const QRegularExpression path(QStringLiteral("^(sim|[1-9][0-9]{0,2}-[1-9][0-9]{0,2}"
+                                                        "(\\.[1-9][0-9]{0,2}){0,6})$"));
+    const QString port = parser.value(boardOption);
+    if (parser.isSet(boardOption) && !path.match(port).hasMatch())
+        refuse(QStringLiteral("--board \"%1\" is not a port as list prints it (as 1-2.3)")
+                       .arg(port));
+    return port;
+}
+
 int waitSeconds(const QCommandLineParser &first, const QCommandLineParser &second)
 {
     if (first.isSet(waitOption) && second.isSet(waitOption))
@@ -226,9 +241,10 @@ std::variant<Invocation, UsageError> parseInvocation(const QStringList &argument
         QCommandLineParser global;
         global.setOptionsAfterPositionalArgumentsMode(
                 QCommandLineParser::ParseAsPositionalArguments);
-        readWords(global, "tx4410-cli", arguments,
-                  {helpOption, QCommandLineOption("version"), waitOption},
-                  std::numeric_limits<qsizetype>::max());
+        readWords(
+                global, "tx4410-cli", arguments,
+                {helpOption, QCommandLineOption("version"), waitOption, boardOption, attachOption},
+                std::numeric_limits<qsizetype>::max());
         Invocation invocation;
         if (global.isSet(helpOption))
             return invocation;
@@ -242,6 +258,14 @@ std::variant<Invocation, UsageError> parseInvocation(const QStringList &argument
         const QString command = words.takeFirst();
 
         QCommandLineParser local;
+        invocation.boardPort = boardPort(global);
+        invocation.attach = global.isSet(attachOption);
+        if (command == u"list" || command == u"doctor") {
+            readWords(local, command, words, {helpOption});
+            invocation.kind
+                    = command == u"list" ? Invocation::Kind::List : Invocation::Kind::Doctor;
+            return local.isSet(helpOption) ? Invocation {} : invocation;
+        }
         if (command == u"batch") {
             readWords(local, command, words, {waitOption, helpOption}, 1);
             invocation.kind = Invocation::Kind::Batch;
@@ -282,9 +306,16 @@ QString usageText()
             "[--csv]\n"
             "  tx4410-cli pins [--clr 0|1] [--ldac 0|1]\n"
             "  tx4410-cli batch [FILE]\n"
+            "  tx4410-cli list | doctor\n"
             "  tx4410-cli --version | --help\n"
             "\n"
             "Each command brings the board up first; --wait SECONDS retries that once a second.\n"
+            "Before the command: --board PORT takes the board at that port (as list prints it)\n"
+            "and --attach takes a board that runs the firmware as it is, without loading it, so\n"
+            "its outputs stay as they were.\n"
+            "  list    prints each board on the bus: port, vendor:product, state, access.\n"
+            "  doctor  checks the library, configuration, firmware image, udev rule and boards;\n"
+            "          one line each, ok, warn or FAIL with its fix. Exit 1 when one fails.\n"
             "  write   composes the command word as Write to Part does and sends it; prints it.\n"
             "          N, in the order of the window's command list:\n"
             "            0 Write to Input Register n       4 Power Down DAC (Power-up)\n"
@@ -303,6 +334,8 @@ QString usageText()
             "          bring-up; blank lines and # comments are skipped. Every line is checked\n"
             "          before the first is run.\n"
             "\n"
-            "Exit status: 0 done, 2 usage error, 3 no board, 4 a request failed, 1 the board\n"
-            "library cannot be used, 130 a batch or a wait ended by Ctrl-C.\n");
+            "Exit status: 0 done, 2 usage error, 3 the board was not brought up (the reason and "
+            "its\n"
+            "fix on one line), 4 a request failed, 1 the board library cannot be used, 130 a\n"
+            "batch or a wait ended by Ctrl-C.\n");
 }

@@ -43,12 +43,14 @@ struct UsageError
 // What a whole command line asks for.
 struct Invocation
 {
-    enum class Kind { Help, Version, Step, Batch };
+    enum class Kind { Help, Version, Step, Batch, List, Doctor };
 
     Kind kind = Kind::Help;
     BoardStep step = SendWord {0}; // Kind::Step
     QString batchFile;             // Kind::Batch; empty or "-" for standard input
     int waitSeconds = 0;           // bring-up attempts go on once a second this long
+    QString boardPort;             // the board chosen by its port; empty: the first that opens
+    bool attach = false;           // take a board that runs the firmware without loading it
 };
 
 // The arguments after the program's name.

@@ -3,7 +3,9 @@
 #include "boardlibrary.h"
 #include "boardsession.h"
 #include "cliversion.h"
+#include "doctorcommand.h"
 #include "interruption.h"
+#include "listcommand.h"
 #include "usbstuff.h"
 
 #include <QFile>
@@ -103,7 +105,25 @@ int runCli(const QStringList &arguments, QTextStream &out, QTextStream &err)
         return ExitStatus::done;
     case Invocation::Kind::Step:
     case Invocation::Kind::Batch:
+    case Invocation::Kind::List:
+    case Invocation::Kind::Doctor:
         break;
+    }
+    // The library reads its choice of board from the environment at its first call.
+    if (!invocation.boardPort.isEmpty())
+        qputenv("TX4410_BOARD_PORT", invocation.boardPort.toLocal8Bit());
+    if (invocation.attach)
+        qputenv("TX4410_ATTACH", "1");
+    if (invocation.kind == Invocation::Kind::List || invocation.kind == Invocation::Kind::Doctor) {
+        try {
+            const std::unique_ptr<USBStuff> usb = makeUSBStuff(BoardLibraryForm::FourFunction);
+            if (invocation.kind == Invocation::Kind::List)
+                return listCommand(*usb, out, err);
+            return doctorCommand(*usb, QFile::decodeName(usb->libraryFile()), out);
+        } catch (const BoardLibraryError &error) {
+            complain(error.message());
+            return ExitStatus::libraryUnusable;
+        }
     }
 
     const bool isBatch = invocation.kind == Invocation::Kind::Batch;
@@ -126,8 +146,7 @@ int runCli(const QStringList &arguments, QTextStream &out, QTextStream &err)
                 complain(QStringLiteral("interrupted while waiting for the board"));
                 return ExitStatus::interrupted;
             }
-            complain(QStringLiteral("no board answered: is the TX4418 evaluation board connected "
-                                    "to a USB port?"));
+            complain(QStringLiteral("the board was not brought up: ") + usb->bringUpFailure());
             return ExitStatus::noBoard;
         }
         BoardSession session(*usb, out);

@@ -43,14 +43,17 @@ QString USBStuff::bringUpFailure()
 {
     if (isBoardUp(m_lastStatus))
         return {};
-    QString detail;
-    if (auto *statusDetail = reinterpret_cast<BoardStatusDetailFunction>(
-                resolveOptional("Board_StatusDetail"))) {
-        std::array<char, 2048> text {};
-        if (statusDetail(text.data(), std::int32_t(text.size())) == 0)
-            detail = QString::fromLocal8Bit(text.data());
-    }
-    return statusReason(lastBringUpStatus(), detail);
+    return statusReason(lastBringUpStatus(), statusDetail());
+}
+
+QString USBStuff::statusDetail()
+{
+    auto *detail
+            = reinterpret_cast<BoardStatusDetailFunction>(resolveOptional("Board_StatusDetail"));
+    std::array<char, 2048> text {};
+    if (detail == nullptr || detail(text.data(), std::int32_t(text.size())) != 0)
+        return {};
+    return QString::fromLocal8Bit(text.data());
 }
 
 void *USBStuff::resolveOptional(const char *symbol)

@@ -56,9 +56,13 @@ public:
     // Why the last bring-up attempt failed, for a person, in one line: what the board status
     // means, the library's detail where it gives one, and what to do. Empty after success.
     QString bringUpFailure();
+    // The library's detail on its last failure ("" when it has none or gives none).
+    QString statusDetail();
     // The board status of the last attempt, whatever sign this library form gives it.
     int lastBringUpStatus() const { return boardStatusOf(m_lastStatus); }
 
+    // What the loader is given for the board library: a path, or a bare name.
+    QByteArray libraryFile() { return library().fileName(); }
     // A function of the library that not every library has; nullptr when it lacks it.
     void *resolveOptional(const char *symbol);
 

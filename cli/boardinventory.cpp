@@ -1,0 +1,74 @@
+#include "boardinventory.h"
+
+#include "boardlibrary.h"
+#include "boardstatus.h"
+#include "usbstuff.h"
+
+#include <QFile>
+
+namespace {
+
+template<typename Function> Function bound(USBStuff &usb, const char *symbol)
+{
+    auto *function = reinterpret_cast<Function>(usb.resolveOptional(symbol));
+    if (function == nullptr)
+        throw BoardLibraryError(QStringLiteral("The board library has no function \"%1\": it is "
+                                               "older than this program")
+                                        .arg(QLatin1String(symbol)));
+    return function;
+}
+
+} // namespace
+
+BoardInventory listBoards(USBStuff &usb)
+{
+    const auto list = bound<BoardListFunction>(usb, "Board_List");
+    BoardInventory inventory;
+    std::int32_t count = 0;
+    // Asked again while more boards turn up than there was room for.
+    do {
+        inventory.boards.resize(std::size_t(count) + 8);
+        inventory.status
+                = list(inventory.boards.data(), std::int32_t(inventory.boards.size()), &count);
+    } while (count > std::int32_t(inventory.boards.size()));
+    inventory.boards.resize(std::size_t(std::max(count, 0)));
+    return inventory;
+}
+
+BoardSettings readSettings(USBStuff &usb, std::int16_t &status)
+{
+    BoardSettings settings {};
+    status = bound<BoardReadSettingsFunction>(usb, "Board_ReadSettings")(&settings);
+    return settings;
+}
+
+std::int16_t checkFirmware(USBStuff &usb, const QString &path)
+{
+    return bound<BoardCheckFirmwareFunction>(usb, "Board_CheckFirmware")(
+            QFile::encodeName(path).constData());
+}
+
+QString identityText(std::uint16_t vendorId, std::uint16_t productId)
+{
+    return QStringLiteral("%1:%2")
+            .arg(vendorId, 4, 16, QLatin1Char('0'))
+            .arg(productId, 4, 16, QLatin1Char('0'));
+}
+
+QString accessText(const BoardListEntry &board)
+{
+    if (board.kernelDriver)
+        return QStringLiteral("bound to a kernel driver");
+    switch (BoardStatus(board.access)) {
+    case BoardStatus::Ok:
+        return QStringLiteral("ok");
+    case BoardStatus::NoAccess:
+        return QStringLiteral("no permission");
+    case BoardStatus::BoardBusy:
+        return QStringLiteral("held by another program");
+    case BoardStatus::Unconfigured:
+        return QStringLiteral("no USB configuration");
+    default:
+        return QStringLiteral("gone");
+    }
+}
