@@ -32,8 +32,15 @@ elseif(TX4410_FIRMWARE_DIR MATCHES "^etc(/|$)")
 else()
     set(packaged_firmware "/usr/${TX4410_FIRMWARE_DIR}/TX4413.hex")
 endif()
-file(WRITE ${PROJECT_BINARY_DIR}/debian/conffiles "${packaged_firmware}\n")
-set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${PROJECT_BINARY_DIR}/debian/conffiles)
+get_filename_component(packaged_etc "${packaged_firmware}" DIRECTORY)
+file(WRITE ${PROJECT_BINARY_DIR}/debian/conffiles
+     "${packaged_firmware}\n${packaged_etc}/board.conf\n")
+# The udev rule applies to a board already plugged in, where udev runs at all.
+configure_file(${CMAKE_CURRENT_LIST_DIR}/debian/postinst.in ${PROJECT_BINARY_DIR}/debian/postinst
+               @ONLY FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ
+               GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
+    ${PROJECT_BINARY_DIR}/debian/conffiles ${PROJECT_BINARY_DIR}/debian/postinst)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 
 include(CPack)
