@@ -95,6 +95,9 @@ int UsbBoard::search(const BoardConfig &config)
     // unless it is to be attached: its loader answers whatever runs on the CPU.
     const std::array identities {config.loader, config.firmware};
     std::vector<UsbDeviceAddress> present = m_transport->devices(identities);
+    // In the order of the ports, whatever order the bus lists them in: "first" means the same
+    // board every time.
+    std::ranges::sort(present, {}, &UsbDeviceAddress::port);
     const auto elsewhere = [&](const UsbDeviceAddress &device) {
         return !config.port.empty() && device.port != config.port;
     };
@@ -251,7 +254,9 @@ std::vector<BoardListing> UsbBoard::list(const BoardConfig &config)
     if (!m_transport->ready())
         return listings;
     const std::array identities {config.loader, config.firmware};
-    for (const UsbDeviceAddress &address : m_transport->devices(identities)) {
+    std::vector<UsbDeviceAddress> present = m_transport->devices(identities);
+    std::ranges::sort(present, {}, &UsbDeviceAddress::port);
+    for (const UsbDeviceAddress &address : present) {
         BoardListing listing {address, address.identity == config.firmware};
         UsbOpened opened = m_transport->open(address);
         listing.access = openStatus(opened.result);

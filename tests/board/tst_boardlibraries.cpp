@@ -5,6 +5,7 @@
 #include "support/usbtestbed.h"
 
 #include <QLibrary>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -42,6 +43,9 @@ private slots:
     void rules();
     void usbBoard_data();
     void usbBoard();
+    void boardChoice_data();
+    void boardChoice();
+    void cliOnTheBus();
 
 private:
     // One bring-up as the program makes it; LoadFirmWare's status negated, so that both forms
@@ -234,6 +238,7 @@ void TestBoardLibraries::usbBoard()
     QFETCH(BoardStatus, status);
     QFETCH(QString, setup);
     UsbTestbed &testbed = UsbTestbed::instance();
+    testbed.reset();
     qunsetenv("TX4410_BOARD");
     QCOMPARE(control(form).reset(), 0);
     QCOMPARE(control(form).setFailRequests(false), statusCode(BoardStatus::NotSimulated));
@@ -252,6 +257,125 @@ void TestBoardLibraries::usbBoard()
     QCOMPARE(testbed.takeLog(), QStringList {setup});
     const bool read = fields[0] == Code::ReadAdc && status == BoardStatus::Ok;
     QCOMPARE(buffer, read ? (Buffer {0x0F, 0xFF}) : untouched);
+}
+
+void TestBoardLibraries::boardChoice_data()
+{
+    QTest::addColumn<QByteArrayList>("boards"); // beside the bare one at 1-1: port identity [flags]
+    QTest::addColumn<QByteArrayList>("settings"); // NAME=value; "run=" the run write's fault
+    QTest::addColumn<BoardStatus>("status");
+    QTest::addColumn<QString>("log"); // the transfers, the read after a bring-up included
+    using enum BoardStatus;
+    const QString load = "40 a0 e600 0000 [01]|40 a0 0000 0000 [02 01 00]|40 a0 e600 0000 [00]";
+    const QString read = "|c0 bb 0000 0000 2";
+    const auto row = [](const char *name, const QByteArrayList &boards,
+                        const QByteArrayList &settings, BoardStatus status, const QString &log) {
+        QTest::newRow(name) << boards << settings << status << log;
+    };
+    row("another board comes back first: the loaded one is opened", {"1-2 6666:4400 racer"},
+        {"TX4410_BOARD_PORT=1-1"}, Ok, load + read);
+    row("chosen by port", {"1-2 6666:4400"}, {"TX4410_BOARD_PORT=1-2"}, Ok,
+        QString("1-2: " + load + read).replace("|", "|1-2: "));
+    row("no board at the port chosen", {}, {"TX4410_BOARD_PORT=1-3"}, PortNotFound, "");
+    row("the busy board skipped", {"1-1 6666:4400 busy", "1-2 6666:4400 busy", "1-3 6666:4400"}, {},
+        Ok, QString("1-3: " + load + read).replace("|", "|1-3: "));
+    row("attached: no load", {"1-2 6666:4400 loaded"}, {"TX4410_BOARD_PORT=1-2", "TX4410_ATTACH=1"},
+        Ok, "1-2: c0 bb 0000 0000 2");
+    row("attach to a bare board", {}, {"TX4410_ATTACH=1"}, NotRunningFirmware, "");
+    row("run write fails, board back", {}, {"run=failed"}, Ok, load + read);
+    row("run write stalls, board back", {}, {"run=stall"}, Ok, load + read);
+    row("run write times out, board back", {}, {"run=timeout"}, Ok, load + read);
+    row("run write stalls, never back", {}, {"run=stall gone", "TX4410_COME_BACK_SECONDS=0.3"},
+        BoardNotBack, load);
+    row("identity from the file", {"1-2 04b4:8613"},
+        {"file=loader-id = 04b4:8613\nfirmware-id = 04b4:8623\n"}, Ok,
+        QString("1-2: " + load + read).replace("|", "|1-2: "));
+    row("identity from the environment", {"1-2 04b4:8613"},
+        {"TX4410_LOADER_ID=04b4:8613", "TX4410_FIRMWARE_ID=04b4:8623"}, Ok,
+        QString("1-2: " + load + read).replace("|", "|1-2: "));
+    row("malformed file", {}, {"file=loader-id: 04b4:8613\n"}, ConfigInvalid, "");
+}
+
+// Which board a bring-up takes, whether it loads it, and when the load is done: through libusb.
+void TestBoardLibraries::boardChoice()
+{
+    QFETCH(QByteArrayList, boards);
+    QFETCH(QByteArrayList, settings);
+    UsbTestbed &testbed = UsbTestbed::instance();
+    testbed.reset();
+    for (const QByteArray &board : boards) {
+        const QByteArrayList words = board.split(' ');
+        testbed.plug(words[0], words[1], words.contains("loaded"), words.contains("busy"));
+        if (words.contains("racer"))
+            testbed.setRacer(words[0]);
+    }
+    qunsetenv("TX4410_BOARD");
+    for (const QByteArray &setting : settings) {
+        const qsizetype equals = setting.indexOf('=');
+        const QByteArray name = setting.left(equals), value = setting.mid(equals + 1);
+        if (name == "file") {
+            QFile file(m_dir.filePath("board.conf"));
+            QVERIFY(file.open(QIODevice::WriteOnly) && file.write(value) == value.size());
+            qputenv("TX4410_BOARD_CONFIG", file.fileName().toLocal8Bit());
+        } else if (name == "run") {
+            using enum UsbTestbed::Fault;
+            testbed.setRun(value.startsWith("failed")          ? Failed
+                                   : value.startsWith("stall") ? Stall
+                                                               : Timeout,
+                           !value.endsWith("gone"));
+        } else {
+            qputenv(name, value);
+        }
+    }
+    QFile image(m_dir.filePath("image.hex"));
+    QVERIFY(image.open(QIODevice::WriteOnly)
+            && image.write(":03000000020100FA\n:00000001FF\n") > 0);
+    image.close();
+    QCOMPARE(m_usb4Control.reset(), 0);
+    const BoardStatus status
+            = BoardStatus(bringUp(Form::FourFunction, image.fileName().toLocal8Bit()));
+    Buffer buffer = untouched;
+    if (status == BoardStatus::Ok)
+        QCOMPARE(m_vendorRequest(m_handle, Code::ReadAdc, 0, 0, 1, 2, buffer.data()), 0);
+    for (const char *name : {"TX4410_BOARD_PORT", "TX4410_ATTACH", "TX4410_BOARD_CONFIG",
+                             "TX4410_LOADER_ID", "TX4410_FIRMWARE_ID", "TX4410_COME_BACK_SECONDS"})
+        qunsetenv(name);
+    QTEST(status, "status");
+    QTEST(testbed.takeLog().join('|'), "log");
+}
+
+// tx4410-cli as a user runs it, on the same boards: list, doctor, and the reason for a failure.
+void TestBoardLibraries::cliOnTheBus()
+{
+    UsbTestbed &testbed = UsbTestbed::instance();
+    testbed.reset();
+    testbed.plug("1-2", "6666:4400", true, true);
+    qunsetenv("TX4410_BOARD");
+    const auto run = [](const QStringList &arguments, int status) {
+        QProcess cli;
+        cli.start(TX4410_CLI_FILE, arguments);
+        if (!cli.waitForFinished(30000) || cli.exitCode() != status)
+            qWarning() << cli.readAllStandardError();
+        return cli.exitCode() == status
+                ? QString::fromUtf8(cli.readAllStandardOutput() + cli.readAllStandardError())
+                : QString("exit %1").arg(cli.exitCode());
+    };
+    QCOMPARE(run({"list"}, 0),
+             "1-1       6666:4400  loader only       ok\n"
+             "1-2       6666:4410  firmware running  held by another program\n");
+    const QString doctor = run({"doctor"}, 1);
+    for (const char *line : {"\nFAIL  firmware image: ", "StandInFirmware",
+                             "\nok    board at 1-1: 6666:4400, loader only, can be opened\n",
+                             "\nFAIL  board at 1-2: 6666:4410, firmware running, held by another "
+                             "program"})
+        QVERIFY2(doctor.contains(line), qPrintable(doctor));
+    // The shipped stand-in image goes to no real board; the first board is the free one.
+    QVERIFY(run({"read", "--channel", "A"}, 3)
+                    .startsWith("tx4410-cli: the board was not brought up: TX4413.hex is the "
+                                "stand-in image"));
+    QVERIFY(run({"--board", "1-2", "--attach", "read", "--channel", "A"}, 3)
+                    .contains("[status 25, BoardBusy]"));
+    QCOMPARE(testbed.takeLog(), QStringList());
 }
 
 QTEST_APPLESS_MAIN(TestBoardLibraries)

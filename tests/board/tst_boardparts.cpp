@@ -1,7 +1,11 @@
+#include "boardconfig.h"
 #include "intelheximage.h"
 #include "simulateddac.h"
 
+#include <QTemporaryDir>
 #include <QTest>
+
+#include <map>
 
 // The simulated board's firmware image reader and its DAC.
 using Error = IntelHexImage::Error;
@@ -17,7 +21,90 @@ private slots:
     void hexImage();
     void dacOutputs_data();
     void dacOutputs();
+    void configuration_data();
+    void configuration();
 };
+
+void TestBoardParts::configuration_data()
+{
+    QTest::addColumn<QByteArray>("file");       // null: no file there
+    QTest::addColumn<QStringList>("variables"); // NAME=value, over the file
+    QTest::addColumn<QString>("read");          // loader firmware milliseconds port attach
+    QTest::addColumn<QString>("problem");       // a part of it; empty: none
+    const QString defaults = "6666:4400 6666:4410 5000  0";
+    const auto row = [](const char *name, const QByteArray &file, const QStringList &variables,
+                        const QString &read, const QString &problem = {}) {
+        QTest::newRow(name) << file << variables << read << problem;
+    };
+    row("no file: the defaults", {}, {}, defaults);
+    row("comments and blanks only", "# loader-id = 1234:5678\n\n  \n", {}, defaults);
+    row("every setting",
+        "loader-id = 04b4:8613 # bare\nfirmware-id=04B4:1004\n"
+        "come-back-seconds = 12.5\n",
+        {}, "04b4:8613 04b4:1004 12500  0");
+    row("variables over the file", "firmware-id = 1111:2222\n",
+        {"TX4410_FIRMWARE_ID=3333:4444", "TX4410_BOARD_PORT=1-2.3", "TX4410_ATTACH=1",
+         "TX4410_COME_BACK_SECONDS=0.1"},
+        "6666:4400 3333:4444 100 1-2.3 1");
+    row("unknown setting", "loader-id = 04b4:8613\nfirmware = 1:2\n", {}, defaults,
+        "board.conf line 2: unknown setting \"firmware\"");
+    row("no equals sign", "\n\nloader-id 04b4:8613\n", {}, defaults, "line 3: \"loader-id");
+    row("set twice", "loader-id = 04b4:8613\nloader-id = 04b4:8613\n", {}, defaults,
+        "line 2: loader-id is set a second time");
+    row("identity of three digits", "firmware-id = 666:4410\n", {}, defaults,
+        "line 1: firmware-id \"666:4410\" is not VENDOR:PRODUCT");
+    row("identity with no product", "firmware-id = 6666\n", {}, defaults, "\"6666\" is not");
+    row("no seconds", "come-back-seconds = soon\n", {}, defaults, "\"soon\" is not a number");
+    row("comma decimal", "come-back-seconds = 2,5\n", {}, defaults, "\"2,5\" is not a number");
+    row("wait beyond ten minutes", "come-back-seconds = 601\n", {}, defaults, "0.1 to 600");
+    row("control characters shown escaped", "loader-id = \x1b[31m\n", {}, defaults,
+        "\"\\x1b[31m\" is not");
+    row("bad variable", {}, {"TX4410_LOADER_ID=6666-4400"}, defaults,
+        "TX4410_LOADER_ID \"6666-4400\" is not");
+    row("port of no bus", {}, {"TX4410_BOARD_PORT=2"}, defaults, "\"2\" is not a port path");
+    row("port zero", {}, {"TX4410_BOARD_PORT=1-0"}, defaults, "\"1-0\" is not a port path");
+    row("attach yes", {}, {"TX4410_ATTACH=yes"}, defaults, "TX4410_ATTACH \"yes\" is not 0 or 1");
+    row("named file missing", {}, {"TX4410_BOARD_CONFIG=/no/such.conf"}, defaults,
+        "/no/such.conf: cannot be read");
+}
+
+// A malformed file or variable is a problem that names where and what, never a silent default.
+void TestBoardParts::configuration()
+{
+    QFETCH(QByteArray, file);
+    QFETCH(QStringList, variables);
+    QFETCH(QString, problem);
+    const QTemporaryDir dir;
+    const QString path = dir.filePath("board.conf");
+    QFile written(path);
+    QVERIFY(file.isNull() || (written.open(QIODevice::WriteOnly) && written.write(file) >= 0));
+    written.close();
+    std::map<std::string, std::string> environment;
+    for (const QString &variable : variables)
+        environment[variable.section('=', 0, 0).toStdString()]
+                = variable.section('=', 1).toStdString();
+    const BoardConfigReading reading
+            = BoardConfigFile::read(path.toStdString(), [&](const char *name) {
+                  const auto found = environment.find(name);
+                  return found == environment.end() ? nullptr : found->second.c_str();
+              });
+    QVERIFY2(QString::fromStdString(reading.problem).contains(problem)
+                     && problem.isEmpty() == reading.problem.empty(),
+             reading.problem.c_str());
+    if (!problem.isEmpty())
+        return;
+    const BoardConfig &config = reading.config;
+    const auto id = [](const UsbIdentity &identity) {
+        return QString::asprintf("%04x:%04x", identity.vendorId, identity.productId);
+    };
+    QTEST(QStringLiteral("%1 %2 %3 %4 %5")
+                  .arg(id(config.loader), id(config.firmware))
+                  .arg(config.comeBack.count())
+                  .arg(QString::fromStdString(config.port))
+                  .arg(int(config.attach)),
+          "read");
+    QCOMPARE(QString::fromStdString(config.file), file.isNull() ? QString() : path);
+}
 
 void TestBoardParts::hexImage_data()
 {

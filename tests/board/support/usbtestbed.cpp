@@ -11,7 +11,25 @@
 #include <thread>
 #include <utility>
 
-constexpr const char *syspath = "/sys/devices/usb1/1-1";
+#include <future>
+
+namespace {
+
+// "6666:4400" as the descriptor holds it, little end first: "66660044".
+QByteArray descriptorIds(const QByteArray &identity)
+{
+    const auto swapped = [](const QByteArray &hex) {
+        return hex.mid(2, 2) + hex.left(2);
+    };
+    return swapped(identity.left(4)) + swapped(identity.mid(5, 4));
+}
+
+QByteArray firmwareIdentity(const QByteArray &loader)
+{
+    return loader.left(5) + QByteArray::number(loader.mid(5).toInt(nullptr, 16) + 0x10, 16);
+}
+
+} // namespace
 
 struct UsbTestbed::Glib
 {
@@ -30,30 +48,95 @@ UsbTestbed::UsbTestbed()
     : m_glib(std::make_unique<Glib>())
 {
     g_signal_connect(m_glib->handler, "handle-ioctl", G_CALLBACK(onIoctl), this);
-    // The handler runs in the thread-default context of its attaching: the thread's.
-    g_main_context_push_thread_default(m_glib->context);
-    addBoard("0044");
-    g_main_context_pop_thread_default(m_glib->context);
     std::thread([context = m_glib->context] {
         g_main_context_push_thread_default(context);
         g_main_loop_run(g_main_loop_new(context, FALSE));
     }).detach();
+    reset();
 }
 
-// The board at the next bus address, in place of the last, seen by libusb's hotplug at once.
-void UsbTestbed::addBoard(const char *product)
+// Work on the testbed's thread, where its handler lives, waited for.
+void UsbTestbed::inThread(const std::function<void()> &work)
 {
-    if (m_devnum > 1) {
-        umockdev_testbed_uevent(m_glib->bed, syspath, "remove");
-        umockdev_testbed_remove_device(m_glib->bed, syspath);
-    }
-    // Device, configuration and one vendor interface; the product id in the bus's byte order.
-    const QByteArray descriptors = "12010002FF0000406666" + QByteArray(product)
+    struct Call
+    {
+        const std::function<void()> &work;
+        std::promise<void> done;
+    } call {work, {}};
+    g_main_context_invoke(
+            m_glib->context,
+            [](gpointer data) -> gboolean {
+                auto *call = static_cast<Call *>(data);
+                call->work();
+                call->done.set_value();
+                return G_SOURCE_REMOVE;
+            },
+            &call);
+    call.done.get_future().wait();
+}
+
+void UsbTestbed::reset()
+{
+    inThread([this] {
+        const std::lock_guard lock(m_mutex);
+        for (const QByteArray &port : m_boards.keys())
+            removeBoard(port);
+        m_boards.clear();
+        m_boards["1-1"] = {"6666:4400"};
+        addBoard("1-1", "6666:4400");
+        m_fault = m_runFault = Fault::None;
+        m_comesBack = true;
+        m_racer.clear();
+        m_log.clear();
+    });
+}
+
+void UsbTestbed::plug(const QByteArray &port, const QByteArray &loader, bool loaded, bool busy)
+{
+    inThread([&] {
+        const std::lock_guard lock(m_mutex);
+        removeBoard(port);
+        m_boards[port] = {loader, busy};
+        addBoard(port, loaded ? firmwareIdentity(loader) : loader);
+    });
+}
+
+void UsbTestbed::setRun(Fault fault, bool comesBack)
+{
+    const std::lock_guard lock(m_mutex);
+    m_runFault = fault;
+    m_comesBack = comesBack;
+}
+
+void UsbTestbed::setRacer(const QByteArray &port)
+{
+    const std::lock_guard lock(m_mutex);
+    m_racer = port;
+}
+
+void UsbTestbed::removeBoard(const QByteArray &port)
+{
+    if (!m_boards.value(port).present)
+        return;
+    const QByteArray syspath = "/sys/devices/usb1/" + port;
+    umockdev_testbed_uevent(m_glib->bed, syspath.constData(), "remove");
+    umockdev_testbed_remove_device(m_glib->bed, syspath.constData());
+    m_boards[port].present = false;
+}
+
+// The board at the next bus address, in place of the one at its port, seen by libusb's hotplug
+// at once.
+void UsbTestbed::addBoard(const QByteArray &port, const QByteArray &identity)
+{
+    removeBoard(port);
+    // Device, configuration and one vendor interface.
+    const QByteArray descriptors = "12010002FF000040" + descriptorIds(identity).toUpper()
             + "0001000000010902120001010080320904000000FF000000";
+    const QByteArray syspath = "/sys/devices/usb1/" + port;
     const QByteArray number = QByteArray::number(++m_devnum);
     const QByteArray node = "bus/usb/001/" + number.rightJustified(3, '0');
-    const QByteArray record = "P: " + QByteArray(syspath).mid(4) + "\nN: " + node + '='
-            + descriptors + "\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_device\nE: DEVNAME=/dev/" + node
+    const QByteArray record = "P: " + syspath.mid(4) + "\nN: " + node + '=' + descriptors
+            + "\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_device\nE: DEVNAME=/dev/" + node
             + "\nE: BUSNUM=001\nE: DEVNUM=" + node.right(3) + "\nA: busnum=1\nA: devnum=" + number
             + "\nA: dev=189:" + number + "\nA: bConfigurationValue=1\nH: descriptors=" + descriptors
             + '\n';
@@ -62,7 +145,39 @@ void UsbTestbed::addBoard(const char *product)
         || !umockdev_testbed_attach_ioctl(m_glib->bed, ("/dev/" + node).constData(),
                                           m_glib->handler, &error))
         qFatal("The testbed does not take the board: %s", error->message);
-    umockdev_testbed_uevent(m_glib->bed, syspath, "add");
+    umockdev_testbed_uevent(m_glib->bed, syspath.constData(), "add");
+    m_boards[port].present = true;
+    m_ports["/dev/" + node] = port;
+}
+
+// Back with the firmware identity; with a racer, that one first and this one 300 ms later.
+void UsbTestbed::comeBack(const QByteArray &port)
+{
+    const QByteArray identity = firmwareIdentity(m_boards.value(port).loader);
+    if (m_racer.isEmpty()) {
+        addBoard(port, identity);
+        return;
+    }
+    addBoard(m_racer, firmwareIdentity(m_boards.value(m_racer).loader));
+    removeBoard(port); // for a while
+    struct Later
+    {
+        UsbTestbed *testbed;
+        QByteArray port, identity;
+    };
+    GSource *later = g_timeout_source_new(300);
+    g_source_set_callback(
+            later,
+            [](gpointer data) -> gboolean {
+                auto *back = static_cast<Later *>(data);
+                const std::lock_guard lock(back->testbed->m_mutex);
+                back->testbed->addBoard(back->port, back->identity);
+                return G_SOURCE_REMOVE;
+            },
+            new Later {this, port, identity},
+            [](gpointer data) { delete static_cast<Later *>(data); });
+    g_source_attach(later, m_glib->context);
+    g_source_unref(later);
 }
 
 QStringList UsbTestbed::takeLog()
@@ -83,7 +198,8 @@ int UsbTestbed::onIoctl(void *, void *ioctlClient, void *self)
     auto *testbed = static_cast<UsbTestbed *>(self);
     const std::lock_guard lock(testbed->m_mutex);
     int error = testbed->m_fault == Fault::Gone ? ENODEV : 0;
-    const bool done = testbed->answer(umockdev_ioctl_client_get_request(client),
+    const QByteArray port = testbed->m_ports.value(umockdev_ioctl_client_get_devnode(client));
+    const bool done = testbed->answer(port, umockdev_ioctl_client_get_request(client),
                                       umockdev_ioctl_client_get_arg(client), error);
     umockdev_ioctl_client_complete(client, done ? 0 : -1, error);
     return TRUE;
@@ -91,7 +207,7 @@ int UsbTestbed::onIoctl(void *, void *ioctlClient, void *self)
 
 // One usbdevfs call: true when it succeeds, else false with `error` set. libusb gets on
 // without the calls left out (its capabilities among them).
-bool UsbTestbed::answer(unsigned long request, void *ioctlArg, int &error)
+bool UsbTestbed::answer(const QByteArray &port, unsigned long request, void *ioctlArg, int &error)
 {
     auto *arg = static_cast<UMockdevIoctlData *>(ioctlArg);
     const unsigned long address = *reinterpret_cast<unsigned long *>(arg->data);
@@ -99,6 +215,8 @@ bool UsbTestbed::answer(unsigned long request, void *ioctlArg, int &error)
             ? umockdev_ioctl_data_resolve(arg, 0, sizeof(usbdevfs_urb), nullptr)
             : nullptr;
     auto *urb = urbData ? reinterpret_cast<usbdevfs_urb *>(urbData->data) : nullptr;
+    if (request == USBDEVFS_CLAIMINTERFACE && error == 0 && m_boards.value(port).busy)
+        error = EBUSY;
     if (request == USBDEVFS_CLAIMINTERFACE || request == USBDEVFS_RELEASEINTERFACE)
         return error == 0;
     if (request == USBDEVFS_DISCARDURB) { // the transfer timed out
@@ -126,18 +244,21 @@ bool UsbTestbed::answer(unsigned long request, void *ioctlArg, int &error)
     const int value = setup[2] | setup[3] << 8, length = setup[6] | setup[7] << 8;
     const QByteArray data(reinterpret_cast<const char *>(setup + 8), length);
     const bool in = setup[0] & 0x80;
-    m_log << QString::asprintf("%02x %02x %04x %04x ", setup[0], setup[1], value,
-                               setup[4] | setup[5] << 8)
+    const bool runs = setup[1] == 0xA0 && value == 0xE600 && data == QByteArray(1, 0);
+    const Fault fault = runs ? m_runFault : m_fault;
+    m_log << (port == "1-1" ? QString() : QString::fromLatin1(port + ": "))
+                    + QString::asprintf("%02x %02x %04x %04x ", setup[0], setup[1], value,
+                                        setup[4] | setup[5] << 8)
                     + (in ? QString::number(length)
                           : '[' + QString::fromLatin1(data.toHex(' ')) + ']');
-    if (error != 0 || m_fault == Fault::Timeout)
+    if (runs && m_comesBack)
+        comeBack(port);
+    if (error != 0 || fault == Fault::Timeout)
         return error == 0;
-    urb->status = m_fault == Fault::Stall ? -EPIPE : m_fault == Fault::Failed ? -EPROTO : 0;
-    urb->actual_length = m_fault == Fault::Short ? length - 1 : length;
+    urb->status = fault == Fault::Stall ? -EPIPE : fault == Fault::Failed ? -EPROTO : 0;
+    urb->actual_length = fault == Fault::Short ? length - 1 : length;
     if (in)
         std::memcpy(setup + 8, "\x0f\xff", std::size_t(std::min(2, urb->actual_length)));
     m_done.push_back(address);
-    if (setup[1] == 0xA0 && value == 0xE600 && data == QByteArray(1, 0))
-        addBoard("1044");
     return true;
 }

@@ -1,16 +1,20 @@
 #pragma once
 
+#include <QMap>
 #include <QStringList>
 
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 
-// The board in a umockdev testbed, for libusb itself (run under umockdev-wrapper): bare at 1.2,
-// back at the next address with the firmware identity each time its CPU is let run. A thread of
-// its own answers the usbdevfs calls, reads answer 0f ff, and each control transfer is logged as
-// the fake bus logs it ("40 a0 e600 0000 [01]", "c0 bb 0000 0000 2"). Made once and kept to the
-// end of the process, past the libraries' hold on the board.
+// Boards in a umockdev testbed, for libusb itself (run under umockdev-wrapper): one bare at port
+// 1-1, address 2, back at the next address with the firmware identity each time its CPU is let
+// run; more on other root ports as a test plugs them. A thread of its own answers the usbdevfs
+// calls, reads answer 0f ff, and each control transfer is logged as the fake bus logs it ("40 a0
+// e600 0000 [01]", "c0 bb 0000 0000 2"), behind "1-2: " for a board at another port than 1-1.
+// Made once and kept to the end of the process, past the libraries' hold on the boards; child
+// processes under the same wrapper see the same boards.
 class UsbTestbed final
 {
 public:
@@ -20,19 +24,45 @@ public:
     static UsbTestbed &instance();
     QStringList takeLog();
     void setFault(Fault fault);
+    // Only board 1-1, bare; no faults.
+    void reset();
+    // A board at a root port ("1-2") with this bare identity ("6666:4400"), at the next address;
+    // running its firmware already when `loaded`.
+    void plug(const QByteArray &port, const QByteArray &loader, bool loaded = false,
+              bool busy = false);
+    // What the write that lets the CPU run meets, and whether the board comes back after it
+    // (with the firmware identity one above the loader's product id, as 6666:4410 for 4400).
+    void setRun(Fault fault, bool comesBack);
+    // When the CPU of the board at 1-1 is let run, the board at `port` re-enumerates at once and
+    // the loaded one only a while later.
+    void setRacer(const QByteArray &port);
 
 private:
     UsbTestbed();
     // umockdev's header stays out of here: GLib's and Qt's keywords clash.
     struct Glib;
     static int onIoctl(void *handler, void *client, void *self);
-    bool answer(unsigned long request, void *arg, int &error);
-    void addBoard(const char *product);
+    struct Board
+    {
+        QByteArray loader; // its identity while bare
+        bool busy = false;
+        bool present = false; // on the bus now
+    };
+    bool answer(const QByteArray &port, unsigned long request, void *arg, int &error);
+    void addBoard(const QByteArray &port, const QByteArray &identity);
+    void removeBoard(const QByteArray &port);
+    void comeBack(const QByteArray &port);
+    void inThread(const std::function<void()> &work);
 
     std::unique_ptr<Glib> m_glib;
     std::mutex m_mutex; // what follows is shared with the thread
     QStringList m_log;
     std::deque<unsigned long> m_done; // URBs to hand back, by their address in the client
     Fault m_fault = Fault::None;
-    int m_devnum = 1; // the root hub's
+    Fault m_runFault = Fault::None;
+    bool m_comesBack = true;
+    QByteArray m_racer;
+    int m_devnum = 1;                     // the root hub's
+    QMap<QByteArray, Board> m_boards;     // by port
+    QMap<QByteArray, QByteArray> m_ports; // by device node
 };
