@@ -69,7 +69,6 @@ IntelHexImage IntelHexImage::parse(std::string_view text, MemoryRange ram)
 {
     IntelHexImage image;
     std::uint32_t base = 0;
-    bool sawRecord = false;
     bool sawEnd = false;
     int lineNumber = 0;
 
@@ -113,7 +112,6 @@ IntelHexImage IntelHexImage::parse(std::string_view text, MemoryRange ram)
         if (sum != 0)
             return failed(Error::BadChecksum, lineNumber);
 
-        sawRecord = true;
         const std::uint32_t offset = static_cast<std::uint32_t>(bytes[1] << 8 | bytes[2]);
         const std::uint8_t type = bytes[3];
         const auto payload = bytes.begin() + 4;
@@ -150,7 +148,8 @@ IntelHexImage IntelHexImage::parse(std::string_view text, MemoryRange ram)
         }
     }
 
-    if (!sawRecord)
+    // An end record alone loads nothing: no firmware would run.
+    if (image.m_segments.empty())
         return failed(Error::Empty, 0);
     if (!sawEnd)
         return failed(Error::MissingEndOfFile, 0);

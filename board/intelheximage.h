@@ -29,7 +29,7 @@ public:
         None,
         Unreadable, // missing, not a regular file, or unreadable
         TooLarge,
-        Empty,
+        Empty,            // no data byte
         MissingStartCode, // a line that does not begin with ':'
         BadCharacter,     // anything but hexadecimal digits after the ':'
         OddDigitCount,

@@ -31,10 +31,11 @@ void BoardSession::requestFailed(const RequestFailure &failure)
         m_failure = failure;
 }
 
-void BoardSession::print(const QString &line)
+bool BoardSession::print(const QString &line)
 {
     m_out << line << '\n';
     m_out.flush();
+    return m_out.status() == QTextStream::Ok;
 }
 
 BoardSession::Outcome BoardSession::run(const BoardStep &step)
@@ -55,9 +56,10 @@ BoardSession::Outcome BoardSession::sendWord(const SendWord &send)
     m_device.SendCommandWord(send.word);
     if (m_failure)
         return Outcome::RequestFailed;
-    print(QStringLiteral("0x")
-          + QStringLiteral("%1").arg(quint32(send.word), 8, 16, QLatin1Char('0')).toUpper());
-    return Outcome::Done;
+    return print(QStringLiteral("0x")
+                 + QStringLiteral("%1").arg(quint32(send.word), 8, 16, QLatin1Char('0')).toUpper())
+            ? Outcome::Done
+            : Outcome::OutputFailed;
 }
 
 // Sample k falls due k intervals after the first, whatever the requests cost: no drift.
@@ -68,7 +70,8 @@ BoardSession::Outcome BoardSession::readSamples(const ReadSamples &read)
     if (m_failure)
         return Outcome::RequestFailed;
     if (read.csv && !m_csvHeaderPrinted) {
-        print(QStringLiteral("time_s,channel,code,volts"));
+        if (!print(QStringLiteral("time_s,channel,code,volts")))
+            return Outcome::OutputFailed;
         m_csvHeaderPrinted = true;
     }
     const QChar channel(u'A' + read.channel);
@@ -85,16 +88,18 @@ BoardSession::Outcome BoardSession::readSamples(const ReadSamples &read)
             return Outcome::RequestFailed;
         const QString volts = voltsText(ReadbackChannels::sampleVolts(code, read.vdd));
         if (!read.csv) {
-            print(volts);
+            if (!print(volts))
+                return Outcome::OutputFailed;
             continue;
         }
         if (!m_firstSample)
             m_firstSample = taken;
         const std::chrono::duration<double> since = taken - *m_firstSample;
-        print(QStringLiteral("%1,%2,%3,%4")
-                      .arg(QString::number(since.count(), 'f', 3), channel)
-                      .arg(code)
-                      .arg(volts));
+        if (!print(QStringLiteral("%1,%2,%3,%4")
+                           .arg(QString::number(since.count(), 'f', 3), channel)
+                           .arg(code)
+                           .arg(volts)))
+            return Outcome::OutputFailed;
     }
     return Outcome::Done;
 }
@@ -106,13 +111,15 @@ BoardSession::Outcome BoardSession::drivePins(const DrivePins &pins)
         m_device.SetClrPin(*pins.clrHigh);
         if (m_failure)
             return Outcome::RequestFailed;
-        print(QStringLiteral("CLR ") + levelText(*pins.clrHigh));
+        if (!print(QStringLiteral("CLR ") + levelText(*pins.clrHigh)))
+            return Outcome::OutputFailed;
     }
     if (pins.ldacHigh) {
         m_device.SetLdacPin(*pins.ldacHigh);
         if (m_failure)
             return Outcome::RequestFailed;
-        print(QStringLiteral("LDAC ") + levelText(*pins.ldacHigh));
+        if (!print(QStringLiteral("LDAC ") + levelText(*pins.ldacHigh)))
+            return Outcome::OutputFailed;
     }
     return Outcome::Done;
 }

@@ -16,12 +16,13 @@ class USBStuff;
 class BoardSession final : private RequestFailureReporter
 {
 public:
-    enum class Outcome { Done, RequestFailed, Interrupted };
+    enum class Outcome { Done, RequestFailed, Interrupted, OutputFailed };
 
     // Each line written to out is flushed at once, so that a reader sees samples as they come.
     BoardSession(USBStuff &usb, QTextStream &out);
 
-    // Stops at the first failed request or at Ctrl-C, with what was printed so far kept.
+    // Stops at the first failed request, at Ctrl-C, or when out cannot take a line, with what
+    // was printed so far kept.
     Outcome run(const BoardStep &step);
 
     // The request that made run() answer RequestFailed.
@@ -32,7 +33,8 @@ private:
     Outcome sendWord(const SendWord &send);
     Outcome readSamples(const ReadSamples &read);
     Outcome drivePins(const DrivePins &pins);
-    void print(const QString &line);
+    // False when the line could not be written.
+    bool print(const QString &line);
 
     TX4418 m_device;
     QTextStream &m_out;

@@ -35,7 +35,9 @@ QCommandLineOption valued(const QString &name, const QString &valueName)
 const QCommandLineOption waitOption = valued("wait", "SECONDS");
 const QCommandLineOption boardOption = valued("board", "PORT");
 const QCommandLineOption attachOption(QStringLiteral("attach"));
-const QCommandLineOption helpOption(QStringLiteral("help"));
+// The short forms as the window programs take them.
+const QCommandLineOption helpOption(QStringList {"help", "h"});
+const QCommandLineOption versionOption(QStringList {"version", "v"});
 
 // Decimal digits, or 0x and hex digits, and nothing else; at most `highest`.
 std::uint32_t wholeNumber(const QString &name, const QString &text, std::uint32_t highest)
@@ -78,23 +80,25 @@ int nameIndex(const QString &name, const QString &text, const QStringList &names
     return int(index);
 }
 
-// Reads the words after the command's name against the options it takes: every option at most
-// once, positional words only where the command takes them.
+// Reads the words after the command's name (empty: the program's own options) against the
+// options it takes: every option at most once, positional words only where the command takes them.
 void readWords(QCommandLineParser &parser, const QString &command, const QStringList &words,
                const QList<QCommandLineOption> &options, qsizetype positionals = 0)
 {
+    // Every message already starts with the program's name.
+    const QString prefix = command.isEmpty() ? QString() : command + QStringLiteral(": ");
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     parser.addOptions(options);
     if (!parser.parse(QStringList {command} + words))
-        refuse(command + QStringLiteral(": ") + parser.errorText());
+        refuse(prefix + parser.errorText());
     for (const QCommandLineOption &option : options) {
         const QString name = option.names().constFirst();
         if (parser.optionNames().count(name) > 1)
-            refuse(QStringLiteral("%1: --%2 is given more than once").arg(command, name));
+            refuse(QStringLiteral("%1--%2 is given more than once").arg(prefix, name));
     }
     if (parser.positionalArguments().size() > positionals) {
-        refuse(QStringLiteral("%1: unexpected \"%2\"")
-                       .arg(command, parser.positionalArguments().at(positionals)));
+        refuse(QStringLiteral("%1unexpected \"%2\"")
+                       .arg(prefix, parser.positionalArguments().at(positionals)));
     }
 }
 
@@ -129,8 +133,13 @@ BoardStep writeStep(const QCommandLineParser &parser)
                            .arg(command));
         const QString volts = parser.value("volts");
         const QString vref = parser.isSet("vref") ? parser.value("vref") : QStringLiteral("5");
-        realNumber("--volts", volts);
-        realNumber("--vref", vref);
+        // Refused rather than clamped as the window's boxes do: a script gets what it asked for.
+        const double reference = realNumber("--vref", vref);
+        if (!(reference > 0))
+            refuse(QStringLiteral("--vref %1 is not above 0").arg(vref));
+        const double level = realNumber("--volts", volts);
+        if (level < 0 || level > reference)
+            refuse(QStringLiteral("--volts %1 is out of range 0 to %2").arg(volts, vref));
         const std::optional<VoltageEntryResult> entry = convertVoltageEntry(volts, vref);
         if (!entry)
             refuse(QStringLiteral("--vref \"%1\" is not a number").arg(vref));
@@ -143,8 +152,9 @@ BoardStep wordStep(const QCommandLineParser &parser)
 {
     if (parser.positionalArguments().isEmpty())
         refuse("word needs WORD");
-    return SendWord {std::int32_t(wholeNumber("WORD", parser.positionalArguments().constFirst(),
-                                              std::numeric_limits<std::uint32_t>::max()))};
+    // The request carries bits 0 to 30 only.
+    return SendWord {std::int32_t(
+            wholeNumber("WORD", parser.positionalArguments().constFirst(), highestInt))};
 }
 
 BoardStep readStep(const QCommandLineParser &parser)
@@ -152,6 +162,8 @@ BoardStep readStep(const QCommandLineParser &parser)
     ReadSamples read {};
     read.channel = nameIndex("--channel", required(parser, "read", "channel"), channelNames);
     read.vdd = parser.isSet("vdd") ? realNumber("--vdd", parser.value("vdd")) : 5.0;
+    if (!(read.vdd > 0))
+        refuse(QStringLiteral("--vdd %1 is not above 0").arg(parser.value("vdd")));
     read.count = parser.isSet("count")
             ? int(wholeNumber("--count", parser.value("count"), highestInt))
             : 1;
@@ -241,18 +253,18 @@ std::variant<Invocation, UsageError> parseInvocation(const QStringList &argument
         QCommandLineParser global;
         global.setOptionsAfterPositionalArgumentsMode(
                 QCommandLineParser::ParseAsPositionalArguments);
-        readWords(
-                global, "tx4410-cli", arguments,
-                {helpOption, QCommandLineOption("version"), waitOption, boardOption, attachOption},
-                std::numeric_limits<qsizetype>::max());
+        readWords(global, {}, arguments,
+                  {helpOption, versionOption, waitOption, boardOption, attachOption},
+                  std::numeric_limits<qsizetype>::max());
         Invocation invocation;
-        if (global.isSet(helpOption))
-            return invocation;
-        if (global.isSet("version")) {
-            invocation.kind = Invocation::Kind::Version;
+        QStringList words = global.positionalArguments();
+        if (global.isSet(helpOption) || global.isSet(versionOption)) {
+            if (!words.isEmpty())
+                refuse(QStringLiteral("unexpected \"%1\"").arg(words.constFirst()));
+            if (!global.isSet(helpOption))
+                invocation.kind = Invocation::Kind::Version;
             return invocation;
         }
-        QStringList words = global.positionalArguments();
         if (words.isEmpty())
             refuse("no command given");
         const QString command = words.takeFirst();
@@ -269,7 +281,9 @@ std::variant<Invocation, UsageError> parseInvocation(const QStringList &argument
         if (command == u"batch") {
             readWords(local, command, words, {waitOption, helpOption}, 1);
             invocation.kind = Invocation::Kind::Batch;
-            invocation.batchFile = local.positionalArguments().value(0);
+            invocation.batchFile = local.positionalArguments().value(0, QStringLiteral("-"));
+            if (invocation.batchFile.isEmpty())
+                refuse("batch: the file name is empty (- is standard input)");
         } else {
             invocation.kind = Invocation::Kind::Step;
             invocation.step = step(local, command, words, {waitOption, helpOption});
@@ -307,12 +321,12 @@ QString usageText()
             "  tx4410-cli pins [--clr 0|1] [--ldac 0|1]\n"
             "  tx4410-cli batch [FILE]\n"
             "  tx4410-cli list | doctor\n"
-            "  tx4410-cli --version | --help\n"
+            "  tx4410-cli --version (-v) | --help (-h)\n"
             "\n"
-            "Each command brings the board up first; --wait SECONDS retries that once a second.\n"
-            "Before the command: --board PORT takes the board at that port (as list prints it)\n"
-            "and --attach takes a board that runs the firmware as it is, without loading it, so\n"
-            "its outputs stay as they were.\n"
+            "Each command brings the board up first; --wait SECONDS retries that once a second\n"
+            "until SECONDS have passed. Before the command: --board PORT takes the board at that\n"
+            "port (as list prints it) and --attach takes a board that runs the firmware as it is,\n"
+            "without loading it, so its outputs stay as they were.\n"
             "  list    prints each board on the bus: port, vendor:product, state, access.\n"
             "  doctor  checks the library, configuration, firmware image, udev rule and boards;\n"
             "          one line each, ok, warn or FAIL with its fix. Exit 1 when one fails.\n"
@@ -324,18 +338,18 @@ QString usageText()
             "              Update All                      7 REF Setup Register\n"
             "            3 Write to and Update DAC channel n\n"
             "          CODE: the 16 data bits, 0 to 65535 or 0x0 to 0xFFFF. V: volts against\n"
-            "          VREF (default 5), for commands 0, 2 and 3 only.\n"
-            "  word    sends a 32-bit word, decimal or 0x hex; prints it.\n"
+            "          VREF (default 5), 0 to VREF, for commands 0, 2 and 3 only.\n"
+            "  word    sends a word of bits 0 to 30, decimal or 0x hex; prints it.\n"
             "  read    selects the channel and samples it: volts = code / 4096 * VDD (default\n"
             "          5). N samples (default 1) MS apart (default 1000); --csv prints\n"
             "          time_s,channel,code,volts. Ctrl-C ends the run with the rows so far.\n"
             "  pins    drives CLR and LDAC: 0 low, 1 high.\n"
-            "  batch   runs the commands of FILE (or standard input), one a line, on one\n"
+            "  batch   runs the commands of FILE (or standard input, -), one a line, on one\n"
             "          bring-up; blank lines and # comments are skipped. Every line is checked\n"
-            "          before the first is run.\n"
+            "          before the first is run; with none, the board is not touched. At most\n"
+            "          4096 bytes a line and 16 MiB in all.\n"
             "\n"
-            "Exit status: 0 done, 2 usage error, 3 the board was not brought up (the reason and "
-            "its\n"
-            "fix on one line), 4 a request failed, 1 the board library cannot be used, 130 a\n"
-            "batch or a wait ended by Ctrl-C.\n");
+            "Exit status: 0 done, 2 usage error, 3 the board was not brought up (the reason and\n"
+            "its fix on one line), 4 a request failed, 1 the board library cannot be used or the\n"
+            "output cannot be written, 130 a batch or a wait ended by Ctrl-C.\n");
 }

@@ -47,8 +47,8 @@ struct Invocation
 
     Kind kind = Kind::Help;
     BoardStep step = SendWord {0}; // Kind::Step
-    QString batchFile;             // Kind::Batch; empty or "-" for standard input
-    int waitSeconds = 0;           // bring-up attempts go on once a second this long
+    QString batchFile;             // Kind::Batch; "-" for standard input
+    int waitSeconds = 0;           // bring-up attempts go on once a second until this deadline
     QString boardPort;             // the board chosen by its port; empty: the first that opens
     bool attach = false;           // take a board that runs the firmware without loading it
 };

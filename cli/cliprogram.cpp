@@ -30,43 +30,80 @@ QString linePrefix(int line)
     return line > 0 ? QStringLiteral("line %1: ").arg(line) : QString();
 }
 
+// Bounds that endless input (batch /dev/zero) meets long before memory runs out.
+constexpr qsizetype maxLineBytes = 4096;
+constexpr qsizetype maxBatchBytes = 16 * 1024 * 1024;
+
 Batch readBatch(const QString &fileName)
 {
     QFile file(fileName);
-    const bool fromInput = fileName.isEmpty() || fileName == u"-";
+    const bool fromInput = fileName == u"-";
+    const QString name = fromInput ? QStringLiteral("standard input") : fileName;
+    const auto failure = [](const QString &message) {
+        return Batch {{}, UsageError {message}};
+    };
     if (!(fromInput ? file.open(stdin, QIODevice::ReadOnly) : file.open(QIODevice::ReadOnly)))
-        return {{},
-                UsageError {
-                        QStringLiteral("cannot read %1: %2").arg(fileName, file.errorString())}};
+        return failure(QStringLiteral("cannot read %1: %2").arg(name, file.errorString()));
+    QByteArray text;
+    char chunk[65536];
+    qint64 got = 0;
+    while (text.size() <= maxBatchBytes && (got = file.read(chunk, sizeof chunk)) > 0)
+        text.append(chunk, got);
+    if (got < 0)
+        return failure(QStringLiteral("cannot read %1: %2").arg(name, file.errorString()));
+    if (text.size() > maxBatchBytes) {
+        return failure(QStringLiteral("line %1: the batch is larger than 16 MiB")
+                               .arg(QByteArrayView(text).first(maxBatchBytes).count('\n') + 1));
+    }
 
     Batch batch;
     static const QRegularExpression blanks(QStringLiteral("\\s+"));
-    const QList<QByteArray> lines = file.readAll().split('\n');
-    for (qsizetype at = 0; at < lines.size(); ++at) {
-        const QString text = QString::fromUtf8(lines[at]);
-        const QStringList words = text.left(text.indexOf(u'#')).split(blanks, Qt::SkipEmptyParts);
+    int line = 0;
+    for (qsizetype start = 0; start < text.size();) {
+        ++line;
+        qsizetype end = text.indexOf('\n', start);
+        if (end < 0)
+            end = text.size();
+        if (end - start > maxLineBytes)
+            return failure(linePrefix(line) + QStringLiteral("longer than 4096 bytes"));
+        const QString content = QString::fromUtf8(QByteArrayView(text).sliced(start, end - start));
+        start = end + 1;
+        const QStringList words
+                = content.left(content.indexOf(u'#')).split(blanks, Qt::SkipEmptyParts);
         if (words.isEmpty())
             continue;
-        const int line = int(at + 1);
         std::variant<BoardStep, UsageError> parsed = parseBatchLine(words);
-        if (auto *error = std::get_if<UsageError>(&parsed)) {
-            batch.error = UsageError {linePrefix(line) + error->message};
-            return batch;
-        }
+        if (auto *error = std::get_if<UsageError>(&parsed))
+            return failure(linePrefix(line) + error->message);
         batch.steps.emplace_back(line, std::get<BoardStep>(std::move(parsed)));
     }
     return batch;
 }
 
-// Attempts once a second until waitSeconds have passed; false when no board answered by then.
+// Attempts once a second, none starting after waitSeconds from the first: a deadline however
+// long each attempt takes. False when no board answered by then.
 bool bringUp(USBStuff &usb, int waitSeconds)
 {
     using Clock = std::chrono::steady_clock;
-    const Clock::time_point start = Clock::now();
-    int retries = 0;
+    Clock::time_point next = Clock::now();
+    const Clock::time_point deadline = next + std::chrono::seconds(waitSeconds);
     return usb.bringUp([&] {
-        return ++retries <= waitSeconds && sleepUntil(start + std::chrono::seconds(retries));
+        next = std::max(next + std::chrono::seconds(1), Clock::now());
+        return next <= deadline && sleepUntil(next);
     });
+}
+
+// Control characters from a batch or the command line escaped, so that a message cannot drive
+// the terminal.
+QString printable(const QString &text)
+{
+    QString shown;
+    for (const QChar c : text) {
+        shown += c.category() == QChar::Other_Control
+                ? QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QLatin1Char('0'))
+                : QString(c);
+    }
+    return shown;
 }
 
 QString failureText(const RequestFailure &failure)
@@ -77,12 +114,11 @@ QString failureText(const RequestFailure &failure)
             .arg(failure.status);
 }
 
-} // namespace
-
-int runCli(const QStringList &arguments, QTextStream &out, QTextStream &err)
+// runCli() but for the output's own failures.
+int run(const QStringList &arguments, QTextStream &out, QTextStream &err)
 {
     const auto complain = [&err](const QString &message) {
-        err << "tx4410-cli: " << message << '\n';
+        err << "tx4410-cli: " << printable(message) << '\n';
         err.flush();
     };
     const auto usageError = [&](const QString &message) {
@@ -136,6 +172,9 @@ int runCli(const QStringList &arguments, QTextStream &out, QTextStream &err)
     } else {
         steps.emplace_back(0, invocation.step);
     }
+    // Bring-up resets the DAC: with nothing to send, the board is left alone.
+    if (steps.empty())
+        return ExitStatus::done;
 
     // Until here Ctrl-C simply ends the program: nothing has been sent.
     catchInterrupt();
@@ -163,6 +202,8 @@ int runCli(const QStringList &arguments, QTextStream &out, QTextStream &err)
                     return ExitStatus::done;
                 complain(linePrefix(line) + QStringLiteral("interrupted"));
                 return ExitStatus::interrupted;
+            case BoardSession::Outcome::OutputFailed:
+                return ExitStatus::outputFailed; // said by runCli()
             }
         }
     } catch (const FirmwarePathTooLong &) {
@@ -176,4 +217,18 @@ int runCli(const QStringList &arguments, QTextStream &out, QTextStream &err)
         return ExitStatus::libraryUnusable;
     }
     return ExitStatus::done;
+}
+
+} // namespace
+
+int runCli(const QStringList &arguments, QTextStream &out, QTextStream &err)
+{
+    int status = run(arguments, out, err);
+    out.flush();
+    if (out.status() != QTextStream::Ok) {
+        err << "tx4410-cli: cannot write standard output: " << out.device()->errorString() << '\n';
+        status = ExitStatus::outputFailed;
+    }
+    err.flush();
+    return err.status() == QTextStream::Ok ? status : ExitStatus::outputFailed;
 }

@@ -124,6 +124,7 @@ void TestBoardParts::hexImage_data()
         ":020000040000FA\n:0400000500000000F7\n:0400000300000000F9\n" + data + end, None, 0);
     row("empty", "", Empty, 0);
     row("blank lines only", "\n\r\n\n", Empty, 0);
+    row("no data byte: empty data, address, end", ":0000000000\n:020000040000FA\n" + end, Empty, 0);
     row("missing end of file", data, MissingEndOfFile, 0);
     row("record after end of file", end + data, RecordAfterEndOfFile, 2);
     row("bad checksum", ":03000000020100FB\n" + end, BadChecksum, 1);
