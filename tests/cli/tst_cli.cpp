@@ -169,8 +169,18 @@ private slots:
         row("pins without a pin", "pins", 2, "pins needs", 0);
         row("bad batch line, nothing sent", "batch", 2, "line 3: --address \"Q\"", 0, "",
             "write --command 3 --address A --code 1\n# next\nwrite --command 3 --address Q\n");
-        row("no board, after a wait", "--wait 1 pins --clr 1", 3, "no board", 6,
-            "TX4410_SIM_ABSENT_ATTEMPTS=always");
+        row("no board, after a wait", "--wait 1 pins --clr 1", 3,
+            "not brought up: no board found under the configured USB identities. Fix: connect",
+            6, "TX4410_SIM_ABSENT_ATTEMPTS=always");
+        row("no board at the port chosen", "--board 1-9 read --channel A", 3,
+            "no board at the chosen port. Fix: choose a port that 'tx4410-cli list' shows", 3);
+        row("a port that is none", "--board 1.9 read --channel A", 2, "--board \"1.9\"", 0);
+        row("attach to a board not loaded", "--attach read --channel A", 3,
+            "runs only its loader, so there is nothing to attach to. Fix: bring it up without", 3);
+        row("malformed configuration", "read --channel A", 3,
+            "(TX4410_FIRMWARE_ID \"66664410\" is not VENDOR:PRODUCT", 3,
+            "TX4410_FIRMWARE_ID=66664410");
+        row("list of none", "list", 0, "", 0, "TX4410_SIM_ABSENT_ATTEMPTS=always");
         row("board during a wait", "pins --clr 1 --wait 2", 0, "", 7,
             "TX4410_SIM_ABSENT_ATTEMPTS=1");
         row("request failed", "read --channel A", 4, "request SelectMuxChannel (0xcc) failed", 4,
