@@ -365,7 +365,8 @@ QLabel *makeLabel(const Row &row, const QString &caption, QWidget *container)
     return label;
 }
 
-QWidget *makeWidget(const Row &row, const QString &caption, QWidget *container)
+QWidget *makeWidget(const Row &row, const QString &caption, QWidget *container,
+                    const QPalette &system)
 {
     switch (row.kind) {
     case Kind::Frame:
@@ -378,7 +379,7 @@ QWidget *makeWidget(const Row &row, const QString &caption, QWidget *container)
         return new CheckBox(caption, container);
     case Kind::TextBox: {
         auto *box = new TextBox(container);
-        box->setPalette(systemColours());
+        box->setPalette(system);
         box->setTypingLimit(row.setting);
         box->writeText(caption);
         return box;
@@ -387,7 +388,7 @@ QWidget *makeWidget(const Row &row, const QString &caption, QWidget *container)
         return makeLabel(row, caption, container);
     case Kind::CommandButton: {
         auto *button = new QPushButton(caption, container);
-        button->setPalette(systemColours());
+        button->setPalette(system);
         return button;
     }
     case Kind::NumLED: {
@@ -490,7 +491,7 @@ private:
     QHash<QString, QButtonGroup *> m_groups;
 };
 
-void makeControl(const Row &row, QWidget &form, Made &made)
+void makeControl(const Row &row, QWidget &form, Made &made, const QPalette &system)
 {
     const QString name = objectNameOf(row);
     auto *container = made.one<QWidget>(toQString(row.container));
@@ -502,7 +503,7 @@ void makeControl(const Row &row, QWidget &form, Made &made)
         made.add(name, timer);
         return;
     }
-    QWidget *widget = makeWidget(row, toQString(row.caption), container);
+    QWidget *widget = makeWidget(row, toQString(row.caption), container, system);
     widget->setObjectName(name);
     widget->setGeometry(pixelGeometry(row));
     // Made front to back: each new control goes behind those before it.
@@ -606,12 +607,13 @@ MainFormControls collect(const Made &made)
 MainFormControls buildMainFormLayout(QWidget &form)
 {
     Made made;
+    const QPalette system = systemColours(); // for every control that keeps them
     for (const Row &row : layout) {
         if (row.kind == Kind::Window) {
             layOutWindow(form, row);
             made.add(form.objectName(), &form);
         } else {
-            makeControl(row, form, made);
+            makeControl(row, form, made, system);
         }
     }
     // A parked control is never seen, so no key may reach it: it keeps its value and its place
