@@ -191,6 +191,8 @@ public:
         : m_timer(timer)
     {
         m_timer.installEventFilter(this);
+        m_giveUp.setSingleShot(true);
+        connect(&m_giveUp, &QTimer::timeout, &m_loop, &QEventLoop::quit);
     }
     ~TickRecorder() override { m_timer.removeEventFilter(this); }
 
@@ -198,8 +200,9 @@ public:
     std::int64_t next()
     {
         m_tickAt = -1;
-        QTimer::singleShot(m_timer.interval() + tickSlackMs, &m_loop, &QEventLoop::quit);
+        m_giveUp.start(m_timer.interval() + tickSlackMs);
         m_loop.exec();
+        m_giveUp.stop();
         return m_tickAt;
     }
 
@@ -217,6 +220,7 @@ protected:
 private:
     QTimer &m_timer;
     QEventLoop m_loop;
+    QTimer m_giveUp;
     std::int64_t m_tickAt = -1;
 };
 

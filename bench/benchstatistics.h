@@ -33,10 +33,14 @@ inline double p99(const std::vector<double> &values)
     return nearestRank(values, 0.99);
 }
 
-// A figure that would not be real: the benchmark stops, and the script reports that it could
-// not measure, with this line.
+// Set once a figure could not be measured: the program then ends with status 2.
+inline bool measureFailed = false;
+
+// A figure that would not be real: the benchmark stops with this line, which the script shows.
+// (Google Benchmark leaves a failed repetition out of the aggregates, and out of the report.)
 inline void couldNotMeasure(benchmark::State &state, const std::string &why)
 {
     std::fprintf(stderr, "error: could not measure: %s\n", why.c_str());
     state.SkipWithError(why.c_str());
+    measureFailed = true;
 }

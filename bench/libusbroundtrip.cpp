@@ -217,5 +217,5 @@ int main(int argc, char *argv[])
     benchmark::RunSpecifiedBenchmarks();
     std::fflush(stdout);
     // The testbed's thread runs to the end: end here rather than unwind under it.
-    std::_Exit(EXIT_SUCCESS);
+    std::_Exit(measureFailed ? 2 : EXIT_SUCCESS);
 }
