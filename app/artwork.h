@@ -4,7 +4,7 @@
 #include <QPixmap>
 #include <QStringView>
 
-// The window's own pictures, drawn here: a stepped ramp, the picture of what a DAC does.
+// The window's pictures as the build drew them (artworkdrawing.h).
 
 // 108 x 35: the header's emblem.
 QPixmap logoPicture();

@@ -7,6 +7,7 @@
 #include "writetopart.h"
 
 #include <QCoreApplication>
+#include <QHash>
 #include <QMessageBox>
 #include <QMetaMethod>
 #include <QVersionNumber>
@@ -137,8 +138,12 @@ void MainForm::showStartupFailure(const QString &reason)
 
 void MainForm::connectEvents()
 {
+    // One walk of the window for all the senders rather than one per wire.
+    QHash<QString, QObject *> named;
+    for (QObject *object : findChildren<QObject *>())
+        named.insert(object->objectName(), object);
     for (const Wire &wire : wiring) {
-        QObject *sender = findChild<QObject *>(QLatin1String(wire.sender));
+        QObject *sender = named.value(QLatin1String(wire.sender));
         if (!sender)
             throw std::logic_error(std::string("no control ") + wire.sender);
         if (!connect(sender, methodOf(*sender, wire.signal, true), this,

@@ -10,12 +10,13 @@
 
 #include <QApplication>
 #include <QButtonGroup>
-#include <QHash>
 #include <QLabel>
 #include <QPushButton>
 #include <QTimer>
 
+#include <array>
 #include <stdexcept>
+#include <string>
 #include <string_view>
 
 namespace {
@@ -365,7 +366,8 @@ QLabel *makeLabel(const Row &row, const QString &caption, QWidget *container)
     return label;
 }
 
-QWidget *makeWidget(const Row &row, const QString &caption, QWidget *container)
+QWidget *makeWidget(const Row &row, const QString &caption, QWidget *container,
+                    const QPalette &system)
 {
     switch (row.kind) {
     case Kind::Frame:
@@ -378,7 +380,7 @@ QWidget *makeWidget(const Row &row, const QString &caption, QWidget *container)
         return new CheckBox(caption, container);
     case Kind::TextBox: {
         auto *box = new TextBox(container);
-        box->setPalette(systemColours());
+        box->setPalette(system);
         box->setTypingLimit(row.setting);
         box->writeText(caption);
         return box;
@@ -387,7 +389,7 @@ QWidget *makeWidget(const Row &row, const QString &caption, QWidget *container)
         return makeLabel(row, caption, container);
     case Kind::CommandButton: {
         auto *button = new QPushButton(caption, container);
-        button->setPalette(systemColours());
+        button->setPalette(system);
         return button;
     }
     case Kind::NumLED: {
@@ -434,75 +436,143 @@ void layOutWindow(QWidget &form, const Row &row)
     form.setWindowIcon(windowIconPicture());
 }
 
-// What the builder has made so far, by object name.
-class Made final
-{
-public:
-    void add(const QString &name, QObject *object)
-    {
-        if (m_objects.contains(name))
-            throw std::logic_error("two controls named " + name.toStdString());
-        m_objects.insert(name, object);
-    }
+constexpr std::size_t rowCount = std::size(layout);
 
-    template<class T> T *one(const QString &name) const
+// The table's names are resolved by the compiler: a name that is missing, doubled or of the
+// wrong container fails the build, and the builder looks nothing up by name at start-up.
+constexpr bool named(const Row &row, std::string_view name, int index)
+{
+    return row.name == name && row.index == index;
+}
+
+// The row of the control of that object name ("Frame1", "dataBitsFrame_4"); rowCount for none.
+constexpr std::size_t rowNamed(std::string_view objectName)
+{
+    for (std::size_t i = 0; i < rowCount; ++i) {
+        const Row &row = layout[i];
+        if (row.index < 0 && objectName == row.name)
+            return i;
+        if (row.index >= 0 && objectName.size() > row.name.size() + 1
+            && objectName.substr(0, row.name.size()) == row.name
+            && objectName[row.name.size()] == '_') {
+            int index = 0;
+            for (const char digit : objectName.substr(row.name.size() + 1))
+                index = digit >= '0' && digit <= '9' ? index * 10 + (digit - '0') : -1000;
+            if (index == row.index)
+                return i;
+        }
+    }
+    return rowCount;
+}
+
+// Each row's container, the row of the window for the window itself.
+constexpr std::array<std::size_t, rowCount> containerRows = [] {
+    std::array<std::size_t, rowCount> rows {};
+    for (std::size_t i = 1; i < rowCount; ++i)
+        rows[i] = rowNamed(layout[i].container);
+    return rows;
+}();
+
+// Each row's first row of the same name: an array's group is kept by it.
+constexpr std::array<std::size_t, rowCount> firstRows = [] {
+    std::array<std::size_t, rowCount> rows {};
+    for (std::size_t i = 0; i < rowCount; ++i) {
+        rows[i] = i;
+        for (std::size_t j = i; j-- > 0;) {
+            if (layout[j].name == layout[i].name)
+                rows[i] = j;
+        }
+    }
+    return rows;
+}();
+
+constexpr bool consistent()
+{
+    if (layout[0].kind != Kind::Window)
+        return false;
+    for (std::size_t i = 1; i < rowCount; ++i) {
+        // A container is made before what it holds.
+        const std::size_t container = containerRows[i];
+        if (container >= i
+            || (layout[container].kind != Kind::Window && layout[container].kind != Kind::Frame))
+            return false;
+        for (std::size_t j = 0; j < i; ++j) {
+            if (named(layout[j], layout[i].name, layout[i].index))
+                return false;
+        }
+    }
+    return true;
+}
+static_assert(consistent(), "a row's container is missing or made after it, or a name is doubled");
+
+consteval std::size_t rowOf(std::string_view name, int index = -1)
+{
+    for (std::size_t i = 0; i < rowCount; ++i) {
+        if (named(layout[i], name, index))
+            return i;
+    }
+    throw "no control of that name in the layout";
+}
+
+// The rows of an array's members in index order; exactly N of them.
+template<std::size_t N> consteval std::array<std::size_t, N> rowsOf(std::string_view name)
+{
+    std::array<std::size_t, N> rows {};
+    for (std::size_t index = 0; index < N; ++index)
+        rows[index] = rowOf(name, int(index));
+    for (const Row &row : layout) {
+        if (row.name == name && row.index >= int(N))
+            throw "more members of the array than expected";
+    }
+    return rows;
+}
+
+// What the builder has made, by row; each array's button group by the row of its member 0.
+struct Made
+{
+    std::array<QObject *, rowCount> objects {};
+    std::array<QButtonGroup *, rowCount> groups {};
+
+    template<class T> T *one(std::size_t row) const
     {
-        T *object = qobject_cast<T *>(m_objects.value(name));
+        T *object = qobject_cast<T *>(objects[row]);
         if (!object)
-            throw std::logic_error("no control " + name.toStdString() + " of the expected kind");
+            throw std::logic_error("no control " + std::string(layout[row].name)
+                                   + " of the expected kind");
         return object;
     }
 
-    template<class T> T *one(const char *name) const { return one<T>(QString::fromLatin1(name)); }
-
-    template<class T, std::size_t N> std::array<T *, N> array(const char *name) const
+    template<class T, std::size_t N>
+    std::array<T *, N> array(const std::array<std::size_t, N> &rows) const
     {
         std::array<T *, N> members {};
         for (std::size_t index = 0; index < N; ++index)
-            members[index] = one<T>(QStringLiteral("%1_%2").arg(QLatin1String(name)).arg(index));
-        if (m_objects.contains(QStringLiteral("%1_%2").arg(QLatin1String(name)).arg(N)))
-            throw std::logic_error("more members of " + std::string(name) + " than expected");
+            members[index] = one<T>(rows[index]);
         return members;
     }
 
-    QButtonGroup *group(const Row &row, QWidget &form)
+    QButtonGroup *group(std::size_t row) const
     {
-        const QString name = toQString(row.name);
-        QButtonGroup *&group = m_groups[name];
-        if (!group) {
-            group = new QButtonGroup(&form);
-            group->setObjectName(name);
-            group->setExclusive(row.kind == Kind::OptionButton);
-        }
-        return group;
+        if (!groups[firstRows[row]])
+            throw std::logic_error("no group " + std::string(layout[row].name));
+        return groups[firstRows[row]];
     }
-
-    QButtonGroup *group(const char *name) const
-    {
-        QButtonGroup *group = m_groups.value(QString::fromLatin1(name));
-        if (!group)
-            throw std::logic_error("no group " + std::string(name));
-        return group;
-    }
-
-private:
-    QHash<QString, QObject *> m_objects;
-    QHash<QString, QButtonGroup *> m_groups;
 };
 
-void makeControl(const Row &row, QWidget &form, Made &made)
+void makeControl(std::size_t i, QWidget &form, Made &made, const QPalette &system)
 {
+    const Row &row = layout[i];
     const QString name = objectNameOf(row);
-    auto *container = made.one<QWidget>(toQString(row.container));
+    auto *container = static_cast<QWidget *>(made.objects[containerRows[i]]);
     if (row.kind == Kind::Timer) {
         auto *timer = new QTimer(container);
         timer->setObjectName(name);
         timer->setTimerType(Qt::PreciseTimer);
         timer->setInterval(row.setting);
-        made.add(name, timer);
+        made.objects[i] = timer;
         return;
     }
-    QWidget *widget = makeWidget(row, toQString(row.caption), container);
+    QWidget *widget = makeWidget(row, toQString(row.caption), container, system);
     widget->setObjectName(name);
     widget->setGeometry(pixelGeometry(row));
     // Made front to back: each new control goes behind those before it.
@@ -511,10 +581,16 @@ void makeControl(const Row &row, QWidget &form, Made &made)
         widget->hide();
     if (row.index >= 0 && (row.kind == Kind::OptionButton || row.kind == Kind::CheckBox)) {
         auto *button = static_cast<QAbstractButton *>(widget);
-        made.group(row, form)->addButton(button, row.index);
+        QButtonGroup *&group = made.groups[firstRows[i]];
+        if (!group) {
+            group = new QButtonGroup(&form);
+            group->setObjectName(toQString(row.name));
+            group->setExclusive(row.kind == Kind::OptionButton);
+        }
+        group->addButton(button, row.index);
         button->setChecked(row.flags & Selected);
     }
-    made.add(name, widget);
+    made.objects[i] = widget;
 }
 
 // Whether any of the widget shows through its containers, up to the window.
@@ -529,75 +605,75 @@ bool liesInSight(const QWidget &widget)
 MainFormControls collect(const Made &made)
 {
     MainFormControls c;
-    c.sampleTimer = made.one<QTimer>("sampleTimer");
-    c.addressBitsFrame = made.one<QGroupBox>("addressBitsFrame");
-    c.Frame_ADC = made.one<QGroupBox>("Frame_ADC");
-    c.Frame1 = made.one<QGroupBox>("Frame1");
-    c.Label5 = made.one<QLabel>("Label5");
-    c.Image1 = made.one<QLabel>("Image1");
-    c.Image2 = made.one<QLabel>("Image2");
-    c.titleLabel = made.one<QLabel>("titleLabel");
+    c.sampleTimer = made.one<QTimer>(rowOf("sampleTimer"));
+    c.addressBitsFrame = made.one<QGroupBox>(rowOf("addressBitsFrame"));
+    c.Frame_ADC = made.one<QGroupBox>(rowOf("Frame_ADC"));
+    c.Frame1 = made.one<QGroupBox>(rowOf("Frame1"));
+    c.Label5 = made.one<QLabel>(rowOf("Label5"));
+    c.Image1 = made.one<QLabel>(rowOf("Image1"));
+    c.Image2 = made.one<QLabel>(rowOf("Image2"));
+    c.titleLabel = made.one<QLabel>(rowOf("titleLabel"));
 
-    c.addressBitsOption = made.array<QRadioButton, 9>("addressBitsOption");
+    c.addressBitsOption = made.array<QRadioButton>(rowsOf<9>("addressBitsOption"));
 
-    c.adcVddText = made.one<TextBox>("adcVddText");
-    c.Frame3 = made.one<QGroupBox>("Frame3");
-    c.sampleCommand = made.one<QPushButton>("sampleCommand");
-    c.autoSampleCheck = made.one<QCheckBox>("autoSampleCheck");
-    c.ADCDisplay = made.one<DigitCell>("ADCDisplay");
-    c.vLabel = made.one<QLabel>("vLabel");
-    c.adcVddLabel = made.one<QLabel>("adcVddLabel");
-    c.Option_MUX = made.array<QRadioButton, 8>("Option_MUX");
+    c.adcVddText = made.one<TextBox>(rowOf("adcVddText"));
+    c.Frame3 = made.one<QGroupBox>(rowOf("Frame3"));
+    c.sampleCommand = made.one<QPushButton>(rowOf("sampleCommand"));
+    c.autoSampleCheck = made.one<QCheckBox>(rowOf("autoSampleCheck"));
+    c.ADCDisplay = made.one<DigitCell>(rowOf("ADCDisplay"));
+    c.vLabel = made.one<QLabel>(rowOf("vLabel"));
+    c.adcVddLabel = made.one<QLabel>(rowOf("adcVddLabel"));
+    c.Option_MUX = made.array<QRadioButton>(rowsOf<8>("Option_MUX"));
 
-    c.dataFrame = made.one<QGroupBox>("dataFrame");
-    c.noAddressBitsFrame = made.one<QGroupBox>("noAddressBitsFrame");
-    c.dataBitsFrame = made.array<QGroupBox, 9>("dataBitsFrame");
-    c.writeToPartCommand = made.one<QPushButton>("writeToPartCommand");
-    c.hardwarePinsFrame = made.one<QGroupBox>("hardwarePinsFrame");
-    c.cmdBitsFrame = made.one<QGroupBox>("cmdBitsFrame");
-    c.BitsDisplay = made.array<DigitCell, 32>("BitsDisplay");
-    c.Label1 = made.array<QLabel, 4>("Label1");
-    c.Shape1 = made.one<QWidget>("Shape1");
+    c.dataFrame = made.one<QGroupBox>(rowOf("dataFrame"));
+    c.noAddressBitsFrame = made.one<QGroupBox>(rowOf("noAddressBitsFrame"));
+    c.dataBitsFrame = made.array<QGroupBox>(rowsOf<9>("dataBitsFrame"));
+    c.writeToPartCommand = made.one<QPushButton>(rowOf("writeToPartCommand"));
+    c.hardwarePinsFrame = made.one<QGroupBox>(rowOf("hardwarePinsFrame"));
+    c.cmdBitsFrame = made.one<QGroupBox>(rowOf("cmdBitsFrame"));
+    c.BitsDisplay = made.array<DigitCell>(rowsOf<32>("BitsDisplay"));
+    c.Label1 = made.array<QLabel>(rowsOf<4>("Label1"));
+    c.Shape1 = made.one<QWidget>(rowOf("Shape1"));
 
-    c.cmdBitsOption = made.array<QRadioButton, 9>("cmdBitsOption");
-    c.noAddressBitsLabel = made.one<QLabel>("noAddressBitsLabel");
+    c.cmdBitsOption = made.array<QRadioButton>(rowsOf<9>("cmdBitsOption"));
+    c.noAddressBitsLabel = made.one<QLabel>(rowOf("noAddressBitsLabel"));
 
-    c.updateDACRegLabel = made.one<QLabel>("updateDACRegLabel");
-    c.powerDownOption = made.array<QRadioButton, 4>("powerDownOption");
-    c.powerDownLabel = made.one<QLabel>("powerDownLabel");
-    c.powerDownCheck = made.array<QCheckBox, 8>("powerDownCheck");
-    c.ResetOption = made.array<QRadioButton, 2>("ResetOption");
-    c.Label3 = made.one<QLabel>("Label3");
-    c.clearCodeOption = made.array<QRadioButton, 4>("clearCodeOption");
-    c.Label2 = made.one<QLabel>("Label2");
-    c.LDACOverwriteCheck = made.array<QCheckBox, 8>("LDACOverwriteCheck");
-    c.refOption = made.array<QRadioButton, 2>("refOption");
+    c.updateDACRegLabel = made.one<QLabel>(rowOf("updateDACRegLabel"));
+    c.powerDownOption = made.array<QRadioButton>(rowsOf<4>("powerDownOption"));
+    c.powerDownLabel = made.one<QLabel>(rowOf("powerDownLabel"));
+    c.powerDownCheck = made.array<QCheckBox>(rowsOf<8>("powerDownCheck"));
+    c.ResetOption = made.array<QRadioButton>(rowsOf<2>("ResetOption"));
+    c.Label3 = made.one<QLabel>(rowOf("Label3"));
+    c.clearCodeOption = made.array<QRadioButton>(rowsOf<4>("clearCodeOption"));
+    c.Label2 = made.one<QLabel>(rowOf("Label2"));
+    c.LDACOverwriteCheck = made.array<QCheckBox>(rowsOf<8>("LDACOverwriteCheck"));
+    c.refOption = made.array<QRadioButton>(rowsOf<2>("refOption"));
 
-    c.VrefText = made.one<TextBox>("VrefText");
-    c.voltageText = made.one<TextBox>("voltageText");
-    c.hexText = made.one<TextBox>("hexText");
-    c.Label10 = made.one<QLabel>("Label10");
-    c.Label9 = made.one<QLabel>("Label9");
-    c.voltageLabel = made.one<QLabel>("voltageLabel");
-    c.hexLabel = made.one<QLabel>("hexLabel");
-    c.Label4 = made.one<QLabel>("Label4");
+    c.VrefText = made.one<TextBox>(rowOf("VrefText"));
+    c.voltageText = made.one<TextBox>(rowOf("voltageText"));
+    c.hexText = made.one<TextBox>(rowOf("hexText"));
+    c.Label10 = made.one<QLabel>(rowOf("Label10"));
+    c.Label9 = made.one<QLabel>(rowOf("Label9"));
+    c.voltageLabel = made.one<QLabel>(rowOf("voltageLabel"));
+    c.hexLabel = made.one<QLabel>(rowOf("hexLabel"));
+    c.Label4 = made.one<QLabel>(rowOf("Label4"));
 
-    c.CLRCheck = made.one<QCheckBox>("CLRCheck");
-    c.LDACCheck = made.one<QCheckBox>("LDACCheck");
-    c.CLRStateLabel = made.one<QLabel>("CLRStateLabel");
-    c.LDACStateLabel = made.one<QLabel>("LDACStateLabel");
-    c.Line2 = made.one<QWidget>("Line2");
-    c.Line1 = made.one<QWidget>("Line1");
+    c.CLRCheck = made.one<QCheckBox>(rowOf("CLRCheck"));
+    c.LDACCheck = made.one<QCheckBox>(rowOf("LDACCheck"));
+    c.CLRStateLabel = made.one<QLabel>(rowOf("CLRStateLabel"));
+    c.LDACStateLabel = made.one<QLabel>(rowOf("LDACStateLabel"));
+    c.Line2 = made.one<QWidget>(rowOf("Line2"));
+    c.Line1 = made.one<QWidget>(rowOf("Line1"));
 
-    c.cmdBitsOptionGroup = made.group("cmdBitsOption");
-    c.addressBitsOptionGroup = made.group("addressBitsOption");
-    c.Option_MUXGroup = made.group("Option_MUX");
-    c.powerDownOptionGroup = made.group("powerDownOption");
-    c.powerDownCheckGroup = made.group("powerDownCheck");
-    c.ResetOptionGroup = made.group("ResetOption");
-    c.clearCodeOptionGroup = made.group("clearCodeOption");
-    c.LDACOverwriteCheckGroup = made.group("LDACOverwriteCheck");
-    c.refOptionGroup = made.group("refOption");
+    c.cmdBitsOptionGroup = made.group(rowOf("cmdBitsOption", 0));
+    c.addressBitsOptionGroup = made.group(rowOf("addressBitsOption", 0));
+    c.Option_MUXGroup = made.group(rowOf("Option_MUX", 0));
+    c.powerDownOptionGroup = made.group(rowOf("powerDownOption", 0));
+    c.powerDownCheckGroup = made.group(rowOf("powerDownCheck", 0));
+    c.ResetOptionGroup = made.group(rowOf("ResetOption", 0));
+    c.clearCodeOptionGroup = made.group(rowOf("clearCodeOption", 0));
+    c.LDACOverwriteCheckGroup = made.group(rowOf("LDACOverwriteCheck", 0));
+    c.refOptionGroup = made.group(rowOf("refOption", 0));
     return c;
 }
 
@@ -606,14 +682,11 @@ MainFormControls collect(const Made &made)
 MainFormControls buildMainFormLayout(QWidget &form)
 {
     Made made;
-    for (const Row &row : layout) {
-        if (row.kind == Kind::Window) {
-            layOutWindow(form, row);
-            made.add(form.objectName(), &form);
-        } else {
-            makeControl(row, form, made);
-        }
-    }
+    const QPalette system = systemColours(); // for every control that keeps them
+    layOutWindow(form, layout[0]);
+    made.objects[0] = &form;
+    for (std::size_t row = 1; row < rowCount; ++row)
+        makeControl(row, form, made, system);
     // A parked control is never seen, so no key may reach it: it keeps its value and its place
     // in its array, but the focus passes it by.
     for (QWidget *widget : form.findChildren<QWidget *>()) {

@@ -4,14 +4,46 @@
 #include "mainform.h"
 #include "usbstuff.h"
 
-#include <QCoreApplication>
+#include <QApplication>
 #include <QEvent>
+#include <QMessageBox>
 #include <QTest>
 
 #include <dlfcn.h>
 
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+class ModalWatchdog final : public QObject
+{
+public:
+    ModalWatchdog() { startTimer(100); }
+
+protected:
+    void timerEvent(QTimerEvent *) override
+    {
+        QWidget *modal = QApplication::activeModalWidget();
+        if (!modal)
+            return;
+        const auto *box = qobject_cast<QMessageBox *>(modal);
+        // Start-up offers Retry only when the board did not come up.
+        const char *why = box && box->button(QMessageBox::Retry) ? "the board was not found"
+                                                                 : "a box opened during the run";
+        const QString text = box ? box->windowTitle() + QStringLiteral(": ") + box->text()
+                                 : QString::fromLatin1(modal->metaObject()->className());
+        std::fprintf(stderr, "error: could not measure: %s (%s)\n", why,
+                     text.toLocal8Bit().constData());
+        std::_Exit(2);
+    }
+};
+
+} // namespace
+
 BenchWindow::BenchWindow()
-    : m_usb(makeUSBStuff(BoardLibraryForm::FourFunction))
+    : m_watchdog(std::make_unique<ModalWatchdog>())
+    , m_usb(makeUSBStuff(BoardLibraryForm::FourFunction))
     , m_form(std::make_unique<MainForm>(*m_usb))
 {
     if (m_form->load() != MainForm::LoadResult::Ready)

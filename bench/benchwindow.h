@@ -12,7 +12,9 @@ class MainForm;
 class USBStuff;
 
 // The program's window on the simulated board of the four-function library, loaded and shown
-// as start-up leaves it, for measurements made in this process.
+// as start-up leaves it, for measurements made in this process. While it lives, a modal box
+// ends the process with status 2: a run has no one to answer it, and a box means the figures
+// would be of a failing board.
 class BenchWindow final
 {
 public:
@@ -40,6 +42,7 @@ public:
 private:
     QWidget *window() const;
 
+    std::unique_ptr<QObject> m_watchdog;
     std::unique_ptr<USBStuff> m_usb;
     std::unique_ptr<MainForm> m_form;
     void *m_library = nullptr;

@@ -1,17 +1,18 @@
-#include "libusbroundtrip.h"
-
-#include "benchbuild.h"
-#include "benchreport.h"
+// TX4410-bench-libusb: the time our own board code adds around libusb to one vendor request,
+// against a USB 2.0 microframe. Run under umockdev-wrapper, it brings up the four-function
+// library's USB board on a board in the board library tests' testbed, then reads the ADC through
+// Vendor_Request, our UsbBoard and LibusbTransport, and the real libusb. It stands in front of
+// libusb_control_transfer, so each request gives its whole time and the time inside libusb, which
+// here includes the emulated kernel: the testbed's thread that answers the ioctls. Ours is each
+// request's whole time less its time inside libusb, and cannot be negative.
+#include "benchstatistics.h"
 #include "boardfaces.h"
 #include "boardlibrarylocation.h"
 #include "boardprotocol.h"
 #include "monotonicclock.h"
 #include "requestencoding.h"
-#include "samples.h"
 #include "support/usbtestbed.h"
 
-#include <QCoreApplication>
-#include <QProcess>
 #include <QTemporaryDir>
 
 #include <dlfcn.h>
@@ -21,20 +22,16 @@
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <stdexcept>
 #include <string>
 #include <utility>
-#include <vector>
 
 namespace {
 
-constexpr double microframeUs = 125;
-// Well below a microframe: a tenth of it.
-constexpr double oursLimitUs = microframeUs / 10;
 constexpr int warmUpRequests = 200;
-constexpr int requestsPerLogCheck = 1000;
-constexpr int childTimeoutMs = 300000;
-constexpr char requestLinePrefix[] = "libusb.request ";
+constexpr int fullRequests = 20000;
+constexpr int quickRequests = 2000;
 // The libusb the board library is linked with, already loaded by the time a transfer is made.
 constexpr char libusbLibrary[] = "libusb-1.0.so.0";
 // Ours: the USB board refuses the stand-in image, and three bytes load in one chunk.
@@ -107,7 +104,7 @@ TestbedBoard bringUp()
     std::array<std::uint8_t, 128> list {};
     if (search(BoardProtocol::vendorId, BoardProtocol::productId, &found, list.data()) != 0
         || found < 1)
-        throw std::runtime_error("no board in the testbed (is the child under umockdev-wrapper?)");
+        throw std::runtime_error("no board in the testbed (is it run under umockdev-wrapper?)");
     if (connect(BoardProtocol::vendorId, BoardProtocol::productId, list[0], &board.handle) != 0)
         throw std::runtime_error("the testbed's board did not connect");
     const std::int16_t loaded
@@ -147,46 +144,6 @@ void checkTestbedSaw(UsbTestbed &testbed, int requests)
         throw std::runtime_error("the testbed's board did not see the requests as made");
 }
 
-std::vector<std::pair<std::int64_t, std::int64_t>> measureInChild(int requests)
-{
-    if (requests < 1)
-        throw std::runtime_error("the libusb child needs a number of requests");
-    // The USB board, not the simulated one the rest of the bench runs on.
-    qunsetenv("TX4410_BOARD");
-    UsbTestbed &testbed = UsbTestbed::instance();
-    const TestbedBoard board = bringUp();
-    testbed.takeLog(); // the load's transfers
-
-    for (int i = 0; i < warmUpRequests; ++i)
-        timedRequest(board);
-    checkTestbedSaw(testbed, warmUpRequests);
-    std::vector<std::pair<std::int64_t, std::int64_t>> times;
-    times.reserve(std::size_t(requests));
-    while (int(times.size()) < requests) {
-        const int batch = std::min(requestsPerLogCheck, requests - int(times.size()));
-        for (int i = 0; i < batch; ++i)
-            times.push_back(timedRequest(board));
-        checkTestbedSaw(testbed, batch);
-    }
-    return times;
-}
-
-std::runtime_error childFailure(const QString &what)
-{
-    return std::runtime_error(("the libusb child " + what).toStdString());
-}
-
-// The error lines a failed child wrote, or all it wrote when it wrote none.
-QString failureIn(const QString &errors)
-{
-    QStringList said;
-    for (const QString &line : errors.split(u'\n')) {
-        if (line.startsWith(u"error: "))
-            said.append(line.mid(7).remove(QStringLiteral("could not measure: ")));
-    }
-    return said.isEmpty() ? errors.trimmed() : said.join(QStringLiteral("; "));
-}
-
 } // namespace
 
 // In front of libusb's own: the bench exports this, so the board library binds it in place of
@@ -206,80 +163,59 @@ extern "C" int libusb_control_transfer(libusb_device_handle *handle, std::uint8_
     return result;
 }
 
-LibusbRoundTrip::LibusbRoundTrip(int requests)
-    : m_requests(requests)
-{ }
+namespace {
 
-void LibusbRoundTrip::run(BenchReport &report) const
+void roundTrip(benchmark::State &state)
 {
-    QProcess child;
-    child.setProgram(QString::fromUtf8(umockdevWrapperPath));
-    child.setArguments({QCoreApplication::applicationFilePath(),
-                        QStringLiteral("--libusb-child=%1").arg(m_requests)});
-    child.start();
-    if (!child.waitForStarted(childTimeoutMs))
-        throw childFailure(QStringLiteral("did not start: ") + child.errorString());
-    if (!child.waitForFinished(childTimeoutMs)) {
-        child.kill();
-        child.waitForFinished();
-        throw childFailure(QStringLiteral("did not finish"));
+    static UsbTestbed *testbed = nullptr;
+    static TestbedBoard board;
+    for (auto _ : state) {
+        try {
+            if (!testbed) {
+                // The USB board, not the simulated one.
+                qunsetenv("TX4410_BOARD");
+                testbed = &UsbTestbed::instance();
+                board = bringUp();
+                testbed->takeLog(); // the load's transfers
+                for (int i = 0; i < warmUpRequests; ++i)
+                    timedRequest(board);
+                checkTestbedSaw(*testbed, warmUpRequests);
+            }
+            const auto [wholeNs, insideNs] = timedRequest(board);
+            checkTestbedSaw(*testbed, 1);
+            state.SetIterationTime(double(wholeNs) / 1e9);
+            state.counters["inside_us"] = double(insideNs) / 1e3;
+            state.counters["ours_us"] = double(wholeNs - insideNs) / 1e3;
+        } catch (const std::exception &error) {
+            couldNotMeasure(state, error.what());
+            break;
+        }
     }
-    const QString out = QString::fromUtf8(child.readAllStandardOutput());
-    if (child.exitStatus() != QProcess::NormalExit || child.exitCode() != 0)
-        throw childFailure(QStringLiteral("failed: ")
-                           + failureIn(QString::fromUtf8(child.readAllStandardError())));
-
-    Samples wholeUs;
-    Samples insideUs;
-    Samples oursUs;
-    for (const QString &line : out.split(u'\n')) {
-        if (!line.startsWith(QLatin1String(requestLinePrefix)))
-            continue;
-        const QStringList fields
-                = line.mid(qsizetype(std::size(requestLinePrefix) - 1)).split(u' ');
-        bool wholeRead = false;
-        bool insideRead = false;
-        const std::int64_t wholeNs = fields.value(0).toLongLong(&wholeRead);
-        const std::int64_t insideNs = fields.value(1).toLongLong(&insideRead);
-        if (fields.size() != 2 || !wholeRead || !insideRead || insideNs < 0 || insideNs > wholeNs)
-            throw childFailure(QStringLiteral("wrote a line it should not: ") + line);
-        wholeUs.add(double(wholeNs) / 1e3);
-        insideUs.add(double(insideNs) / 1e3);
-        oursUs.add(double(wholeNs - insideNs) / 1e3);
-    }
-    if (int(oursUs.size()) != m_requests)
-        throw childFailure(
-                QStringLiteral("wrote %1 requests of %2").arg(oursUs.size()).arg(m_requests));
-
-    report.comment(QStringLiteral("libusb: Vendor_Request to a board in a umockdev testbed; "
-                                  "inside libusb includes the emulated kernel; ours is each "
-                                  "request's time outside libusb"));
-    report.count(QStringLiteral("libusb.requests"), m_requests);
-    report.figure(QStringLiteral("libusb.roundtrip.median_us"), wholeUs.median(), 2);
-    report.figure(QStringLiteral("libusb.roundtrip.p10_us"), wholeUs.percentile(0.1), 2);
-    report.figure(QStringLiteral("libusb.roundtrip.p90_us"), wholeUs.percentile(0.9), 2);
-    report.figure(QStringLiteral("libusb.inside.median_us"), insideUs.median(), 2);
-    report.figure(QStringLiteral("libusb.ours.median_us"), oursUs.median(), 3);
-    report.figure(QStringLiteral("libusb.ours.p10_us"), oursUs.percentile(0.1), 3);
-    report.figure(QStringLiteral("libusb.ours.p90_us"), oursUs.percentile(0.9), 3);
-    report.figure(QStringLiteral("libusb.ours.share_of_microframe"), oursUs.median() / microframeUs,
-                  4);
-    report.target(QStringLiteral("libusb.ours.median_us"), oursUs.median(),
-                  BenchReport::Bound::Below, oursLimitUs, 3);
 }
 
-void runLibusbChild(int requests)
+} // namespace
+
+int main(int argc, char *argv[])
 {
-    try {
-        for (const auto &[wholeNs, insideNs] : measureInChild(requests))
-            std::printf("%s%lld %lld\n", requestLinePrefix, static_cast<long long>(wholeNs),
-                        static_cast<long long>(insideNs));
-        std::fflush(stdout);
-        // The testbed's thread runs to the end: end here rather than unwind under it.
-        std::_Exit(EXIT_SUCCESS);
-    } catch (const std::exception &error) {
-        std::fprintf(stderr, "error: could not measure: %s\n", error.what());
-        std::fflush(stderr);
-        std::_Exit(EXIT_FAILURE);
+    int requests = fullRequests;
+    if (argc > 1 && std::strcmp(argv[1], "--quick") == 0) {
+        requests = quickRequests;
+        std::copy(argv + 2, argv + argc + 1, argv + 1);
+        --argc;
     }
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 2;
+    benchmark::RegisterBenchmark("libusb/readAdc", roundTrip)
+            ->Iterations(1)
+            ->Repetitions(requests)
+            ->UseManualTime()
+            ->ComputeStatistics("p10", p10)
+            ->ComputeStatistics("p90", p90)
+            ->ReportAggregatesOnly()
+            ->Unit(benchmark::kMicrosecond);
+    benchmark::RunSpecifiedBenchmarks();
+    std::fflush(stdout);
+    // The testbed's thread runs to the end: end here rather than unwind under it.
+    std::_Exit(measureFailed ? 2 : EXIT_SUCCESS);
 }

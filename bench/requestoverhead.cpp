@@ -1,23 +1,26 @@
-#include "requestoverhead.h"
-
+// The time the program's own code adds to one vendor request. A transport of the program's own
+// kind binds the timing library, which forwards to the board library and adds up the time spent
+// inside it. Batches of SelectMuxChannel go through the device and transport layers; the
+// overhead of a batch is its whole time less the library's time inside it, which cannot be
+// negative. The same around direct calls of the timing library gives the measuring's own cost,
+// which the overhead includes.
 #include "benchbuild.h"
-#include "benchreport.h"
+#include "benchstatistics.h"
 #include "monotonicclock.h"
 #include "requestencoding.h"
 #include "requestfailurereporter.h"
-#include "samples.h"
+#include "scenarios.h"
 #include "tx4418.h"
 #include "usbstufffourfunction.h"
 
 #include <dlfcn.h>
 
 #include <array>
+#include <memory>
 #include <stdexcept>
-#include <string>
 
 namespace {
 
-constexpr double overheadLimitUs = 2;
 constexpr std::int16_t channelA = 1;
 
 using VendorRequestFunction
@@ -25,20 +28,10 @@ using VendorRequestFunction
                            std::int16_t, std::uint8_t *);
 using TakeFunction = void (*)(std::int64_t *, std::int64_t *);
 
-// One batch, per call: its whole time, the library's time inside it, and the rest.
-struct BatchTimes
-{
-    double wholeUs;
-    double libraryUs;
-    double outsideUs;
-};
-
-// Counts the requests through the device that the board did not accept.
 class FailureCount final : public RequestFailureReporter
 {
 public:
     void requestFailed(const RequestFailure &) override { ++failures; }
-
     int failures = 0;
 };
 
@@ -52,93 +45,116 @@ void *timingFunction(const char *name)
     return function;
 }
 
-} // namespace
-
-RequestOverhead::RequestOverhead(int batches, int callsPerBatch)
-    : m_batches(batches)
-    , m_callsPerBatch(callsPerBatch)
-{ }
-
-void RequestOverhead::run(BenchReport &report)
+// The board brought up as the program does it, through the timing library.
+struct TimedBoard
 {
-    // Brought up as the program does it, through the timing library to the simulated board.
-    USBStuffFourFunction usb(timedLibraryPath);
-    if (!usb.isBoardUp(usb.InitialiseBoard()))
-        throw std::runtime_error("the board was not found behind the timing library");
-    FailureCount failedThroughProgram;
-    TX4418 device(usb, failedThroughProgram);
-    const auto vendorRequest
-            = reinterpret_cast<VendorRequestFunction>(timingFunction("Vendor_Request"));
-    const auto take = reinterpret_cast<TakeFunction>(timingFunction("TimedLibrary_Take"));
-    const std::int32_t handle = usb.boardHandle();
-    const VendorRequestFields fields = RequestEncoding::selectMuxChannel(channelA);
+    TimedBoard()
+        : usb(timedLibraryPath)
+        , device(usb, failedThroughProgram)
+    {
+        if (!usb.isBoardUp(usb.InitialiseBoard()))
+            throw std::runtime_error("the board was not found behind the timing library");
+        vendorRequest = reinterpret_cast<VendorRequestFunction>(timingFunction("Vendor_Request"));
+        take = reinterpret_cast<TakeFunction>(timingFunction("TimedLibrary_Take"));
+    }
 
+    USBStuffFourFunction usb;
+    FailureCount failedThroughProgram;
+    TX4418 device;
+    VendorRequestFunction vendorRequest = nullptr;
+    TakeFunction take = nullptr;
     int failedDirect = 0;
+    int batches = 0;
+};
+
+// Per call in one batch: its whole time and the library's time inside it, in seconds.
+struct BatchTimes
+{
+    double whole;
+    double library;
+};
+
+template<typename Calls> BatchTimes timed(TimedBoard &board, int calls, const Calls &makeCalls)
+{
+    std::int64_t insideNs = 0;
+    std::int64_t requests = 0;
+    board.take(&insideNs, &requests);
+    const std::int64_t start = monotonicNanoseconds();
+    makeCalls();
+    const std::int64_t wholeNs = monotonicNanoseconds() - start;
+    board.take(&insideNs, &requests);
+    if (requests != calls)
+        throw std::runtime_error("the requests did not all reach the timing library");
+    // The library's intervals lie inside the batch's on one monotonic clock: the rest is >= 0.
+    return {double(wholeNs) / 1e9 / calls, double(insideNs) / 1e9 / calls};
+}
+
+void measureBatch(benchmark::State &state, TimedBoard &board, int calls)
+{
+    const VendorRequestFields fields = RequestEncoding::selectMuxChannel(channelA);
     const auto throughProgram = [&] {
-        for (int i = 0; i < m_callsPerBatch; ++i)
-            device.SelectMuxChannel(channelA);
+        for (int i = 0; i < calls; ++i)
+            board.device.SelectMuxChannel(channelA);
     };
     const auto directly = [&] {
-        for (int i = 0; i < m_callsPerBatch; ++i) {
+        for (int i = 0; i < calls; ++i) {
             // A fresh zeroed buffer per call, as the device layer gives every request.
             std::array<std::uint8_t, 1> buffer {};
-            if (vendorRequest(handle, fields.code, fields.value, fields.index, fields.direction,
-                              fields.length, buffer.data())
-                != 0)
-                ++failedDirect;
+            board.failedDirect += board.vendorRequest(board.usb.boardHandle(), fields.code,
+                                                      fields.value, fields.index, fields.direction,
+                                                      fields.length, buffer.data())
+                    != 0;
         }
     };
-    // The library's intervals lie inside the batch's on one monotonic clock: the rest is >= 0.
-    const auto timed = [&](const auto &calls) {
-        std::int64_t insideNs = 0;
-        std::int64_t requests = 0;
-        take(&insideNs, &requests);
-        const std::int64_t start = monotonicNanoseconds();
-        calls();
-        const std::int64_t wholeNs = monotonicNanoseconds() - start;
-        take(&insideNs, &requests);
-        if (requests != m_callsPerBatch)
-            throw std::runtime_error("the requests did not all reach the timing library");
-        const auto perCallUs = [this](std::int64_t ns) {
-            return double(ns) / 1e3 / m_callsPerBatch;
-        };
-        return BatchTimes {perCallUs(wholeNs), perCallUs(insideNs), perCallUs(wholeNs - insideNs)};
-    };
-
-    timed(throughProgram); // warm-up: binds the functions, fills the caches
-    timed(directly);
-    Samples programUs;
-    Samples libraryUs;
-    Samples overheadUs;
-    Samples measuringUs;
-    for (int batch = 0; batch < m_batches; ++batch) {
-        // Each way goes first every other batch, so that a drift of the machine hits both.
-        BatchTimes programBatch {};
-        BatchTimes directBatch {};
-        if (batch % 2 == 0) {
-            programBatch = timed(throughProgram);
-            directBatch = timed(directly);
-        } else {
-            directBatch = timed(directly);
-            programBatch = timed(throughProgram);
-        }
-        programUs.add(programBatch.wholeUs);
-        libraryUs.add(programBatch.libraryUs);
-        overheadUs.add(programBatch.outsideUs);
-        measuringUs.add(directBatch.outsideUs);
+    if (board.batches++ == 0) { // warm-up: binds the functions, fills the caches
+        timed(board, calls, throughProgram);
+        timed(board, calls, directly);
     }
-    if (failedThroughProgram.failures != 0 || failedDirect != 0)
+    // Each way goes first every other batch, so that a drift of the machine hits both alike.
+    BatchTimes program {};
+    BatchTimes direct {};
+    if (board.batches % 2 == 0) {
+        program = timed(board, calls, throughProgram);
+        direct = timed(board, calls, directly);
+    } else {
+        direct = timed(board, calls, directly);
+        program = timed(board, calls, throughProgram);
+    }
+    if (board.failedThroughProgram.failures != 0 || board.failedDirect != 0)
         throw std::runtime_error("the board did not accept every request");
+    state.SetIterationTime(program.whole);
+    const auto us = [](double seconds) {
+        return seconds * 1e6;
+    };
+    state.counters["library_us"] = us(program.library);
+    state.counters["ours_us"] = us(program.whole - program.library);
+    state.counters["measuring_us"] = us(direct.whole - direct.library);
+}
 
-    report.count(QStringLiteral("request.batches"), m_batches);
-    report.count(QStringLiteral("request.calls_per_batch"), m_callsPerBatch);
-    report.figure(QStringLiteral("request.program.median_us"), programUs.median(), 3);
-    report.figure(QStringLiteral("request.library.median_us"), libraryUs.median(), 3);
-    report.figure(QStringLiteral("request.overhead.median_us"), overheadUs.median(), 3);
-    report.figure(QStringLiteral("request.overhead.p10_us"), overheadUs.percentile(0.1), 3);
-    report.figure(QStringLiteral("request.overhead.p90_us"), overheadUs.percentile(0.9), 3);
-    // The same around direct calls: the share of the overhead that is the measuring's own.
-    report.figure(QStringLiteral("request.measuring.median_us"), measuringUs.median(), 3);
-    report.target(QStringLiteral("request.overhead.median_us"), overheadUs.median(),
-                  BenchReport::Bound::Below, overheadLimitUs, 3);
+} // namespace
+
+void registerRequestOverhead(const Amounts &amounts)
+{
+    auto board = std::make_shared<std::unique_ptr<TimedBoard>>();
+    const int calls = amounts.requestsPerBatch;
+    benchmark::RegisterBenchmark("request/selectMuxChannel",
+                                 [board, calls](benchmark::State &state) {
+                                     for (auto _ : state) {
+                                         try {
+                                             if (!*board)
+                                                 *board = std::make_unique<TimedBoard>();
+                                             measureBatch(state, **board, calls);
+                                         } catch (const std::exception &error) {
+                                             couldNotMeasure(state, error.what());
+                                             break;
+                                         }
+                                     }
+                                 })
+            ->Iterations(1)
+            ->Repetitions(amounts.requestBatches)
+            ->UseManualTime()
+            ->ComputeStatistics("p10", p10)
+            ->ComputeStatistics("p90", p90)
+            ->ReportAggregatesOnly()
+            ->Unit(benchmark::kMicrosecond);
 }

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian 12 packages this project builds, tests and runs with; quiet when they are
-# already there. Needs root (or sudo) only when something is missing.
+# already there. Needs root (or sudo) only when something is missing. --bench: also what
+# scripts/bench.sh runs and the start-up profile uses.
 set -euo pipefail
 
 packages=(
@@ -11,7 +12,9 @@ packages=(
     libusb-1.0-0-dev umockdev libumockdev-dev
     dpkg-dev file
     clang libclang-rt-14-dev
+    libbenchmark-dev
 )
+[ "${1:-}" = --bench ] && packages+=(hyperfine jq valgrind)
 
 missing=()
 for package in "${packages[@]}"; do

@@ -15,6 +15,11 @@ int positionsOf(const QString &text)
     return int(text.size() - text.count(QLatin1Char('.')));
 }
 
+QColor segmentColour(int packed)
+{
+    return QColor(packed & 0xFF, (packed >> 8) & 0xFF, (packed >> 16) & 0xFF);
+}
+
 // "1.50000e+06" as the display's segments can draw it: "1.50000E6".
 QString exponentForm(double value, int decimals)
 {
@@ -27,19 +32,19 @@ QString exponentForm(double value, int decimals)
 } // namespace
 
 DigitCell::DigitCell(int digits, QWidget *parent)
-    : QLCDNumber(parent)
+    : QLCDNumber(uint(std::max(1, digits)), parent)
     , m_designDigits(std::max(1, digits))
 {
-    setDigitCount(m_designDigits);
     setSegmentStyle(QLCDNumber::Flat);
     setFrameShape(QFrame::NoFrame);
     // In a one-digit cell a point position would only shrink the digit.
     setSmallDecimalPoint(m_designDigits > 1);
     setAutoFillBackground(true);
+    // Both colours in one palette: each palette set costs a window of 33 cells a lot at start.
     QPalette colours = palette();
     colours.setColor(QPalette::Window, cellBackground);
+    colours.setColor(QPalette::WindowText, segmentColour(m_segmentColor));
     setPalette(colours);
-    setSegmentColor(m_segmentColor);
     setValue(m_value);
 }
 
@@ -75,10 +80,12 @@ void DigitCell::setValue(double value)
 
 void DigitCell::setSegmentColor(int colour)
 {
+    // The palette holds the colour already: start-up sets most cells to the colour they have.
+    if (colour == m_segmentColor)
+        return;
     m_segmentColor = colour;
     QPalette colours = palette();
-    colours.setColor(QPalette::WindowText,
-                     QColor(colour & 0xFF, (colour >> 8) & 0xFF, (colour >> 16) & 0xFF));
+    colours.setColor(QPalette::WindowText, segmentColour(colour));
     setPalette(colours);
 }
 

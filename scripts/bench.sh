@@ -1,0 +1,176 @@
+#!/usr/bin/env bash
+# The benchmark: start-up on hyperfine, everything inside one process on Google Benchmark; then
+# one table of the figures against their targets. Run by hand; the figures depend on the machine.
+# Usage: scripts/bench.sh [--quick] [--check] [--out DIR]
+#   --quick  fewer runs and repetitions, no 20-second auto-sample measurement
+#   --check  exit 1 when a target is missed
+#   --out    keep the tools' JSON files in DIR (default: a temporary folder, removed)
+# Exit status: 0 everything was measured (missed targets marked MISS), 1 a target was missed and
+# --check was given, 2 it could not measure. Needs the bench built (scripts/build.sh), hyperfine,
+# jq and umockdev-wrapper (scripts/install-deps.sh --bench).
+set -uo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+bin=$root/${BUILD_DIR:-build}/bin
+quick=0 check=0 out=''
+while [ $# -gt 0 ]; do
+    case $1 in
+    --quick) quick=1 ;;
+    --check) check=1 ;;
+    --out) out=$2; shift ;;
+    -h | --help) sed -n '2,10s/^# \{0,1\}//p' "$0"; exit 0 ;;
+    *) echo "bench: unknown argument $1" >&2; exit 2 ;;
+    esac
+    shift
+done
+# Also from a subshell: the mark stops the run before the table.
+cannot() {
+    echo "error: could not measure: $*" >&2
+    [ -n "${out:-}" ] && touch "$out/failed"
+    exit 2
+}
+for tool in hyperfine jq umockdev-wrapper; do
+    command -v $tool >/dev/null || cannot "$tool is missing (scripts/install-deps.sh --bench)"
+done
+for program in TX4410-startup TX4410-bench TX4410-bench-libusb; do
+    [ -x "$bin/$program" ] || cannot "no $bin/$program (build it: scripts/build.sh)"
+done
+if [ -z "$out" ]; then
+    out=$(mktemp -d)
+    trap 'rm -rf "$out"' EXIT
+fi
+mkdir -p "$out/runtime" && chmod 700 "$out/runtime"
+
+# The program's ordinary path: offscreen, the simulated board, no trace, no simulated faults.
+export QT_QPA_PLATFORM=offscreen TX4410_BOARD=sim XDG_RUNTIME_DIR=$out/runtime
+unset TX4410_BOARD_TRACE TX4410_SIM_ABSENT_ATTEMPTS TX4410_SIM_FAIL_REQUESTS
+cpu() { awk '/^cpu / { print $2+$3+$4+$7+$8+$9, $2+$3+$4+$5+$6+$7+$8+$9 }' /proc/stat; }
+own() { awk -v hz="$(getconf CLK_TCK)" '{ print ($14+$15+$16+$17) / hz }' "/proc/$$/stat"; }
+read -r busy0 total0 < <(cpu)
+load0=$(cut -d' ' -f1-3 /proc/loadavg)
+
+# Start-up: whole processes, each ending at its window's first show (or first paint). Rounds
+# with the order turned, so that a drift of the machine hits every window alike.
+kinds=('program' 'bare' 'label' 'controls' 'program --paint' 'controls --paint')
+if [ $quick = 1 ]; then rounds=1 runs=5; else rounds=5 runs=6; fi
+for round in $(seq 0 $((rounds - 1))); do
+    commands=()
+    for i in "${!kinds[@]}"; do
+        kind=${kinds[$(((i + round) % ${#kinds[@]}))]}
+        commands+=(-n "$kind" "$bin/TX4410-startup $kind")
+    done
+    hyperfine -N --warmup 1 --runs $runs --style basic --export-json "$out/startup-$round.json" \
+        "${commands[@]}" >&2 || cannot "a start-up did not run (see above)"
+done
+# Each window's peak memory, and the program's own check that its window still holds what the
+# plain-controls window copies.
+for kind in program bare label controls; do
+    for _ in 1 2 3 4 5; do
+        "$bin/TX4410-startup" $kind --paint --report || cannot "the $kind start-up failed"
+    done | awk '{ print $2 }' | sort -n | sed -n 3p > "$out/peak-$kind"
+done
+
+# In one process: the window's actions, the tick, the request overhead; the libusb round trip
+# under the wrapper, so that libusb finds the testbed's board and the rest runs unwrapped.
+quickly=(); [ $quick = 1 ] && quickly=(--quick)
+gb() {
+    local json=$1; shift
+    "$@" "${quickly[@]}" --benchmark_out="$json" --benchmark_out_format=json >&2 \
+        || cannot "$* failed"
+    jq -e '[.benchmarks[] | select(.error_occurred)] | length == 0' "$json" >/dev/null \
+        || cannot "$(jq -r '[.benchmarks[] | select(.error_occurred)][0].error_message' "$json")"
+}
+gb "$out/inprocess.json" "$bin/TX4410-bench"
+gb "$out/libusb.json" umockdev-wrapper "$bin/TX4410-bench-libusb"
+
+read -r busy1 total1 < <(cpu)
+# What the rest of the machine used meanwhile: all its work less this script's and its children's.
+others=$(awk -v b="$((busy1 - busy0))" -v t="$((total1 - total0))" -v o="$(own)" \
+    -v hz="$(getconf CLK_TCK)" 'BEGIN { s = (b - o * hz) / t; printf "%.0f", (s < 0 ? 0 : s) * 100 }')
+
+# The figures: start-up medians over all rounds' runs, ratios of medians; aggregates of the rest.
+startup() {
+    jq -s --arg kind "$1" '[.[].results[] | select(.command == $kind) | .times[]] | sort
+        | if length % 2 == 1 then .[length / 2 | floor] else (.[length / 2 - 1] + .[length / 2]) / 2 end
+        * 1000' "$out"/startup-*.json
+}
+aggregate() { # file, run name, aggregate, field
+    jq -e --arg run "$2" --arg agg "$3" --arg field "$4" \
+        'first(.benchmarks[] | select(.run_name == $run and .aggregate_name == $agg)) | .[$field]' \
+        "$out/$1.json" || cannot "no $3 $4 of $2"
+}
+for kind in "${kinds[@]}"; do declare "ms_${kind/ --paint/_paint}=$(startup "$kind")"; done
+for kind in program bare label controls; do declare "kib_$kind=$(cat "$out/peak-$kind")"; done
+
+[ -e "$out/failed" ] && exit 2
+misses=0
+rows=()
+row() { # name, measured, bound (< or <=), limit
+    local verdict=''
+    if [ -n "${3:-}" ]; then
+        if awk -v v="$2" -v l="$4" -v op="$3" 'BEGIN { exit !(op == "<" ? v < l : v <= l) }'; then
+            verdict=PASS
+        else
+            verdict=MISS misses=$((misses + 1))
+        fi
+    fi
+    rows+=("$(printf '%-62s %14s %10s %s' "$1" "$2" "${3:-} ${4:-}" "$verdict")")
+}
+fmt() { awk -v v="$2" -v d="$1" 'BEGIN { printf "%.*f", d, v }'; }
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.4f", a / b }'; }
+
+row "startup.program.median_ms (to the first show)" "$(fmt 2 $ms_program)"
+for kind in bare label controls; do
+    row "startup.$kind.median_ms" "$(fmt 2 "$(eval echo \$ms_$kind)")"
+done
+row "startup.ratio_to_bare" "$(ratio $ms_program $ms_bare)"
+row "startup.ratio_to_label" "$(ratio $ms_program $ms_label)"
+row "startup.ratio_to_controls" "$(ratio $ms_program $ms_controls)" '<=' 1.00
+row "startup.painted.program.median_ms" "$(fmt 2 $ms_program_paint)"
+row "startup.painted.controls.median_ms" "$(fmt 2 $ms_controls_paint)"
+row "startup.painted.ratio_to_controls" "$(ratio $ms_program_paint $ms_controls_paint)"
+for kind in program bare label controls; do
+    row "memory.$kind.peak_kib" "$(eval echo \$kib_$kind)"
+done
+row "memory.ratio_to_bare" "$(ratio $kib_program $kib_bare)" '<=' 1.30
+row "memory.ratio_to_controls" "$(ratio $kib_program $kib_controls)"
+
+repetitions=$([ $quick = 1 ] && echo 200 || echo 1000)
+for action in hexKeyRelease hexKeyStroke writeToPart sample commandChoice; do
+    run="action/$action/iterations:1/repeats:$repetitions/manual_time"
+    row "action.$action.median_us" "$(fmt 1 "$(aggregate inprocess "$run" median real_time)")"
+    row "action.$action.p99_us" "$(fmt 1 "$(aggregate inprocess "$run" p99 real_time)")" '<' 2000
+    row "action.$action.preempted (of $repetitions)" \
+        "$(fmt 0 "$(aggregate inprocess "$run" mean preempted) * $repetitions")"
+done
+if [ $quick = 0 ]; then
+    run="tick/autoSample/iterations:1/repeats:20/manual_time"
+    row "tick.interval.median_ms" "$(fmt 3 "$(aggregate inprocess "$run" median real_time)")"
+    row "tick.deviation.worst_ms" "$(fmt 3 "$(aggregate inprocess "$run" worst_deviation real_time)")" '<' 2
+fi
+run="request/selectMuxChannel/iterations:1/repeats:$([ $quick = 1 ] && echo 21 || echo 101)/manual_time"
+row "request.program.median_us (whole call)" "$(fmt 3 "$(aggregate inprocess "$run" median real_time)")"
+row "request.library.median_us" "$(fmt 3 "$(aggregate inprocess "$run" median library_us)")"
+ours=$(aggregate inprocess "$run" median ours_us)
+row "request.ours.median_us" "$(fmt 3 $ours)" '<' 2
+row "request.ours.p10_us" "$(fmt 3 "$(aggregate inprocess "$run" p10 ours_us)")"
+row "request.ours.p90_us" "$(fmt 3 "$(aggregate inprocess "$run" p90 ours_us)")"
+row "request.measuring.median_us (included in ours)" "$(fmt 3 "$(aggregate inprocess "$run" median measuring_us)")"
+run="libusb/readAdc/iterations:1/repeats:$([ $quick = 1 ] && echo 2000 || echo 20000)/manual_time"
+for agg in median p10 p90; do
+    row "libusb.roundtrip.${agg}_us" "$(fmt 2 "$(aggregate libusb "$run" $agg real_time)")"
+done
+row "libusb.inside.median_us (libusb and the emulated kernel)" "$(fmt 2 "$(aggregate libusb "$run" median inside_us)")"
+ours=$(aggregate libusb "$run" median ours_us)
+row "libusb.ours.median_us" "$(fmt 3 $ours)" '<' 12.5
+row "libusb.ours.p10_us" "$(fmt 3 "$(aggregate libusb "$run" p10 ours_us)")"
+row "libusb.ours.p90_us" "$(fmt 3 "$(aggregate libusb "$run" p90 ours_us)")"
+row "libusb.ours.share_of_microframe" "$(ratio $ours 125)"
+
+[ -e "$out/failed" ] && exit 2
+echo "# TX4410 bench $([ $quick = 1 ] && echo quick || echo full), $(date -Iseconds), $(nproc) cpus," \
+    "$(jq -r '.context.build_type' "$out/inprocess.json") build, load $load0 -> $(cut -d' ' -f1-3 /proc/loadavg)," \
+    "other processes used $others% of the machine"
+printf '%s\n' "${rows[@]}"
+echo "# targets missed: $misses"
+[ $check = 1 ] && [ $misses -gt 0 ] && exit 1
+exit 0
