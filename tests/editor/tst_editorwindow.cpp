@@ -18,12 +18,17 @@ class TestEditorWindow final : public QObject
             digits += QString::number(c().BitsDisplay[i]->value()).left(1).replace("-", "?");
         return digits;
     }
+    // Lit and dim as drawn: segments pure red 255 or 160 (the colour packs blue highest).
     QString lit() const
     {
-        quint32 mask = 0;
-        for (int i = 0; i < 32; ++i)
-            mask |= quint32(c().BitsDisplay[i]->segmentColor() == 255) << i;
-        return QString::number(mask, 16);
+        quint32 lit = 0, dim = 0;
+        for (int i = 0; i < 32; ++i) {
+            const QImage drawn = c().BitsDisplay[i]->grab().toImage();
+            const QList<QRgb> colours = drawn.convertToFormat(QImage::Format_Indexed8).colorTable();
+            lit |= quint32(colours.contains(qRgb(255, 0, 0))) << i;
+            dim |= quint32(colours.contains(qRgb(160, 0, 0))) << i;
+        }
+        return QString::number(lit, 16) + ((lit ^ dim) == ~0U ? "" : " other colours");
     }
     QStringList view() const
     {
