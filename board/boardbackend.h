@@ -50,6 +50,7 @@ public:
     virtual BoardStatus transfer(const BoardProtocol::RequestKind &kind, std::int32_t value,
                                  std::int32_t index, std::span<std::uint8_t> data)
             = 0;
-    // The boards there are, and whether each could be opened; changes nothing.
-    virtual std::vector<BoardListing> list(const BoardConfig &config) = 0;
+    // The boards there are, and whether each could be opened; changes nothing. Fails when the
+    // bus cannot be looked at.
+    virtual BoardStatus list(const BoardConfig &config, std::vector<BoardListing> &listings) = 0;
 };

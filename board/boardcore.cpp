@@ -207,8 +207,7 @@ BoardStatus BoardCore::list(std::vector<BoardListing> &listings)
         m_detail = reading.problem;
         return BoardStatus::ConfigInvalid;
     }
-    listings = m_backend->list(reading.config);
-    return BoardStatus::Ok;
+    return m_backend->list(reading.config, listings);
 }
 
 BoardStatus BoardCore::transfer(const RequestArguments &request)

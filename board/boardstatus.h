@@ -33,9 +33,9 @@ enum class BoardStatus : std::int16_t {
     BoardBusy = 25,       // another program holds the board's interface
     ConfigInvalid = 26,   // the board configuration (file or variable) is malformed
     NotRunningFirmware = 27, // attaching found a board that runs only its loader
-    PortNotFound = 28,    // no board at the port that was chosen
-    Unconfigured = 29,    // the device has no active USB configuration
-    UsbUnavailable = 30,  // libusb could not start
+    PortNotFound = 28,       // no board at the port that was chosen
+    Unconfigured = 29,       // the device has no active USB configuration
+    UsbUnavailable = 30,     // libusb could not start
 };
 
 constexpr std::int16_t statusCode(BoardStatus status)

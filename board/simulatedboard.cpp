@@ -68,12 +68,13 @@ std::optional<BoardStatus> SimulatedBoard::attach()
     return m_firmwareRunning ? BoardStatus::Ok : BoardStatus::NotRunningFirmware;
 }
 
-std::vector<BoardListing> SimulatedBoard::list(const BoardConfig &)
+BoardStatus SimulatedBoard::list(const BoardConfig &, std::vector<BoardListing> &listings)
 {
-    if (m_knobs.absentAttempts < 0 || m_attempts < m_knobs.absentAttempts)
-        return {};
-    return {BoardListing {{{BoardProtocol::vendorId, BoardProtocol::productId}, 0, 1, port},
-                          m_firmwareRunning}};
+    listings.clear();
+    if (m_knobs.absentAttempts >= 0 && m_attempts >= m_knobs.absentAttempts)
+        listings.push_back({{{BoardProtocol::vendorId, BoardProtocol::productId}, 0, 1, port},
+                            m_firmwareRunning});
+    return BoardStatus::Ok;
 }
 
 BoardStatus SimulatedBoard::open(int board)

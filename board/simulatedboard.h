@@ -43,7 +43,7 @@ public:
     BoardStatus loadFirmware(const IntelHexImage &image) override;
     BoardStatus transfer(const BoardProtocol::RequestKind &kind, std::int32_t value,
                          std::int32_t index, std::span<std::uint8_t> data) override;
-    std::vector<BoardListing> list(const BoardConfig &config) override;
+    BoardStatus list(const BoardConfig &config, std::vector<BoardListing> &listings) override;
 
     // Counts attempts afresh from now.
     void setAbsentAttempts(int attempts);

@@ -248,11 +248,11 @@ BoardStatus UsbBoard::awaitFirmware(const UsbDeviceAddress &loaded)
     return status;
 }
 
-std::vector<BoardListing> UsbBoard::list(const BoardConfig &config)
+BoardStatus UsbBoard::list(const BoardConfig &config, std::vector<BoardListing> &listings)
 {
-    std::vector<BoardListing> listings;
+    listings.clear();
     if (!m_transport->ready())
-        return listings;
+        return BoardStatus::UsbUnavailable;
     const std::array identities {config.loader, config.firmware};
     std::vector<UsbDeviceAddress> present = m_transport->devices(identities);
     std::ranges::sort(present, {}, &UsbDeviceAddress::port);
@@ -271,7 +271,7 @@ std::vector<BoardListing> UsbBoard::list(const BoardConfig &config)
         }
         listings.push_back(listing);
     }
-    return listings;
+    return BoardStatus::Ok;
 }
 
 BoardStatus UsbBoard::writeMemory(std::uint16_t address, std::span<const std::uint8_t> bytes)

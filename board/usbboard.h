@@ -51,7 +51,7 @@ public:
     BoardStatus transfer(const BoardProtocol::RequestKind &kind, std::int32_t value,
                          std::int32_t index, std::span<std::uint8_t> data) override;
     void close() override;
-    std::vector<BoardListing> list(const BoardConfig &config) override;
+    BoardStatus list(const BoardConfig &config, std::vector<BoardListing> &listings) override;
 
 private:
     BoardStatus openAt(const UsbDeviceAddress &address);

@@ -8,13 +8,13 @@
 // What a USB call came to, in our own terms.
 enum class UsbResult {
     Ok,
-    Gone,    // the device is no longer on the bus
-    Access,  // no permission to open it
-    Busy,    // another program holds the interface
-    Timeout, // no answer within the timeout
-    Stall,   // the device refused the request
+    Gone,         // the device is no longer on the bus
+    Access,       // no permission to open it
+    Busy,         // another program holds the interface
+    Timeout,      // no answer within the timeout
+    Stall,        // the device refused the request
     Unconfigured, // the device has no active configuration, so no interface to claim
-    Failed,  // anything else
+    Failed,       // anything else
 };
 
 // The setup fields of a control transfer; its length is the size of the data.

@@ -11,6 +11,8 @@
 
 #include <array>
 
+#include <unistd.h>
+
 namespace Code = BoardProtocol::RequestCode;
 enum class Form { FourFunction, BoardPort };
 Q_DECLARE_METATYPE(Form)
@@ -20,6 +22,7 @@ Q_DECLARE_METATYPE(UsbTestbed::Fault)
 namespace {
 using Buffer = std::array<std::uint8_t, 2>;
 constexpr Buffer untouched {0x5A, 0x5A};
+constexpr uid_t nobody = 65534; // nogroup's number too
 const QByteArray firmware = TX4410_FIRMWARE_FILE;
 
 template<typename Rows> void forEachForm(Rows rows)
@@ -351,8 +354,14 @@ void TestBoardLibraries::cliOnTheBus()
     testbed.reset();
     testbed.plug("1-2", "6666:4400", true, true);
     qunsetenv("TX4410_BOARD");
-    const auto run = [](const QStringList &arguments, int status) {
+    const auto run = [](const QStringList &arguments, int status, bool asNobody = false) {
         QProcess cli;
+        // Root opens any device node whatever its mode: the user without the rule is nobody.
+        if (asNobody)
+            cli.setChildProcessModifier([] {
+                if (::setgid(nobody) != 0 || ::setuid(nobody) != 0)
+                    ::_exit(99);
+            });
         cli.start(TX4410_CLI_FILE, arguments);
         if (!cli.waitForFinished(30000) || cli.exitCode() != status)
             qWarning() << cli.readAllStandardError();
@@ -375,6 +384,21 @@ void TestBoardLibraries::cliOnTheBus()
                                 "stand-in image"));
     QVERIFY(run({"--board", "1-2", "--attach", "read", "--channel", "A"}, 3)
                     .contains("[status 25, BoardBusy]"));
+    QCOMPARE(testbed.takeLog(), QStringList());
+
+    // A user the board is closed to: it is said so, and skipped for the next board.
+    if (::geteuid() != 0)
+        return;
+    testbed.reset();
+    testbed.plug("1-2", "6666:4400");
+    testbed.deny("1-1");
+    QCOMPARE(run({"list"}, 0, true),
+             "1-1       6666:4400  loader only       no permission\n"
+             "1-2       6666:4400  loader only       ok\n");
+    QVERIFY(run({"--board", "1-1", "read", "--channel", "A"}, 3, true)
+                    .contains("no permission to open the board (port 1-1). Fix: install the udev "
+                              "rule and join the plugdev group"));
+    QVERIFY(run({"read", "--channel", "A"}, 3, true).contains("[status 18, StandInFirmware]"));
     QCOMPARE(testbed.takeLog(), QStringList());
 }
 

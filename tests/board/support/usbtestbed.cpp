@@ -3,8 +3,11 @@
 
 #include "usbtestbed.h"
 
+#include <QDirIterator>
+
 #include <linux/usbdevice_fs.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 
 #include <cerrno>
 #include <cstring>
@@ -52,7 +55,38 @@ UsbTestbed::UsbTestbed()
         g_main_context_push_thread_default(context);
         g_main_loop_run(g_main_loop_new(context, FALSE));
     }).detach();
+    // Another user's process may look at the boards, and make its uevent socket here.
+    const QByteArray root = umockdev_testbed_get_root_dir(m_glib->bed);
+    ::chmod(root.constData(), 01777);
     reset();
+}
+
+void UsbTestbed::deny(const QByteArray &port)
+{
+    inThread([&] {
+        const std::lock_guard lock(m_mutex);
+        m_boards[port].denied = true;
+        openToAll();
+    });
+}
+
+// Nodes and their emulation sockets open to another user, as the udev rule would make them,
+// but those of boards denied.
+void UsbTestbed::openToAll()
+{
+    const QString root = QString::fromLocal8Bit(umockdev_testbed_get_root_dir(m_glib->bed));
+    QStringList denied;
+    for (auto board = m_boards.cbegin(); board != m_boards.cend(); ++board) {
+        if (board->denied)
+            denied << root + QString::fromLatin1(m_nodes.value(board.key()));
+    }
+    QDirIterator entries(root, QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot,
+                         QDirIterator::Subdirectories);
+    while (entries.hasNext()) {
+        const QFileInfo entry(entries.next());
+        const mode_t mode = entry.isDir() ? 0755 : denied.contains(entry.filePath()) ? 0 : 0666;
+        ::chmod(QFile::encodeName(entry.filePath()).constData(), mode);
+    }
 }
 
 // Work on the testbed's thread, where its handler lives, waited for.
@@ -147,6 +181,8 @@ void UsbTestbed::addBoard(const QByteArray &port, const QByteArray &identity)
         qFatal("The testbed does not take the board: %s", error->message);
     umockdev_testbed_uevent(m_glib->bed, syspath.constData(), "add");
     m_boards[port].present = true;
+    m_nodes[port] = "/dev/" + node;
+    openToAll();
     m_ports["/dev/" + node] = port;
 }
 

@@ -36,6 +36,9 @@ public:
     // When the CPU of the board at 1-1 is let run, the board at `port` re-enumerates at once and
     // the loaded one only a while later.
     void setRacer(const QByteArray &port);
+    // The device node of the board at the port closed to everyone but root (as without the udev
+    // rule); the testbed's own folders stay open to all.
+    void deny(const QByteArray &port);
 
 private:
     UsbTestbed();
@@ -47,11 +50,13 @@ private:
         QByteArray loader; // its identity while bare
         bool busy = false;
         bool present = false; // on the bus now
+        bool denied = false;
     };
     bool answer(const QByteArray &port, unsigned long request, void *arg, int &error);
     void addBoard(const QByteArray &port, const QByteArray &identity);
     void removeBoard(const QByteArray &port);
     void comeBack(const QByteArray &port);
+    void openToAll();
     void inThread(const std::function<void()> &work);
 
     std::unique_ptr<Glib> m_glib;
@@ -65,4 +70,5 @@ private:
     int m_devnum = 1;                     // the root hub's
     QMap<QByteArray, Board> m_boards;     // by port
     QMap<QByteArray, QByteArray> m_ports; // by device node
+    QMap<QByteArray, QByteArray> m_nodes; // by port, the latest
 };
