@@ -60,6 +60,11 @@ function(tx4410_install_board_library target)
         get_filename_component(directory "${TX4410_USB4_LIBRARY}" DIRECTORY)
         get_filename_component(name "${TX4410_USB4_LIBRARY}" NAME)
         install(FILES $<TARGET_FILE:${target}> DESTINATION "${directory}" RENAME "${name}")
+        # A file, not a target: stripped here when the install strips (--strip, the package).
+        install(CODE "if(CMAKE_INSTALL_DO_STRIP)
+            execute_process(COMMAND \"${CMAKE_STRIP}\" \"\$ENV{DESTDIR}${TX4410_USB4_LIBRARY}\"
+                            COMMAND_ERROR_IS_FATAL ANY)
+        endif()")
     else()
         install(TARGETS ${target} LIBRARY DESTINATION ${TX4410_PROGRAM_DIR})
     endif()
