@@ -31,10 +31,13 @@ configure_file(${CMAKE_CURRENT_LIST_DIR}/TX4410InstallSteps.cmake.in ${TX4410_IN
 # the build tree, and an install puts it in the program folder with a link in bin/ and writes
 # into it the installed four-function library's path.
 function(tx4410_bind_board_libraries target)
-    # RUNPATH, not RPATH, so that LD_LIBRARY_PATH wins when a user sets it.
+    # RUNPATH, not RPATH, so that LD_LIBRARY_PATH wins when a user sets it. The build tree's run
+    # path is linked in as it is and the install sets its own (tx4410_finish_program): left to
+    # CMake, a run path to be changed at install is linked with an empty last entry, the current
+    # folder.
     set_target_properties(${target} PROPERTIES
-        BUILD_RPATH "$ORIGIN/../${CMAKE_INSTALL_LIBDIR}"
-        INSTALL_RPATH "$ORIGIN")
+        BUILD_WITH_INSTALL_RPATH ON
+        INSTALL_RPATH "$ORIGIN/../${CMAKE_INSTALL_LIBDIR}")
     target_link_options(${target} PRIVATE -Wl,--enable-new-dtags)
     # Bound at run time, never linked: build them with the program all the same.
     foreach(runtime IN ITEMS KVN_CYUSB_USB4 BoardPort tx4410_firmware tx4410_write_library_path)
@@ -50,10 +53,18 @@ endfunction()
 
 # tx4410_install_board_library(<library target>)
 function(tx4410_install_board_library target)
+    # No run path, built or installed: they need only the system's libusb. (Left to CMake, the
+    # build tree's would be all empty entries, and the install's Qt's $ORIGIN and $ORIGIN/../lib.)
+    set_target_properties(${target} PROPERTIES BUILD_WITH_INSTALL_RPATH ON INSTALL_RPATH "")
     if(target STREQUAL "KVN_CYUSB_USB4" AND TX4410_USB4_LIBRARY)
         get_filename_component(directory "${TX4410_USB4_LIBRARY}" DIRECTORY)
         get_filename_component(name "${TX4410_USB4_LIBRARY}" NAME)
         install(FILES $<TARGET_FILE:${target}> DESTINATION "${directory}" RENAME "${name}")
+        # A file, not a target: stripped here when the install strips (--strip, the package).
+        install(CODE "if(CMAKE_INSTALL_DO_STRIP)
+            execute_process(COMMAND \"${CMAKE_STRIP}\" \"\$ENV{DESTDIR}${TX4410_USB4_LIBRARY}\"
+                            COMMAND_ERROR_IS_FATAL ANY)
+        endif()")
     else()
         install(TARGETS ${target} LIBRARY DESTINATION ${TX4410_PROGRAM_DIR})
     endif()

@@ -4,13 +4,18 @@
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME tx4410)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
-set(CPACK_PACKAGE_CONTACT "TX4410 bench program maintainers <tx4410-bench@localhost>")
+# Who answers for the package: the Maintainer field and the changelog's signature. The default's
+# address is in .invalid, a domain that never exists (so never someone else's), and Debian's
+# checks take it; set a real name and address when publishing the package.
+set(TX4410_MAINTAINER "TX4410 bench program maintainers <tx4410-bench@tx4410.invalid>"
+    CACHE STRING "Name <address> of the package's maintainer, for its control file and changelog")
+set(CPACK_PACKAGE_CONTACT "${TX4410_MAINTAINER}")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${PROJECT_DESCRIPTION}")
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
-    "The bench programs TX4410 and TX4410(version2) for the TX4410 evaluation board, a 16-bit
-voltage-output DAC on a USB board: build a serial command word bit by bit, write it to the
-part and read any DAC output back in volts. With TX4410_BOARD=sim they run on the simulated
-board that comes with them.")
+    "The bench programs TX4410 and TX4410(version2) for the TX4410 evaluation
+board, a 16-bit voltage-output DAC on a USB board: build a serial command word
+bit by bit, write it to the part and read any DAC output back in volts. With
+TX4410_BOARD=sim they run on the simulated board that comes with them.")
 set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 # The install writes paths of the prefix into the programs: it must run with the package's own
@@ -21,7 +26,24 @@ set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 # What the programs and the board libraries link (Qt, libusb) decides the dependencies; the
 # platform plugins are loaded, not linked, and a window needs them.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins")
+# The window names Liberation Sans and Liberation Sans Narrow: without them its title is clipped.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, fonts-liberation")
+# No symbols or debug information (and with them the build tree's paths) in the package.
+set(CPACK_STRIP_FILES ON)
+
+# What Debian asks of every package besides: a copyright file and a changelog, compressed as
+# dpkg does (no name or time stamp in it, so that the same changelog packs the same). Its date
+# is the configure's, or SOURCE_DATE_EPOCH's when that is set.
+string(TIMESTAMP changelog_date "%a, %d %b %Y %H:%M:%S +0000" UTC)
+file(WRITE ${PROJECT_BINARY_DIR}/debian/changelog
+     "tx4410 (${PROJECT_VERSION}) unstable; urgency=medium\n\n"
+     "  * TX4410 1.0.0, TX4410(version2) ${PROJECT_VERSION} and tx4410-cli on the board\n"
+     "    libraries and their simulated board: see README.md beside this file.\n\n"
+     " -- ${TX4410_MAINTAINER}  ${changelog_date}\n")
+execute_process(COMMAND gzip -9nc ${PROJECT_BINARY_DIR}/debian/changelog
+                OUTPUT_FILE ${PROJECT_BINARY_DIR}/debian/changelog.gz COMMAND_ERROR_IS_FATAL ANY)
+install(FILES ${PROJECT_BINARY_DIR}/debian/changelog.gz ${CMAKE_CURRENT_LIST_DIR}/debian/copyright
+        DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/tx4410)
 
 # The firmware image in etc is the user's to replace: a conffile, kept by dpkg on upgrade.
 # Where the install steps put it for the prefix /usr.
@@ -34,13 +56,16 @@ else()
 endif()
 get_filename_component(packaged_etc "${packaged_firmware}" DIRECTORY)
 file(WRITE ${PROJECT_BINARY_DIR}/debian/conffiles
-     "${packaged_firmware}\n${packaged_etc}/board.conf\n")
-# The udev rule applies to a board already plugged in, where udev runs at all.
+     "${packaged_firmware}
+${packaged_etc}/board.conf
+")
+# Maintainer scripts of our own stand in for the generator's, which would run ldconfig for our
+# private libraries; postinst applies the udev rule to a board already plugged in, where udev runs.
 configure_file(${CMAKE_CURRENT_LIST_DIR}/debian/postinst.in ${PROJECT_BINARY_DIR}/debian/postinst
                @ONLY FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ
                GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
-set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
-    ${PROJECT_BINARY_DIR}/debian/conffiles ${PROJECT_BINARY_DIR}/debian/postinst)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${PROJECT_BINARY_DIR}/debian/conffiles
+    ${PROJECT_BINARY_DIR}/debian/postinst ${CMAKE_CURRENT_LIST_DIR}/debian/postrm)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 
 include(CPack)

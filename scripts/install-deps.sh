@@ -10,7 +10,7 @@ packages=(
     fonts-liberation
     xvfb xauth x11-utils imagemagick
     libusb-1.0-0-dev umockdev libumockdev-dev
-    dpkg-dev file
+    dpkg-dev file lintian
     clang libclang-rt-14-dev
     libbenchmark-dev
 )

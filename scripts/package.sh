@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the Debian package in build/ (or the folder given in BUILD_DIR), which must be built,
-# prints its name, version and dependencies, and fails when a dependency the programs need is
-# missing from them or the udev rule from its files.
+# prints its name, version and dependencies, and fails when a dependency the programs need (the
+# window's fonts among them) is missing from them or the udev rule from its files.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build_dir=${BUILD_DIR:-build}
@@ -10,7 +10,7 @@ rm -f "$build_dir"/tx4410_*.deb
 package=$(ls "$build_dir"/tx4410_*.deb)
 dpkg-deb -f "$package" Package Version Depends
 depends=$(dpkg-deb -f "$package" Depends)
-for needed in libqt6widgets6 libusb-1.0-0 qt6-qpa-plugins; do
+for needed in libqt6widgets6 libusb-1.0-0 qt6-qpa-plugins fonts-liberation; do
     [[ $depends == *"$needed"* ]] || { echo "package: no dependency on $needed" >&2; exit 1; }
 done
 files=$(dpkg-deb -c "$package")
