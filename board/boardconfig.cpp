@@ -6,6 +6,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <optional>
 #include <set>
@@ -110,8 +111,12 @@ bool flag(const std::string &where, std::string_view text)
     return text == "1";
 }
 
-void readFile(const std::string &path, bool mustExist, BoardConfig &config)
+void readFile(const std::string &given, bool mustExist, BoardConfig &config)
 {
+    // Named where it really is: the package's link beside the library points into /etc.
+    std::error_code unresolved;
+    const std::filesystem::path real = std::filesystem::weakly_canonical(given, unresolved);
+    const std::string path = unresolved ? given : real.string();
     std::ifstream file(path, std::ios::binary);
     if (!file) {
         if (!mustExist && errno == ENOENT)
