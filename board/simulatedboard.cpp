@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include <unistd.h>
+
 namespace {
 
 constexpr int muxInputs = 8;
@@ -17,6 +19,8 @@ SimulatedBoard::Knobs SimulatedBoard::Knobs::fromEnvironment()
     knobs.absentAttempts = parseAbsentAttempts(std::getenv("TX4410_SIM_ABSENT_ATTEMPTS"));
     const char *fail = std::getenv("TX4410_SIM_FAIL_REQUESTS");
     knobs.failRequests = fail != nullptr && std::strcmp(fail, "1") == 0;
+    const char *unplugged = std::getenv("TX4410_SIM_UNPLUGGED");
+    knobs.unpluggedFile = unplugged != nullptr ? unplugged : "";
     return knobs;
 }
 
@@ -51,7 +55,8 @@ int SimulatedBoard::search(const BoardConfig &config)
         m_found = m_opened = m_firmwareRunning = false;
         return 0;
     }
-    const bool appeared = m_knobs.absentAttempts >= 0 && m_attempts >= m_knobs.absentAttempts;
+    const bool appeared
+            = m_knobs.absentAttempts >= 0 && m_attempts >= m_knobs.absentAttempts && !unplugged();
     if (m_attempts < m_knobs.absentAttempts)
         ++m_attempts;
     // A new search re-enumerates the bus: whatever was open is gone.
@@ -71,7 +76,7 @@ std::optional<BoardStatus> SimulatedBoard::attach()
 BoardStatus SimulatedBoard::list(const BoardConfig &, std::vector<BoardListing> &listings)
 {
     listings.clear();
-    if (m_knobs.absentAttempts >= 0 && m_attempts >= m_knobs.absentAttempts)
+    if (m_knobs.absentAttempts >= 0 && m_attempts >= m_knobs.absentAttempts && !unplugged())
         listings.push_back({{{BoardProtocol::vendorId, BoardProtocol::productId}, 0, 1, port},
                             m_firmwareRunning});
     return BoardStatus::Ok;
@@ -102,6 +107,10 @@ BoardStatus SimulatedBoard::transfer(const BoardProtocol::RequestKind &kind, std
                                      std::int32_t index, std::span<std::uint8_t> data)
 {
     namespace Code = BoardProtocol::RequestCode;
+    if (unplugged()) {
+        m_opened = m_firmwareRunning = false;
+        return BoardStatus::BoardGone;
+    }
     if (!m_firmwareRunning)
         return BoardStatus::NotLoaded;
     if (m_knobs.failRequests)
@@ -167,6 +176,11 @@ std::uint16_t SimulatedBoard::adcCode(double volts)
     if (steps >= adcMaxCode)
         return adcMaxCode;
     return static_cast<std::uint16_t>(steps);
+}
+
+bool SimulatedBoard::unplugged() const
+{
+    return !m_knobs.unpluggedFile.empty() && ::access(m_knobs.unpluggedFile.c_str(), F_OK) == 0;
 }
 
 void SimulatedBoard::startFirmware()

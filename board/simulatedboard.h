@@ -4,6 +4,7 @@
 #include "simulateddac.h"
 
 #include <cstdint>
+#include <string>
 
 // The evaluation board without hardware: its firmware answers the request set, drives a
 // SimulatedDac, and reads an output back through the eight-way multiplexer and the 12-bit ADC.
@@ -17,8 +18,10 @@ public:
         int absentAttempts = 0;
         // Every request fails once the board is up.
         bool failRequests = false;
+        // While a file of this name exists the board is off the bus, its firmware gone.
+        std::string unpluggedFile;
 
-        // TX4410_SIM_ABSENT_ATTEMPTS and TX4410_SIM_FAIL_REQUESTS.
+        // TX4410_SIM_ABSENT_ATTEMPTS, TX4410_SIM_FAIL_REQUESTS and TX4410_SIM_UNPLUGGED.
         static Knobs fromEnvironment();
         // A decimal count, or "always" for a board that never appears; anything else counts 0.
         static int parseAbsentAttempts(const char *text);
@@ -60,6 +63,7 @@ public:
 
 private:
     void startFirmware();
+    bool unplugged() const;
 
     Knobs m_knobs;
     int m_attempts = 0;
