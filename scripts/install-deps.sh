@@ -13,6 +13,7 @@ packages=(
     dpkg-dev file lintian
     clang libclang-rt-14-dev
     libbenchmark-dev
+    python3-pyvisa python3-pyvisa-py lxi-tools
 )
 [ "${1:-}" = --bench ] && packages+=(hyperfine jq valgrind)
 
