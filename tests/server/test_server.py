@@ -247,6 +247,54 @@ class ServerTest(unittest.TestCase):
                 self.assertEqual(refused.returncode, status)
                 self.assertIn(message, refused.stderr)
 
+    def cli(self, *arguments, server=None, environment=None):
+        env = dict(os.environ, TX4410_BOARD="sim", **(environment or {}))
+        if server:
+            env["TX4410_SERVER"] = f"127.0.0.1:{server.port}"
+        return subprocess.run([CLI, *arguments], env=env, capture_output=True, text=True,
+                              timeout=30)
+
+    def test_cli_through_the_server(self):
+        server = self.serve()
+        write = ["write", "--command", "3", "--address", "B", "--volts", "1.25"]
+        through = self.cli("--server", f"127.0.0.1:{server.port}", *write)
+        self.assertEqual((through.returncode, through.stdout), (0, self.cli(*write).stdout))
+        # The next run sees the DAC as the last one left it.
+        self.assertEqual(self.cli("read", "--channel", "B", server=server).stdout, "1.25000\n")
+        batch = subprocess.run([CLI, "--server", f"localhost:{server.port}", "batch"], timeout=30,
+                               input="pins --clr 0\nread --channel B --csv\npins --clr 1\n",
+                               capture_output=True, text=True)
+        self.assertEqual(batch.stdout.splitlines(),
+                         ["CLR LOW", "time_s,channel,code,volts", "0.000,B,0,0.00000", "CLR HI"])
+        # CLR low cleared the DAC register, and the next run still sees it so.
+        self.assertEqual(self.cli("read", "--channel", "B", server=server).stdout, "0.00000\n")
+        rows = [  # arguments, environment, status, error
+            (["--server", "127.0.0.1:1", "pins", "--clr", "1"], {}, 3,
+             "the server at 127.0.0.1:1 cannot be reached (Connection refused)"),
+            (["--server", "127.0.0.1", "--board", "1-2", "word", "1"], {}, 2,
+             "--board and --attach choose the board of this machine"),
+            (["--server", "127.0.0.1", "list"], {}, 2, "list looks at this machine's USB"),
+            (["word", "1"], {"TX4410_SERVER": "bench:99999"}, 2,
+             'TX4410_SERVER "bench:99999" is not HOST[:PORT]'),
+        ]
+        for arguments, environment, status, error in rows:
+            with self.subTest(error):
+                refused = self.cli(*arguments, environment=environment)
+                self.assertEqual(refused.returncode, status)
+                self.assertIn(error, refused.stderr.splitlines()[0])
+
+    def test_cli_through_a_failing_server(self):
+        failing = {"TX4410_SIM_FAIL_REQUESTS": "1"}
+        server = self.serve(environment=failing)
+        through = self.cli("read", "--channel", "C", server=server)
+        local = self.cli("read", "--channel", "C", environment=failing)
+        self.assertEqual((through.returncode, through.stderr), (4, local.stderr))
+        open(server.unplugged, "w").close()
+        gone = self.cli("pins", "--ldac", "0", server=server)
+        self.assertEqual(gone.returncode, 3)
+        self.assertIn(f"server at 127.0.0.1:{server.port} has no board (request SetLdacPin (0xf0) "
+                      "failed with status 23)", gone.stderr)
+
     def test_lxi(self):
         server = self.serve()
         lxi = ["lxi", "scpi", "--raw", "--address", "127.0.0.1", "--port", str(server.port)]
