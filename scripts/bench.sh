@@ -10,7 +10,9 @@
 # jq and umockdev-wrapper (scripts/install-deps.sh --bench).
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-bin=$root/${BUILD_DIR:-build}/bin
+build=${BUILD_DIR:-build}
+[[ $build == /* ]] || build=$root/$build
+bin=$build/bin
 quick=0 check=0 out=''
 while [ $# -gt 0 ]; do
     case $1 in
@@ -139,8 +141,9 @@ for action in hexKeyRelease hexKeyStroke writeToPart sample commandChoice; do
     run="action/$action/iterations:1/repeats:$repetitions/manual_time"
     row "action.$action.median_us" "$(fmt 1 "$(aggregate inprocess "$run" median real_time)")"
     row "action.$action.p99_us" "$(fmt 1 "$(aggregate inprocess "$run" p99 real_time)")" '<' 2000
+    # Repetitions during which the kernel gave the processor to another process.
     row "action.$action.preempted (of $repetitions)" \
-        "$(fmt 0 "$(aggregate inprocess "$run" mean preempted) * $repetitions")"
+        "$(awk -v m="$(aggregate inprocess "$run" mean preempted)" -v n=$repetitions 'BEGIN { printf "%.0f", m * n }')"
 done
 if [ $quick = 0 ]; then
     run="tick/autoSample/iterations:1/repeats:20/manual_time"
