@@ -50,6 +50,15 @@ own() { awk -v hz="$(getconf CLK_TCK)" '{ print ($14+$15+$16+$17) / hz }' "/proc
 read -r busy0 total0 < <(cpu)
 load0=$(cut -d' ' -f1-3 /proc/loadavg)
 
+# First each window's peak memory, and the program's own check that its window still holds what
+# the plain-controls window copies: a start-up that fails says why here, not under hyperfine.
+for kind in program bare label controls; do
+    for _ in 1 2 3 4 5; do
+        "$bin/TX4410-startup" $kind --paint --report || cannot "the $kind start-up failed"
+    done | awk '{ print $2 }' | sort -n | sed -n 3p > "$out/peak-$kind"
+    [ -e "$out/failed" ] && exit 2
+done
+
 # Start-up: whole processes, each ending at its window's first show (or first paint). Rounds
 # with the order turned, so that a drift of the machine hits every window alike.
 kinds=('program' 'bare' 'label' 'controls' 'program --paint' 'controls --paint')
@@ -62,13 +71,6 @@ for round in $(seq 0 $((rounds - 1))); do
     done
     hyperfine -N --warmup 1 --runs $runs --style basic --export-json "$out/startup-$round.json" \
         "${commands[@]}" >&2 || cannot "a start-up did not run (see above)"
-done
-# Each window's peak memory, and the program's own check that its window still holds what the
-# plain-controls window copies.
-for kind in program bare label controls; do
-    for _ in 1 2 3 4 5; do
-        "$bin/TX4410-startup" $kind --paint --report || cannot "the $kind start-up failed"
-    done | awk '{ print $2 }' | sort -n | sed -n 3p > "$out/peak-$kind"
 done
 
 # In one process: the window's actions, the tick, the request overhead; the libusb round trip
