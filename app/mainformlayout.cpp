@@ -438,8 +438,9 @@ void layOutWindow(QWidget &form, const Row &row)
 
 constexpr std::size_t rowCount = std::size(layout);
 
-// The table's names are resolved by the compiler: a name that is missing, doubled or of the
-// wrong container fails the build, and the builder looks nothing up by name at start-up.
+// The table's names are resolved by the compiler: a missing or doubled name, or a container that
+// is missing, no frame or made after what it holds, fails the build, and the builder looks
+// nothing up by name at start-up.
 constexpr bool named(const Row &row, std::string_view name, int index)
 {
     return row.name == name && row.index == index;

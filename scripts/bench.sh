@@ -10,7 +10,9 @@
 # jq and umockdev-wrapper (scripts/install-deps.sh --bench).
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-bin=$root/${BUILD_DIR:-build}/bin
+build=${BUILD_DIR:-build}
+[[ $build == /* ]] || build=$root/$build
+bin=$build/bin
 quick=0 check=0 out=''
 while [ $# -gt 0 ]; do
     case $1 in
@@ -48,10 +50,19 @@ own() { awk -v hz="$(getconf CLK_TCK)" '{ print ($14+$15+$16+$17) / hz }' "/proc
 read -r busy0 total0 < <(cpu)
 load0=$(cut -d' ' -f1-3 /proc/loadavg)
 
+# First each window's peak memory, and the program's own check that its window still holds what
+# the plain-controls window copies: a start-up that fails says why here, not under hyperfine.
+for kind in program bare label controls; do
+    for _ in 1 2 3 4 5; do
+        "$bin/TX4410-startup" $kind --paint --report || cannot "the $kind start-up failed"
+    done | awk '{ print $2 }' | sort -n | sed -n 3p > "$out/peak-$kind"
+    [ -e "$out/failed" ] && exit 2
+done
+
 # Start-up: whole processes, each ending at its window's first show (or first paint). Rounds
 # with the order turned, so that a drift of the machine hits every window alike.
 kinds=('program' 'bare' 'label' 'controls' 'program --paint' 'controls --paint')
-if [ $quick = 1 ]; then rounds=1 runs=5; else rounds=5 runs=6; fi
+if [ $quick = 1 ]; then rounds=1 runs=5; else rounds=10 runs=6; fi
 for round in $(seq 0 $((rounds - 1))); do
     commands=()
     for i in "${!kinds[@]}"; do
@@ -60,13 +71,6 @@ for round in $(seq 0 $((rounds - 1))); do
     done
     hyperfine -N --warmup 1 --runs $runs --style basic --export-json "$out/startup-$round.json" \
         "${commands[@]}" >&2 || cannot "a start-up did not run (see above)"
-done
-# Each window's peak memory, and the program's own check that its window still holds what the
-# plain-controls window copies.
-for kind in program bare label controls; do
-    for _ in 1 2 3 4 5; do
-        "$bin/TX4410-startup" $kind --paint --report || cannot "the $kind start-up failed"
-    done | awk '{ print $2 }' | sort -n | sed -n 3p > "$out/peak-$kind"
 done
 
 # In one process: the window's actions, the tick, the request overhead; the libusb round trip
@@ -92,6 +96,16 @@ startup() {
     jq -s --arg kind "$1" '[.[].results[] | select(.command == $kind) | .times[]] | sort
         | if length % 2 == 1 then .[length / 2 | floor] else (.[length / 2 - 1] + .[length / 2]) / 2 end
         * 1000' "$out"/startup-*.json
+}
+# Under load, a run only gets longer: the fastest run and the processor time it used (user and
+# system, hyperfine's means) say what the median cannot.
+startup_min() {
+    jq -s --arg kind "$1" '[.[].results[] | select(.command == $kind) | .times[]] | min * 1000' \
+        "$out"/startup-*.json
+}
+startup_cpu() {
+    jq -s --arg kind "$1" '[.[].results[] | select(.command == $kind) | .user + .system] | add / length * 1000' \
+        "$out"/startup-*.json
 }
 aggregate() { # file, run name, aggregate, field
     jq -e --arg run "$2" --arg agg "$3" --arg field "$4" \
@@ -125,6 +139,8 @@ done
 row "startup.ratio_to_bare" "$(ratio $ms_program $ms_bare)"
 row "startup.ratio_to_label" "$(ratio $ms_program $ms_label)"
 row "startup.ratio_to_controls" "$(ratio $ms_program $ms_controls)" '<=' 1.00
+row "startup.fastest.ratio_to_controls" "$(ratio "$(startup_min program)" "$(startup_min controls)")"
+row "startup.cpu.ratio_to_controls (user + system)" "$(ratio "$(startup_cpu program)" "$(startup_cpu controls)")"
 row "startup.painted.program.median_ms" "$(fmt 2 $ms_program_paint)"
 row "startup.painted.controls.median_ms" "$(fmt 2 $ms_controls_paint)"
 row "startup.painted.ratio_to_controls" "$(ratio $ms_program_paint $ms_controls_paint)"
@@ -139,8 +155,9 @@ for action in hexKeyRelease hexKeyStroke writeToPart sample commandChoice; do
     run="action/$action/iterations:1/repeats:$repetitions/manual_time"
     row "action.$action.median_us" "$(fmt 1 "$(aggregate inprocess "$run" median real_time)")"
     row "action.$action.p99_us" "$(fmt 1 "$(aggregate inprocess "$run" p99 real_time)")" '<' 2000
+    # Repetitions during which the kernel gave the processor to another process.
     row "action.$action.preempted (of $repetitions)" \
-        "$(fmt 0 "$(aggregate inprocess "$run" mean preempted) * $repetitions")"
+        "$(awk -v m="$(aggregate inprocess "$run" mean preempted)" -v n=$repetitions 'BEGIN { printf "%.0f", m * n }')"
 done
 if [ $quick = 0 ]; then
     run="tick/autoSample/iterations:1/repeats:20/manual_time"

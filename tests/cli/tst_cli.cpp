@@ -34,11 +34,20 @@ CliRun runCli(const QString &arguments, const QByteArray &input = {}, const QStr
                             : process.setStandardErrorFile(word.mid(2));
         else if (word == u"<&-")
             process.setChildProcessModifier([] { ::close(STDIN_FILENO); });
-        else if (!word.contains(u'@'))
+        else if (!word.contains(u'@') && !word.startsWith(u"HEX:"))
             environment.insert(word.section(u'=', 0, 0), word.section(u'=', 1));
     }
     process.setProcessEnvironment(environment);
-    process.start(QStringLiteral(TX4410_CLI),
+    // HEX:TEXT, a copy of the program beside a firmware image of that text (none for "-").
+    QString program = QStringLiteral(TX4410_CLI);
+    if (const QString hex = extra.section(QStringLiteral("HEX:"), 1).section(u' ', 0, 0); !hex.isEmpty()) {
+        program = scratch.filePath("tx4410-cli");
+        QFile image(scratch.filePath("TX4413.hex"));
+        if (!QFile::copy(QStringLiteral(TX4410_CLI), program)
+            || (hex != u"-" && !(image.open(QIODevice::WriteOnly) && image.write(hex.toLatin1()))))
+            return {};
+    }
+    process.start(program,
                   arguments.split(u' ', Qt::SkipEmptyParts).replaceInStrings("''", QString()));
     process.write(input);
     process.closeWriteChannel();
@@ -211,8 +220,8 @@ private slots:
             "cannot write standard output: No space left on device", 4, ">/dev/full");
         row("standard error full", "frob", 1, "", 0, "2>/dev/full");
         row("no board, after a wait", "--wait 1 pins --clr 1", 3,
-            "not brought up: no board found under the configured USB identities. Fix: connect",
-            6, "TX4410_SIM_ABSENT_ATTEMPTS=always");
+            "not brought up: no board found under the configured USB identities. Fix: connect", 6,
+            "TX4410_SIM_ABSENT_ATTEMPTS=always");
         row("no board at the port chosen", "--board 1-9 read --channel A", 3,
             "no board at the chosen port. Fix: choose a port that 'tx4410-cli list' shows", 3);
         row("a port that is none", "--board 1.9 read --channel A", 2, "--board \"1.9\"", 0);
@@ -222,6 +231,13 @@ private slots:
             "\\(TX4410_FIRMWARE_ID \"66664410\" is not VENDOR:PRODUCT", 3,
             "TX4410_FIRMWARE_ID=66664410");
         row("list of none", "list", 0, "", 0, "TX4410_SIM_ABSENT_ATTEMPTS=always");
+        row("firmware image missing", "read --channel A", 3,
+            "the firmware image TX4413.hex is missing \\(/.*/TX4413.hex\\)\\. Fix: put the board "
+            "maker's image at /etc/tx4410/TX4413.hex",
+            3, "HEX:-");
+        row("firmware image of an end record only", "read --channel A", 3,
+            "is not an Intel HEX image for the board's RAM .*\\[status 6, FirmwareInvalid\\]", 3,
+            "HEX::00000001FF");
         row("board during a wait", "pins --clr 1 --wait 2", 0, "", 7,
             "TX4410_SIM_ABSENT_ATTEMPTS=1");
         row("stopped past the deadline of a wait", "--wait 2 pins --clr 1", 3, "no board", 6,
