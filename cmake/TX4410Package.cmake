@@ -7,8 +7,7 @@ set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 # Who answers for the package: the Maintainer field and the changelog's signature. The default's
 # address is in .invalid, a domain that never exists (so never someone else's), and Debian's
 # checks take it; set a real name and address when publishing the package.
-set(TX4410_MAINTAINER "TX4410 bench program maintainers <tx4410-bench@tx4410.invalid>"
-    CACHE STRING "Name <address> of the package's maintainer, for its control file and changelog")
+# TX4410_MAINTAINER is set in the top CMakeLists.txt: the software centre's entries name it too.
 set(CPACK_PACKAGE_CONTACT "${TX4410_MAINTAINER}")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${PROJECT_DESCRIPTION}")
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
