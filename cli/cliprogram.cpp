@@ -6,6 +6,7 @@
 #include "doctorcommand.h"
 #include "interruption.h"
 #include "listcommand.h"
+#include "sweepcommand.h"
 #include "usbstuff.h"
 
 #include <QFile>
@@ -141,6 +142,7 @@ int run(const QStringList &arguments, QTextStream &out, QTextStream &err)
         return ExitStatus::done;
     case Invocation::Kind::Step:
     case Invocation::Kind::Batch:
+    case Invocation::Kind::Sweep:
     case Invocation::Kind::List:
     case Invocation::Kind::Doctor:
         break;
@@ -169,17 +171,24 @@ int run(const QStringList &arguments, QTextStream &out, QTextStream &err)
         if (batch.error)
             return usageError(batch.error->message);
         steps = std::move(batch.steps);
-    } else {
+    } else if (invocation.kind == Invocation::Kind::Step) {
         steps.emplace_back(0, invocation.step);
     }
     // Bring-up resets the DAC: with nothing to send, the board is left alone.
-    if (steps.empty())
+    const bool isSweep = invocation.kind == Invocation::Kind::Sweep;
+    if (steps.empty() && !isSweep)
         return ExitStatus::done;
 
     // Until here Ctrl-C simply ends the program: nothing has been sent.
     catchInterrupt();
     const std::unique_ptr<USBStuff> usb = makeUSBStuff(BoardLibraryForm::FourFunction);
+    std::optional<SweepCommand> sweep;
     try {
+        if (isSweep) {
+            sweep.emplace(invocation.sweep, out, err, complain);
+            if (const int status = sweep->prepare(*usb); status != ExitStatus::done)
+                return status;
+        }
         if (!bringUp(*usb, invocation.waitSeconds)) {
             if (isInterrupted()) {
                 complain(QStringLiteral("interrupted while waiting for the board"));
@@ -188,6 +197,8 @@ int run(const QStringList &arguments, QTextStream &out, QTextStream &err)
             complain(QStringLiteral("the board was not brought up: ") + usb->bringUpFailure());
             return ExitStatus::noBoard;
         }
+        if (sweep)
+            return sweep->run(*usb);
         BoardSession session(*usb, out);
         for (const auto &[line, step] : steps) {
             switch (session.run(step)) {
