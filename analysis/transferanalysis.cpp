@@ -52,8 +52,7 @@ Figures analyse(std::span<const Point> points, double referenceVolts, Method met
     figures.offsetVolts = figures.line.at(0);
     figures.offsetLsb = figures.offsetVolts / figures.idealLsb;
     figures.gainErrorPercent = (figures.line.slope / figures.idealLsb - 1) * 100;
-    // A line that does not rise has no step to count in: the ideal one stands in.
-    const double lsb = figures.line.slope > 0 ? figures.line.slope : figures.idealLsb;
+    const double lsb = figures.idealLsb;
     for (std::size_t i = 0; i < points.size(); ++i) {
         figures.inl.push_back((points[i].volts - figures.line.at(points[i].code)) / lsb);
         if (i == 0)

@@ -45,7 +45,8 @@ struct Figures
     double offsetVolts;      // the line at code 0
     double offsetLsb;        // the same in ideal LSB
     double gainErrorPercent; // the line's slope against the ideal's, of full scale
-    // In LSB of the line's own step, so that a pure gain error shows no INL or DNL.
+    // In ideal LSB. The line takes up the gain error, so INL shows none; DNL counts against the
+    // ideal step, so a gain error g shows in it as g, far below any step's own error.
     std::vector<double> inl; // per point: its distance from the line
     std::vector<double> dnl; // per point from the second: the step into it per code, less one
     Extreme inlMax, inlMin, dnlMax, dnlMin; // DNL at the upper code of its step

@@ -155,10 +155,14 @@ QStringList summaryLines(const SweepSettings &settings, const std::vector<Measur
     lines << QStringLiteral("LSB: %1 uV (Vref / 65536)").arg(lsb * 1e6, 0, 'f', 2);
     if (settings.meterHost.isEmpty()) {
         const double step = settings.vdd / 4096;
-        lines << QStringLiteral("resolution: one ADC step, Vdd / 4096 = %1 mV = %2 LSB: INL and "
-                                "DNL below that are not claimed")
+        // Readings a step apart at one end of the range and none at the other tilt a fitted
+        // line by up to 1.5 steps over the whole range.
+        lines << QStringLiteral("resolution: one ADC step, Vdd / 4096 = %1 mV = %2 LSB: offset, "
+                                "INL and DNL below that, and gain errors below %3 % of full "
+                                "scale, are not claimed")
                          .arg(step * 1e3, 0, 'f', 3)
-                         .arg(step / lsb, 0, 'f', 1);
+                         .arg(step / lsb, 0, 'f', 1)
+                         .arg(1.5 * step / settings.vref * 100, 0, 'f', 3);
     } else {
         double deviation = 0;
         for (const MeasuredPoint &point : points)

@@ -6,10 +6,22 @@
 
 #include <cstdio>
 
+namespace {
+
+// Qt's notes about the offscreen platform are no business of the user's: only failures show.
+void criticalOnly(QtMsgType type, const QMessageLogContext &, const QString &message)
+{
+    if (type == QtCriticalMsg || type == QtFatalMsg)
+        std::fprintf(stderr, "%s\n", qPrintable(message));
+}
+
+} // namespace
+
 int main(int argc, char *argv[])
 {
     // It never shows a window: no display needed, none used.
     qputenv("QT_QPA_PLATFORM", "offscreen");
+    qInstallMessageHandler(criticalOnly);
     QApplication application(argc, argv);
     const QStringList arguments = QCoreApplication::arguments();
     if (arguments.size() != 3) {
