@@ -33,6 +33,11 @@ Environment:
                                 (always, or a negative number: it never appears)
   TX4410_SIM_FAIL_REQUESTS=1    every request to the simulated board fails once it is up
   TX4410_BOARD_TRACE=FILE       append one line per board library call to FILE
+  TX4410_BOARD_PORT=PORT        take the board at this USB port (as tx4410-cli list prints it)
+  TX4410_BOARD_CONFIG=FILE      read this board configuration instead of board.conf
+  TX4410_LOADER_ID=VVVV:PPPP    the board's USB identity while only its loader runs
+  TX4410_FIRMWARE_ID=VVVV:PPPP  its identity once the firmware runs
+  TX4410_COME_BACK_SECONDS=S    how long a load waits for the board to come back
 )";
     if (program.boardLibrary == BoardLibraryForm::BoardPort)
         text += "  LD_LIBRARY_PATH               searched for libBoardPort.so first\n";

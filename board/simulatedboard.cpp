@@ -10,6 +10,8 @@
 #include <string_view>
 #include <type_traits>
 
+#include <unistd.h>
+
 namespace {
 
 constexpr int muxInputs = 8;
@@ -74,6 +76,8 @@ SimulatedBoard::Knobs SimulatedBoard::Knobs::fromEnvironment()
         knobs.problem = "TX4410_SIM_NOISE_MV is below 0";
     if (const char *file = std::getenv("TX4410_SIM_OUTPUTS_FILE"))
         knobs.outputsFile = file;
+    const char *unplugged = std::getenv("TX4410_SIM_UNPLUGGED");
+    knobs.unpluggedFile = unplugged != nullptr ? unplugged : "";
     return knobs;
 }
 
@@ -114,7 +118,8 @@ int SimulatedBoard::search(const BoardConfig &config)
         m_found = m_opened = m_firmwareRunning = false;
         return 0;
     }
-    const bool appeared = m_knobs.absentAttempts >= 0 && m_attempts >= m_knobs.absentAttempts;
+    const bool appeared
+            = m_knobs.absentAttempts >= 0 && m_attempts >= m_knobs.absentAttempts && !unplugged();
     if (m_attempts < m_knobs.absentAttempts)
         ++m_attempts;
     // A new search re-enumerates the bus: whatever was open is gone.
@@ -134,7 +139,7 @@ std::optional<BoardStatus> SimulatedBoard::attach()
 BoardStatus SimulatedBoard::list(const BoardConfig &, std::vector<BoardListing> &listings)
 {
     listings.clear();
-    if (m_knobs.absentAttempts >= 0 && m_attempts >= m_knobs.absentAttempts)
+    if (m_knobs.absentAttempts >= 0 && m_attempts >= m_knobs.absentAttempts && !unplugged())
         listings.push_back({{{BoardProtocol::vendorId, BoardProtocol::productId}, 0, 1, port},
                             m_firmwareRunning});
     return BoardStatus::Ok;
@@ -174,6 +179,10 @@ BoardStatus SimulatedBoard::request(const BoardProtocol::RequestKind &kind, std:
                                     std::int32_t index, std::span<std::uint8_t> data)
 {
     namespace Code = BoardProtocol::RequestCode;
+    if (unplugged()) {
+        m_opened = m_firmwareRunning = false;
+        return BoardStatus::BoardGone;
+    }
     if (!m_firmwareRunning)
         return BoardStatus::NotLoaded;
     if (m_knobs.failRequests)
@@ -273,6 +282,11 @@ std::uint16_t SimulatedBoard::adcCode(double volts)
     if (steps >= adcMaxCode)
         return adcMaxCode;
     return static_cast<std::uint16_t>(steps);
+}
+
+bool SimulatedBoard::unplugged() const
+{
+    return !m_knobs.unpluggedFile.empty() && ::access(m_knobs.unpluggedFile.c_str(), F_OK) == 0;
 }
 
 void SimulatedBoard::startFirmware()

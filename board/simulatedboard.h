@@ -20,6 +20,8 @@ public:
         int absentAttempts = 0;
         // Every request fails once the board is up.
         bool failRequests = false;
+        // While a file of this name exists the board is off the bus, its firmware gone.
+        std::string unpluggedFile;
 
         // The DAC's outputs (all four alike), in LSB of the reference / 65536 where not said.
         double offsetVolts = 0;
@@ -34,9 +36,9 @@ public:
         // The first malformed knob, named; the board is then never found.
         std::string problem;
 
-        // TX4410_SIM_ABSENT_ATTEMPTS, TX4410_SIM_FAIL_REQUESTS and the DAC's knobs
-        // (TX4410_SIM_OFFSET_MV, _GAIN_ERROR_PCT, _BOW_LSB, _STEP, _NOISE_MV, _NOISE_SEED,
-        // _OUTPUTS_FILE).
+        // TX4410_SIM_ABSENT_ATTEMPTS, TX4410_SIM_FAIL_REQUESTS, TX4410_SIM_UNPLUGGED and the
+        // DAC's knobs (TX4410_SIM_OFFSET_MV, _GAIN_ERROR_PCT, _BOW_LSB, _STEP, _NOISE_MV,
+        // _NOISE_SEED, _OUTPUTS_FILE).
         static Knobs fromEnvironment();
         // A decimal count, or "always" for a board that never appears; anything else counts 0.
         static int parseAbsentAttempts(const char *text);
@@ -86,6 +88,7 @@ private:
     BoardStatus request(const BoardProtocol::RequestKind &kind, std::int32_t value,
                         std::int32_t index, std::span<std::uint8_t> data);
     void publishOutputs() const;
+    bool unplugged() const;
 
     Knobs m_knobs;
     int m_attempts = 0;

@@ -20,16 +20,10 @@ QString levelText(bool high)
 
 } // namespace
 
-BoardSession::BoardSession(USBStuff &usb, QTextStream &out)
-    : m_device(usb, *this)
+BoardSession::BoardSession(SessionDevice &device, QTextStream &out)
+    : m_device(device)
     , m_out(out)
 { }
-
-void BoardSession::requestFailed(const RequestFailure &failure)
-{
-    if (!m_failure)
-        m_failure = failure;
-}
 
 bool BoardSession::print(const QString &line)
 {
@@ -40,7 +34,7 @@ bool BoardSession::print(const QString &line)
 
 BoardSession::Outcome BoardSession::run(const BoardStep &step)
 {
-    if (m_failure)
+    if (failure())
         return Outcome::RequestFailed;
     if (isInterrupted())
         return Outcome::Interrupted;
@@ -53,8 +47,8 @@ BoardSession::Outcome BoardSession::run(const BoardStep &step)
 
 BoardSession::Outcome BoardSession::sendWord(const SendWord &send)
 {
-    m_device.SendCommandWord(send.word);
-    if (m_failure)
+    m_device.sendWord(send.word);
+    if (failure())
         return Outcome::RequestFailed;
     return print(QStringLiteral("0x")
                  + QStringLiteral("%1").arg(quint32(send.word), 8, 16, QLatin1Char('0')).toUpper())
@@ -66,8 +60,8 @@ BoardSession::Outcome BoardSession::sendWord(const SendWord &send)
 BoardSession::Outcome BoardSession::readSamples(const ReadSamples &read)
 {
     using Clock = std::chrono::steady_clock;
-    m_device.SelectMuxChannel(ReadbackChannels::mask(read.channel));
-    if (m_failure)
+    m_device.selectChannel(read.channel);
+    if (failure())
         return Outcome::RequestFailed;
     if (read.csv && !m_csvHeaderPrinted) {
         if (!print(QStringLiteral("time_s,channel,code,volts")))
@@ -83,8 +77,8 @@ BoardSession::Outcome BoardSession::readSamples(const ReadSamples &read)
         const Clock::time_point taken = Clock::now();
         if (sample == 0)
             first = taken;
-        const std::int32_t code = m_device.ReadAdcCode();
-        if (m_failure)
+        const std::int32_t code = m_device.readAdc();
+        if (failure())
             return Outcome::RequestFailed;
         const QString volts = voltsText(ReadbackChannels::sampleVolts(code, read.vdd));
         if (!read.csv) {
@@ -108,15 +102,15 @@ BoardSession::Outcome BoardSession::readSamples(const ReadSamples &read)
 BoardSession::Outcome BoardSession::drivePins(const DrivePins &pins)
 {
     if (pins.clrHigh) {
-        m_device.SetClrPin(*pins.clrHigh);
-        if (m_failure)
+        m_device.setClrPin(*pins.clrHigh);
+        if (failure())
             return Outcome::RequestFailed;
         if (!print(QStringLiteral("CLR ") + levelText(*pins.clrHigh)))
             return Outcome::OutputFailed;
     }
     if (pins.ldacHigh) {
-        m_device.SetLdacPin(*pins.ldacHigh);
-        if (m_failure)
+        m_device.setLdacPin(*pins.ldacHigh);
+        if (failure())
             return Outcome::RequestFailed;
         if (!print(QStringLiteral("LDAC ") + levelText(*pins.ldacHigh)))
             return Outcome::OutputFailed;

@@ -1,44 +1,39 @@
 #pragma once
 
 #include "clicommand.h"
-#include "requestfailurereporter.h"
-#include "tx4418.h"
+#include "sessiondevice.h"
 
 #include <QTextStream>
 
 #include <chrono>
 #include <optional>
 
-class USBStuff;
-
-// The commands run on a board that is up, through the window's device requests. One session
-// is one run: a batch prints one CSV header and counts time_s from its first sample.
-class BoardSession final : private RequestFailureReporter
+// The commands run on a board that is up (through the window's device requests, or a server's).
+// One session is one run: a batch prints one CSV header and counts time_s from its first sample.
+class BoardSession final
 {
 public:
     enum class Outcome { Done, RequestFailed, Interrupted, OutputFailed };
 
     // Each line written to out is flushed at once, so that a reader sees samples as they come.
-    BoardSession(USBStuff &usb, QTextStream &out);
+    BoardSession(SessionDevice &device, QTextStream &out);
 
     // Stops at the first failed request, at Ctrl-C, or when out cannot take a line, with what
     // was printed so far kept.
     Outcome run(const BoardStep &step);
 
-    // The request that made run() answer RequestFailed.
-    const std::optional<RequestFailure> &failure() const { return m_failure; }
+    // What made run() answer RequestFailed.
+    const std::optional<SessionFailure> &failure() const { return m_device.failure(); }
 
 private:
-    void requestFailed(const RequestFailure &failure) override;
     Outcome sendWord(const SendWord &send);
     Outcome readSamples(const ReadSamples &read);
     Outcome drivePins(const DrivePins &pins);
     // False when the line could not be written.
     bool print(const QString &line);
 
-    TX4418 m_device;
+    SessionDevice &m_device;
     QTextStream &m_out;
-    std::optional<RequestFailure> m_failure;
     bool m_csvHeaderPrinted = false;
     std::optional<std::chrono::steady_clock::time_point> m_firstSample;
 };

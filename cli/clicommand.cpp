@@ -27,6 +27,7 @@ const QStringList channelNames = {"A", "B", "C", "D"};
 const QCommandLineOption waitOption = valued("wait", "SECONDS");
 const QCommandLineOption boardOption = valued("board", "PORT");
 const QCommandLineOption attachOption(QStringLiteral("attach"));
+const QCommandLineOption serverOption = valued("server", "HOST[:PORT]");
 // The short forms as the window programs take them.
 const QCommandLineOption helpOption(QStringList {"help", "h"});
 const QCommandLineOption versionOption(QStringList {"version", "v"});
@@ -176,7 +177,7 @@ std::variant<Invocation, UsageError> parseInvocation(const QStringList &argument
         global.setOptionsAfterPositionalArgumentsMode(
                 QCommandLineParser::ParseAsPositionalArguments);
         readWords(global, {}, arguments,
-                  {helpOption, versionOption, waitOption, boardOption, attachOption},
+                  {helpOption, versionOption, waitOption, boardOption, attachOption, serverOption},
                   std::numeric_limits<qsizetype>::max());
         Invocation invocation;
         QStringList words = global.positionalArguments();
@@ -194,6 +195,12 @@ std::variant<Invocation, UsageError> parseInvocation(const QStringList &argument
         QCommandLineParser local;
         invocation.boardPort = boardPort(global);
         invocation.attach = global.isSet(attachOption);
+        invocation.server = global.value(serverOption);
+        if (global.isSet(serverOption) && (global.isSet(boardOption) || invocation.attach))
+            refuse("--board and --attach choose the board of this machine; the server holds its "
+                   "own");
+        if (global.isSet(serverOption) && (command == u"list" || command == u"doctor"))
+            refuse(command + " looks at this machine's USB: it takes no --server");
         if (command == u"list" || command == u"doctor") {
             readWords(local, command, words, {helpOption});
             invocation.kind
@@ -255,12 +262,16 @@ QString usageText()
             "             [--meter HOST[:PORT] [--meter-query TEXT] [--meter-timeout SECONDS]]\n"
             "             [--csv FILE] [--plot FILE.png|FILE.svg] [--method endpoint|best-fit]\n"
             "  tx4410-cli list | doctor\n"
+            "  tx4410-cli --server HOST[:PORT] write|word|read|pins|batch|sweep ...\n"
             "  tx4410-cli --version (-v) | --help (-h)\n"
             "\n"
             "Each command brings the board up first; --wait SECONDS retries that once a second\n"
             "until SECONDS have passed. Before the command: --board PORT takes the board at that\n"
             "port (as list prints it) and --attach takes a board that runs the firmware as it is,\n"
-            "without loading it, so its outputs stay as they were.\n"
+            "without loading it, so its outputs stay as they were. --server HOST[:PORT] (or\n"
+            "TX4410_SERVER; port 5025 by default) runs the command through a tx4410-server\n"
+            "that holds the board instead: nothing is brought up, the outputs stay as they\n"
+            "are, and --wait retries the connection.\n"
             "  list    prints each board on the bus: port, vendor:product, state, access.\n"
             "  doctor  checks the library, configuration, firmware image, udev rule and boards;\n"
             "          one line each, ok, warn or FAIL with its fix. Exit 1 when one fails.\n"

@@ -54,6 +54,7 @@ struct Invocation
     int waitSeconds = 0;           // bring-up attempts go on once a second until this deadline
     QString boardPort;             // the board chosen by its port; empty: the first that opens
     bool attach = false;           // take a board that runs the firmware without loading it
+    QString server;                // --server HOST[:PORT]; empty: this machine's board
 };
 
 // The arguments after the program's name.

@@ -6,12 +6,14 @@
 #include "doctorcommand.h"
 #include "interruption.h"
 #include "listcommand.h"
+#include "sessiondevice.h"
 #include "sweepcommand.h"
 #include "usbstuff.h"
 
 #include <QFile>
 #include <QRegularExpression>
 
+#include <functional>
 #include <utility>
 #include <vector>
 
@@ -107,12 +109,29 @@ QString printable(const QString &text)
     return shown;
 }
 
-QString failureText(const RequestFailure &failure)
+// The steps on a board that is up, or a server: stops at the first that does not end well.
+int runSteps(SessionDevice &device, const std::vector<NumberedStep> &steps, bool isBatch,
+             QTextStream &out, const std::function<void(const QString &)> &complain)
 {
-    return QStringLiteral("request %1 (0x%2) failed with status %3")
-            .arg(QLatin1String(failure.operation))
-            .arg(failure.fields.code, 2, 16, QLatin1Char('0'))
-            .arg(failure.status);
+    BoardSession session(device, out);
+    for (const auto &[line, step] : steps) {
+        switch (session.run(step)) {
+        case BoardSession::Outcome::Done:
+            break;
+        case BoardSession::Outcome::RequestFailed:
+            complain(linePrefix(line) + session.failure()->message);
+            return session.failure()->exitStatus;
+        case BoardSession::Outcome::Interrupted:
+            // A read ended by Ctrl-C is a finished read; a batch cut short is not done.
+            if (!isBatch)
+                return ExitStatus::done;
+            complain(linePrefix(line) + QStringLiteral("interrupted"));
+            return ExitStatus::interrupted;
+        case BoardSession::Outcome::OutputFailed:
+            return ExitStatus::outputFailed; // said by runCli()
+        }
+    }
+    return ExitStatus::done;
 }
 
 // runCli() but for the output's own failures.
@@ -174,6 +193,17 @@ int run(const QStringList &arguments, QTextStream &out, QTextStream &err)
     } else if (invocation.kind == Invocation::Kind::Step) {
         steps.emplace_back(0, invocation.step);
     }
+    // A server named on the command line, or in the environment unless a board of this
+    // machine is chosen.
+    QString server = invocation.server;
+    if (server.isEmpty() && invocation.boardPort.isEmpty() && !invocation.attach)
+        server = qEnvironmentVariable("TX4410_SERVER");
+    QString serverHost;
+    quint16 serverPort = 0;
+    if (!server.isEmpty() && !ServerDevice::parseAddress(server, serverHost, serverPort))
+        return usageError(
+                QStringLiteral("%1 \"%2\" is not HOST[:PORT]")
+                        .arg(invocation.server.isEmpty() ? "TX4410_SERVER" : "--server", server));
     // Bring-up resets the DAC: with nothing to send, the board is left alone.
     const bool isSweep = invocation.kind == Invocation::Kind::Sweep;
     if (steps.empty() && !isSweep)
@@ -181,12 +211,29 @@ int run(const QStringList &arguments, QTextStream &out, QTextStream &err)
 
     // Until here Ctrl-C simply ends the program: nothing has been sent.
     catchInterrupt();
-    const std::unique_ptr<USBStuff> usb = makeUSBStuff(BoardLibraryForm::FourFunction);
     std::optional<SweepCommand> sweep;
+    if (isSweep)
+        sweep.emplace(invocation.sweep, out, err, complain);
+    if (!server.isEmpty()) {
+        if (sweep) {
+            if (const int status = sweep->prepare(nullptr, server); status != ExitStatus::done)
+                return status;
+        }
+        ServerDevice device(serverHost, serverPort, invocation.waitSeconds);
+        if (device.failure() && isInterrupted()) {
+            complain(QStringLiteral("interrupted while waiting for the server"));
+            return ExitStatus::interrupted;
+        }
+        if (device.failure()) {
+            complain(device.failure()->message);
+            return device.failure()->exitStatus;
+        }
+        return sweep ? sweep->run(device) : runSteps(device, steps, isBatch, out, complain);
+    }
+    const std::unique_ptr<USBStuff> usb = makeUSBStuff(BoardLibraryForm::FourFunction);
     try {
-        if (isSweep) {
-            sweep.emplace(invocation.sweep, out, err, complain);
-            if (const int status = sweep->prepare(*usb); status != ExitStatus::done)
+        if (sweep) {
+            if (const int status = sweep->prepare(usb.get(), {}); status != ExitStatus::done)
                 return status;
         }
         if (!bringUp(*usb, invocation.waitSeconds)) {
@@ -197,26 +244,8 @@ int run(const QStringList &arguments, QTextStream &out, QTextStream &err)
             complain(QStringLiteral("the board was not brought up: ") + usb->bringUpFailure());
             return ExitStatus::noBoard;
         }
-        if (sweep)
-            return sweep->run(*usb);
-        BoardSession session(*usb, out);
-        for (const auto &[line, step] : steps) {
-            switch (session.run(step)) {
-            case BoardSession::Outcome::Done:
-                break;
-            case BoardSession::Outcome::RequestFailed:
-                complain(linePrefix(line) + failureText(*session.failure()));
-                return ExitStatus::requestFailed;
-            case BoardSession::Outcome::Interrupted:
-                // A read ended by Ctrl-C is a finished read; a batch cut short is not done.
-                if (!isBatch)
-                    return ExitStatus::done;
-                complain(linePrefix(line) + QStringLiteral("interrupted"));
-                return ExitStatus::interrupted;
-            case BoardSession::Outcome::OutputFailed:
-                return ExitStatus::outputFailed; // said by runCli()
-            }
-        }
+        LocalDevice device(*usb);
+        return sweep ? sweep->run(device) : runSteps(device, steps, isBatch, out, complain);
     } catch (const FirmwarePathTooLong &) {
         complain(QStringLiteral("the program's folder path is too long for the board library "
                                 "(at most %1 bytes with the firmware file name): %2")

@@ -7,6 +7,7 @@
 #include "interruption.h"
 #include "optionwords.h"
 #include "scpimeter.h"
+#include "sessiondevice.h"
 #include "sweeprunner.h"
 #include "transferanalysis.h"
 
@@ -312,15 +313,7 @@ SweepSettings sweepSettings(const QCommandLineParser &parser)
         if (parser.isSet("vdd"))
             refuse("--vdd goes with the board's readback, not with --meter");
         const QString meter = parser.value("meter");
-        const qsizetype colon = meter.lastIndexOf(u':');
-        // "host", "host:port", "[v6 address]:port"; a bare v6 address has more than one colon.
-        const bool hasPort = colon > 0 && (meter.count(u':') == 1 || meter.startsWith(u'['));
-        settings.meterHost = hasPort ? meter.left(colon) : meter;
-        settings.meterHost.remove(u'[').remove(u']');
-        if (hasPort)
-            settings.meterPort
-                    = std::uint16_t(wholeNumber("--meter port", meter.mid(colon + 1), 65535));
-        if (settings.meterHost.isEmpty() || settings.meterPort == 0)
+        if (!ServerDevice::parseAddress(meter, settings.meterHost, settings.meterPort))
             refuse(QStringLiteral("--meter \"%1\" is not HOST[:PORT]").arg(meter));
         if (parser.isSet("meter-query"))
             settings.meterQuery = parser.value("meter-query");
@@ -357,7 +350,7 @@ SweepCommand::SweepCommand(const SweepSettings &settings, QTextStream &out, QTex
 
 SweepCommand::~SweepCommand() = default;
 
-int SweepCommand::prepare(USBStuff &usb)
+int SweepCommand::prepare(USBStuff *usb, const QString &server)
 {
     for (const QString &file : {m_settings.csvFile, m_settings.plotFile}) {
         if (const QString problem = file.isEmpty() ? QString() : unwritable(file);
@@ -367,11 +360,13 @@ int SweepCommand::prepare(USBStuff &usb)
         }
     }
     // The board the library will take: the one chosen, else the first that can be opened.
+    m_board = usb ? QString() : QStringLiteral("at the server %1").arg(server);
     try {
         std::int16_t status = 0;
-        const BoardSettings chosen = readSettings(usb, status);
-        m_board = QString::fromLatin1(chosen.port);
-        for (const BoardListEntry &board : listBoards(usb).boards) {
+        if (usb)
+            m_board = QString::fromLatin1(readSettings(*usb, status).port);
+        for (const BoardListEntry &board :
+             usb ? listBoards(*usb).boards : std::vector<BoardListEntry> {}) {
             if (m_board.isEmpty() && board.access == 0)
                 m_board = QString::fromLatin1(board.port);
         }
@@ -389,12 +384,11 @@ int SweepCommand::prepare(USBStuff &usb)
     return ExitStatus::done;
 }
 
-int SweepCommand::run(USBStuff &usb)
+int SweepCommand::run(SessionDevice &device)
 {
-    SweepBoard board(usb);
-    AdcSource adc(board, m_settings.channel, m_settings.vdd);
+    AdcSource adc(device, m_settings.channel, m_settings.vdd);
     VoltSource &source = m_meter ? static_cast<VoltSource &>(*m_meter) : adc;
-    SweepRunner runner(board, source);
+    SweepRunner runner(device, source);
     ProgressLine progress(m_err, m_settings.codes.size());
     const SweepRunner::Outcome outcome
             = runner.run(m_settings.channel, m_settings.codes, m_settings.settleMs,
@@ -415,16 +409,10 @@ int SweepCommand::run(USBStuff &usb)
                            .arg(m_settings.codes.size()));
         status = ExitStatus::interrupted;
         break;
-    case SweepRunner::Outcome::RequestFailed: {
-        const RequestFailure &failure = *board.failure();
-        m_complain(at
-                   + QStringLiteral("request %1 (0x%2) failed with status %3")
-                             .arg(QLatin1String(failure.operation))
-                             .arg(failure.fields.code, 2, 16, QLatin1Char('0'))
-                             .arg(failure.status));
-        status = ExitStatus::requestFailed;
+    case SweepRunner::Outcome::RequestFailed:
+        m_complain(at + device.failure()->message);
+        status = device.failure()->exitStatus;
         break;
-    }
     case SweepRunner::Outcome::SourceFailed:
         m_complain(at + source.failure());
         status = ExitStatus::meterFailed;

@@ -9,6 +9,7 @@
 #include <memory>
 
 class ScpiMeter;
+class SessionDevice;
 class USBStuff;
 
 class SweepCommand final
@@ -20,12 +21,13 @@ public:
                  Complain complain);
     ~SweepCommand();
 
-    // Before the board is brought up (which resets the DAC): the output files can be written,
-    // the meter answers, the board is named. 0, or the exit status to end with.
-    int prepare(USBStuff &usb);
-    // On the board brought up: measures, then writes the CSV, the summary and the plot of what
-    // was measured, however the sweep ended. The exit status.
-    int run(USBStuff &usb);
+    // Before the board is brought up (which resets the DAC), on this machine's board library or
+    // a server: the output files can be written, the meter answers, the board is named. 0, or
+    // the exit status to end with.
+    int prepare(USBStuff *usb, const QString &server);
+    // On the board brought up, or the server's: measures, then writes the CSV, the summary and
+    // the plot of what was measured, however the sweep ended. The exit status.
+    int run(SessionDevice &device);
 
 private:
     SweepSettings m_settings;

@@ -3,6 +3,7 @@
 #include "commandchoices.h"
 #include "interruption.h"
 #include "readbackchannels.h"
+#include "sessiondevice.h"
 
 #include <chrono>
 #include <cmath>
@@ -13,55 +14,28 @@ constexpr int writeAndUpdate = 3; // the window's "Write to and Update DAC chann
 
 } // namespace
 
-SweepBoard::SweepBoard(USBStuff &usb)
-    : m_device(usb, *this)
-{ }
-
-void SweepBoard::requestFailed(const RequestFailure &failure)
-{
-    if (!m_failure)
-        m_failure = failure;
-}
-
-bool SweepBoard::writeCode(int channel, std::int32_t code)
-{
-    m_device.SendCommandWord(commandWordFor(writeAndUpdate, channel, code));
-    return !m_failure;
-}
-
-bool SweepBoard::selectReadback(int channel)
-{
-    m_device.SelectMuxChannel(ReadbackChannels::mask(channel));
-    return !m_failure;
-}
-
-std::optional<std::int32_t> SweepBoard::readAdcCode()
-{
-    const std::int32_t code = m_device.ReadAdcCode();
-    return m_failure ? std::nullopt : std::optional(code);
-}
-
-AdcSource::AdcSource(SweepBoard &board, int channel, double vdd)
-    : m_board(board)
+AdcSource::AdcSource(SessionDevice &device, int channel, double vdd)
+    : m_device(device)
     , m_channel(channel)
     , m_vdd(vdd)
 { }
 
 bool AdcSource::prepare()
 {
-    return m_board.selectReadback(m_channel);
+    m_device.selectChannel(m_channel);
+    return !m_device.failure();
 }
 
 std::optional<double> AdcSource::read()
 {
-    const std::optional<std::int32_t> code = m_board.readAdcCode();
-    if (!code)
+    const std::int32_t code = m_device.readAdc();
+    if (m_device.failure())
         return std::nullopt;
-    return ReadbackChannels::sampleVolts(*code, m_vdd);
+    return ReadbackChannels::sampleVolts(code, m_vdd);
 }
 
-SweepRunner::SweepRunner(SweepBoard &board, VoltSource &source)
-    : m_board(board)
+SweepRunner::SweepRunner(SessionDevice &device, VoltSource &source)
+    : m_device(device)
     , m_source(source)
 { }
 
@@ -70,7 +44,7 @@ SweepRunner::Outcome SweepRunner::run(int channel, const std::vector<std::int32_
                                       const std::function<void(std::size_t)> &measured)
 {
     const auto failed = [this] {
-        return m_board.failure() ? Outcome::RequestFailed : Outcome::SourceFailed;
+        return m_device.failure() ? Outcome::RequestFailed : Outcome::SourceFailed;
     };
     if (!m_source.prepare())
         return failed();
@@ -78,7 +52,8 @@ SweepRunner::Outcome SweepRunner::run(int channel, const std::vector<std::int32_
     for (const std::int32_t code : codes) {
         if (isInterrupted())
             return Outcome::Interrupted;
-        if (!m_board.writeCode(channel, code))
+        m_device.sendWord(commandWordFor(writeAndUpdate, channel, code));
+        if (m_device.failure())
             return failed();
         if (settleMs > 0)
             sleepThrough(std::chrono::steady_clock::now() + std::chrono::milliseconds(settleMs));

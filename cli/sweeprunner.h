@@ -1,9 +1,7 @@
-// The measuring loop of a sweep: each code written, settled, sampled and averaged. Shared by
-// tx4410-cli sweep and the benchmark, which times it against the bare requests.
+// The measuring loop of a sweep: each code written with "Write to and Update DAC channel n",
+// settled, sampled and averaged. Shared by tx4410-cli sweep and the benchmark, which times it
+// against the bare requests.
 #pragma once
-
-#include "requestfailurereporter.h"
-#include "tx4418.h"
 
 #include <QString>
 
@@ -12,26 +10,7 @@
 #include <optional>
 #include <vector>
 
-class USBStuff;
-
-// The board's requests a sweep makes, the first failure kept.
-class SweepBoard final : private RequestFailureReporter
-{
-public:
-    explicit SweepBoard(USBStuff &usb);
-
-    // "Write to and Update DAC channel n" (command 3) with the code; false when it failed.
-    bool writeCode(int channel, std::int32_t code);
-    bool selectReadback(int channel);
-    std::optional<std::int32_t> readAdcCode();
-    const std::optional<RequestFailure> &failure() const { return m_failure; }
-
-private:
-    void requestFailed(const RequestFailure &failure) override;
-
-    TX4418 m_device;
-    std::optional<RequestFailure> m_failure;
-};
+class SessionDevice;
 
 // Where the volts of each sample come from.
 class VoltSource
@@ -51,13 +30,13 @@ public:
 class AdcSource final : public VoltSource
 {
 public:
-    AdcSource(SweepBoard &board, int channel, double vdd);
+    AdcSource(SessionDevice &device, int channel, double vdd);
     bool prepare() override;
     std::optional<double> read() override;
-    QString failure() const override { return {}; } // the board's failure says it
+    QString failure() const override { return {}; } // the device's failure says it
 
 private:
-    SweepBoard &m_board;
+    SessionDevice &m_device;
     int m_channel;
     double m_vdd;
 };
@@ -75,7 +54,8 @@ class SweepRunner final
 public:
     enum class Outcome { Done, Interrupted, RequestFailed, SourceFailed };
 
-    SweepRunner(SweepBoard &board, VoltSource &source);
+    // On the board brought up by this run, or held by a server.
+    SweepRunner(SessionDevice &device, VoltSource &source);
 
     // Measures the codes in order. Ctrl-C ends it between two points, never inside one (the
     // settling included); a failure ends it at once. The points measured are kept either way.
@@ -86,7 +66,7 @@ public:
     const std::vector<MeasuredPoint> &points() const { return m_points; }
 
 private:
-    SweepBoard &m_board;
+    SessionDevice &m_device;
     VoltSource &m_source;
     std::vector<MeasuredPoint> m_points;
 };

@@ -19,7 +19,7 @@ struct SweepSettings
     double vref = 5;   // the DAC's full scale, for the ideal line
     double vdd = 5;    // the readback ADC's full scale
     QString meterHost; // empty: the board's own readback measures
-    std::uint16_t meterPort = 5025;
+    quint16 meterPort = 5025;
     QString meterQuery = QStringLiteral("MEAS:VOLT:DC?");
     int meterTimeoutMs = 5000;
     QString csvFile;           // empty: none

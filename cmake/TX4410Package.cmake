@@ -7,15 +7,16 @@ set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 # Who answers for the package: the Maintainer field and the changelog's signature. The default's
 # address is in .invalid, a domain that never exists (so never someone else's), and Debian's
 # checks take it; set a real name and address when publishing the package.
-set(TX4410_MAINTAINER "TX4410 bench program maintainers <tx4410-bench@tx4410.invalid>"
-    CACHE STRING "Name <address> of the package's maintainer, for its control file and changelog")
+# TX4410_MAINTAINER is set in the top CMakeLists.txt: the software centre's entries name it too.
 set(CPACK_PACKAGE_CONTACT "${TX4410_MAINTAINER}")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${PROJECT_DESCRIPTION}")
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
     "The bench programs TX4410 and TX4410(version2) for the TX4410 evaluation
 board, a 16-bit voltage-output DAC on a USB board: build a serial command word
 bit by bit, write it to the part and read any DAC output back in volts. With
-TX4410_BOARD=sim they run on the simulated board that comes with them.")
+TX4410_BOARD=sim they run on the simulated board that comes with them.
+tx4410-cli scripts the board from a shell; tx4410-server makes it an SCPI
+instrument on a TCP port (a systemd user unit, not enabled).")
 set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 # The install writes paths of the prefix into the programs: it must run with the package's own
@@ -37,8 +38,9 @@ set(CPACK_STRIP_FILES ON)
 string(TIMESTAMP changelog_date "%a, %d %b %Y %H:%M:%S +0000" UTC)
 file(WRITE ${PROJECT_BINARY_DIR}/debian/changelog
      "tx4410 (${PROJECT_VERSION}) unstable; urgency=medium\n\n"
-     "  * TX4410 1.0.0, TX4410(version2) ${PROJECT_VERSION} and tx4410-cli on the board\n"
-     "    libraries and their simulated board: see README.md beside this file.\n\n"
+     "  * TX4410 1.0.0, TX4410(version2) ${PROJECT_VERSION}, tx4410-cli and tx4410-server\n"
+     "    on the board libraries and their simulated board: see README.md beside this\n"
+     "    file.\n\n"
      " -- ${TX4410_MAINTAINER}  ${changelog_date}\n")
 execute_process(COMMAND gzip -9nc ${PROJECT_BINARY_DIR}/debian/changelog
                 OUTPUT_FILE ${PROJECT_BINARY_DIR}/debian/changelog.gz COMMAND_ERROR_IS_FATAL ANY)

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the Debian package in build/ (or the folder given in BUILD_DIR), which must be built,
 # prints its name, version and dependencies, and fails when a dependency the programs need (the
-# window's fonts among them) is missing from them or the udev rule from its files.
+# window's fonts among them) is missing from them, or the udev rule or the server's systemd user
+# unit from its files.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build_dir=${BUILD_DIR:-build}
@@ -16,4 +17,6 @@ done
 files=$(dpkg-deb -c "$package")
 [[ $files == *" ./usr/lib/udev/rules.d/70-tx4410.rules"* ]] \
     || { echo "package: no udev rule in /usr/lib/udev/rules.d" >&2; exit 1; }
+[[ $files == *" ./usr/lib/systemd/user/tx4410-server.service"* ]] \
+    || { echo "package: no systemd user unit for tx4410-server" >&2; exit 1; }
 echo "$package"

@@ -1,0 +1,375 @@
+#include "instrument.h"
+
+#include "codeconversion.h"
+#include "commandchoices.h"
+#include "readbackchannels.h"
+#include "rounding.h"
+#include "scpicommands.h"
+#include "textforms.h"
+
+#include <algorithm>
+#include <utility>
+
+namespace Scpi {
+
+namespace {
+
+// The window's command list: 3 writes and updates one channel, 5 resets the part (data bit 0:
+// to its power-on state).
+constexpr int writeAndUpdate = 3;
+constexpr int resetCommand = 5;
+constexpr std::int32_t powerOnReset = 1;
+
+struct Limits
+{
+    double lowest = 0;
+    double highest = 0;
+    double byDefault = 0;
+    bool volts = false; // takes V, mV, uV
+    bool whole = false; // rounded to an integer
+};
+
+constexpr double defaultSupply = 5;
+
+Limits limitsOf(Parameter parameter, double reference)
+{
+    switch (parameter) {
+    case Parameter::Volts:
+        return {0, reference, 0, true, false};
+    case Parameter::Code:
+        return {0, highestCode, 0, false, true};
+    case Parameter::Supply:
+        return {0.001, 1000, defaultSupply, true, false};
+    case Parameter::Register:
+        return {0, 255, 0, false, true};
+    case Parameter::Enable:
+        return {0, 32767, 0, false, true};
+    case Parameter::Word:
+        return {0, 0x7FFFFFFF, 0, false, true};
+    case Parameter::None:
+    case Parameter::Level:
+        break;
+    }
+    return {};
+}
+
+int keywordValue(const Data &data, const Limits &limits, double &value)
+{
+    if (data.kind != DataKind::Character)
+        return Error::dataType;
+    if (isKeyword(data.text, "MINimum"))
+        value = limits.lowest;
+    else if (isKeyword(data.text, "MAXimum"))
+        value = limits.highest;
+    else if (isKeyword(data.text, "DEFault"))
+        value = limits.byDefault;
+    else
+        return Error::illegalValue;
+    return Error::none;
+}
+
+int numericValue(const Data &data, const Limits &limits, double &value)
+{
+    if (data.kind == DataKind::Character)
+        return keywordValue(data, limits, value);
+    if (data.kind != DataKind::Decimal && data.kind != DataKind::NonDecimal)
+        return Error::dataType;
+    double number = data.number;
+    if (!data.suffix.empty()) {
+        if (!limits.volts)
+            return Error::suffixNotAllowed;
+        if (sameLetters(data.suffix, "MV"))
+            number /= 1e3;
+        else if (sameLetters(data.suffix, "UV"))
+            number /= 1e6;
+        else if (!sameLetters(data.suffix, "V"))
+            return Error::invalidSuffix;
+    }
+    if (limits.whole)
+        number = roundHalfEven(number);
+    if (!(number >= limits.lowest && number <= limits.highest))
+        return Error::outOfRange;
+    value = number;
+    return Error::none;
+}
+
+// HIGH or LOW, or a boolean: ON, OFF, or a number that rounds to 0 (off) or not.
+int levelValue(const Data &data, bool &high)
+{
+    if (data.kind == DataKind::Character) {
+        if (isKeyword(data.text, "HIGH") || isKeyword(data.text, "ON"))
+            high = true;
+        else if (isKeyword(data.text, "LOW") || isKeyword(data.text, "OFF"))
+            high = false;
+        else
+            return Error::illegalValue;
+        return Error::none;
+    }
+    if (data.kind != DataKind::Decimal && data.kind != DataKind::NonDecimal)
+        return Error::dataType;
+    if (!data.suffix.empty())
+        return Error::suffixNotAllowed;
+    high = roundHalfEven(data.number) != 0;
+    return Error::none;
+}
+
+QByteArray voltsAnswer(double volts)
+{
+    return voltageText(volts).toLatin1();
+}
+
+QString exactText(double value)
+{
+    return QString::number(value, 'g', 17);
+}
+
+QByteArray levelAnswer(bool high)
+{
+    return high ? "HIGH" : "LOW";
+}
+
+} // namespace
+
+Instrument::Instrument(BoardAccess &board, QByteArray identity)
+    : m_board(board)
+    , m_identity(std::move(identity))
+{ }
+
+QByteArray Instrument::execute(std::string_view message, StatusModel &status)
+{
+    QByteArray answers;
+    std::array<Node, Unit::maxNodes> path {};
+    int pathCount = 0;
+    for (const std::string_view text : splitUnits(message)) {
+        const Unit unit = readUnit(text);
+        m_detail = QByteArray(unit.header.data(), qsizetype(unit.header.size())).left(80);
+        int error = unit.error;
+        if (error == Error::none) {
+            // A header goes on from the path the last one left, unless it starts at the root.
+            const int base = unit.common || unit.rooted ? 0 : pathCount;
+            std::array<Node, Unit::maxNodes> nodes = path;
+            const int count = base + unit.nodeCount;
+            int suffix = 0;
+            const CommandRow *row = nullptr;
+            if (count <= Unit::maxNodes) {
+                std::copy_n(unit.nodes.begin(), unit.nodeCount, nodes.begin() + base);
+                row = findCommand(unit, nodes.data(), count, suffix);
+            }
+            if (row == nullptr || (row->forms & (unit.query ? Queries : Sets)) == 0) {
+                error = Error::undefinedHeader;
+            } else {
+                if (!unit.common) {
+                    path = nodes;
+                    pathCount = count - 1;
+                }
+                if (row->highestSuffix > 0 && (suffix < 1 || suffix > row->highestSuffix))
+                    error = Error::suffixOutOfRange;
+                else
+                    error = run(unit, *row, suffix, status, answers);
+            }
+        }
+        if (error != Error::none)
+            status.report(error, std::string_view(m_detail.constData(), size_t(m_detail.size())));
+    }
+    if (!answers.isEmpty())
+        answers += '\n';
+    return answers;
+}
+
+void Instrument::boardRestarted()
+{
+    m_codes.fill(0);
+    m_clrHigh = m_ldacHigh = true;
+}
+
+int Instrument::run(const Unit &unit, const CommandRow &row, int suffix, StatusModel &status,
+                    QByteArray &answers)
+{
+    if (unit.query) {
+        const bool takesLimit = (row.forms & Sets) != 0 && row.parameter != Parameter::None
+                && row.parameter != Parameter::Level;
+        if (unit.dataCount > (takesLimit ? 1 : 0))
+            return Error::parameterNotAllowed;
+        return query(unit, row, suffix, status, answers);
+    }
+    if (row.parameter == Parameter::None && unit.dataCount > 0)
+        return Error::parameterNotAllowed;
+    if (row.parameter != Parameter::None && unit.dataCount == 0)
+        return Error::missingParameter;
+    if (unit.dataCount > 1)
+        return Error::parameterNotAllowed;
+    return setting(unit, row, suffix, status);
+}
+
+int Instrument::setting(const Unit &unit, const CommandRow &row, int suffix, StatusModel &status)
+{
+    double value = 0;
+    bool high = true;
+    const Data &data = unit.data[0];
+    const int error = row.parameter == Parameter::None ? Error::none
+            : row.parameter == Parameter::Level
+            ? levelValue(data, high)
+            : numericValue(data, limitsOf(row.parameter, m_reference), value);
+    if (error != Error::none)
+        return error;
+    const int channel = suffix - 1;
+    switch (row.command) {
+    case Command::Reset: {
+        m_reference = m_vdd = defaultSupply;
+        boardRestarted();
+        const int reset = board(m_board.sendWord(commandWordFor(resetCommand, 0, powerOnReset)));
+        if (reset != Error::none)
+            return reset;
+        if (const int clr = board(m_board.setClrPin(true)); clr != Error::none)
+            return clr;
+        return board(m_board.setLdacPin(true));
+    }
+    case Command::Clear:
+        status.clear();
+        return Error::none;
+    case Command::EventEnable:
+        status.eventEnable = int(value);
+        return Error::none;
+    case Command::ServiceEnable:
+        status.serviceEnable = int(value) & ~0x40; // the summary bit cannot enable itself
+        return Error::none;
+    case Command::OperationComplete:
+        status.setEvents(Event::operationComplete);
+        return Error::none;
+    case Command::OperationEnable:
+        status.operationEnable = int(value);
+        return Error::none;
+    case Command::QuestionableEnable:
+        status.questionableEnable = int(value);
+        return Error::none;
+    case Command::Preset:
+        status.operationEnable = status.questionableEnable = 0;
+        return Error::none;
+    case Command::SourceVolts:
+    case Command::SourceCode: {
+        // The window's conversion: the same texts give the same code.
+        const std::int32_t code = row.command == Command::SourceCode
+                ? std::int32_t(value)
+                : convertVoltageEntry(exactText(value), exactText(m_reference))->code;
+        const int written = board(m_board.sendWord(commandWordFor(writeAndUpdate, channel, code)));
+        if (written == Error::none)
+            m_codes[std::size_t(channel)] = code;
+        return written;
+    }
+    case Command::Reference:
+        m_reference = value;
+        return Error::none;
+    case Command::Vdd:
+        m_vdd = value;
+        return Error::none;
+    case Command::Word:
+        return board(m_board.sendWord(std::int32_t(value)));
+    case Command::ClrPin:
+    case Command::LdacPin: {
+        const bool clr = row.command == Command::ClrPin;
+        const int driven = board(clr ? m_board.setClrPin(high) : m_board.setLdacPin(high));
+        if (driven == Error::none)
+            (clr ? m_clrHigh : m_ldacHigh) = high;
+        return driven;
+    }
+    default:
+        return Error::none; // *WAI: every command is done before the next is read
+    }
+}
+
+int Instrument::query(const Unit &unit, const CommandRow &row, int suffix, StatusModel &status,
+                      QByteArray &answers)
+{
+    const bool messageAvailable = !answers.isEmpty();
+    QByteArray answer;
+    const int channel = suffix - 1;
+    std::int32_t code = 0;
+    if (unit.dataCount == 1) {
+        const Limits limits = limitsOf(row.parameter, m_reference);
+        double value = 0;
+        if (const int error = keywordValue(unit.data[0], limits, value); error != Error::none)
+            return error;
+        answer = limits.volts ? voltsAnswer(value) : QByteArray::number(qint64(value));
+    } else {
+        switch (row.command) {
+        case Command::Identify:
+            answer = m_identity;
+            break;
+        case Command::EventEnable:
+            answer = QByteArray::number(status.eventEnable);
+            break;
+        case Command::EventStatus:
+            answer = QByteArray::number(status.takeEvents());
+            break;
+        case Command::ServiceEnable:
+            answer = QByteArray::number(status.serviceEnable);
+            break;
+        case Command::StatusByte:
+            answer = QByteArray::number(status.statusByte(messageAvailable));
+            break;
+        case Command::OperationComplete:
+            answer = "1";
+            break;
+        case Command::SelfTest:
+            answer = m_board.readAdc(code).error == Error::none ? "0" : "1";
+            break;
+        case Command::ErrorNext:
+            answer = status.nextError();
+            break;
+        case Command::ErrorCount:
+            answer = QByteArray::number(status.errorCount());
+            break;
+        case Command::Version:
+            answer = "1999.0";
+            break;
+        case Command::OperationEnable:
+            answer = QByteArray::number(status.operationEnable);
+            break;
+        case Command::QuestionableEnable:
+            answer = QByteArray::number(status.questionableEnable);
+            break;
+        case Command::SourceVolts:
+            answer = convertHexEntry(hexText(m_codes[std::size_t(channel)]), exactText(m_reference))
+                             .voltageText.toLatin1();
+            break;
+        case Command::SourceCode:
+            answer = QByteArray::number(m_codes[std::size_t(channel)]);
+            break;
+        case Command::Reference:
+            answer = voltsAnswer(m_reference);
+            break;
+        case Command::Vdd:
+            answer = voltsAnswer(m_vdd);
+            break;
+        case Command::MeasureVolts:
+        case Command::MeasureCode:
+            if (const int error = board(m_board.readChannel(channel, code)); error != Error::none)
+                return error;
+            answer = row.command == Command::MeasureCode
+                    ? QByteArray::number(code)
+                    : voltsAnswer(ReadbackChannels::sampleVolts(code, m_vdd));
+            break;
+        case Command::ClrPin:
+            answer = levelAnswer(m_clrHigh);
+            break;
+        case Command::LdacPin:
+            answer = levelAnswer(m_ldacHigh);
+            break;
+        default:
+            answer = "0"; // the operation and questionable registers: no event ever
+        }
+    }
+    if (messageAvailable)
+        answers += ';';
+    answers += answer;
+    return Error::none;
+}
+
+int Instrument::board(const BoardOutcome &outcome)
+{
+    if (outcome.error != Error::none)
+        m_detail = outcome.detail;
+    return outcome.error;
+}
+
+} // namespace Scpi

@@ -1,0 +1,109 @@
+#include "serverboard.h"
+
+#include "boardlibrary.h"
+#include "boardstatus.h"
+#include "readbackchannels.h"
+#include "statusreason.h"
+#include "usbstuff.h"
+
+ServerBoard::ServerBoard(USBStuff &usb, std::function<void(const QString &)> log)
+    : m_usb(usb)
+    , m_device(usb, *this)
+    , m_log(std::move(log))
+{
+    m_retry.setInterval(1000);
+    connect(&m_retry, &QTimer::timeout, this, &ServerBoard::tryBringUp);
+}
+
+void ServerBoard::requestFailed(const RequestFailure &failure)
+{
+    if (!m_failure)
+        m_failure = failure;
+}
+
+// One or more device requests; the first that fails decides the outcome.
+template<typename Operation> Scpi::BoardOutcome ServerBoard::request(Operation operation)
+{
+    if (!m_up)
+        return {Scpi::Error::hardwareMissing,
+                "the board has gone; the server brings it up again once a second"};
+    m_failure.reset();
+    try {
+        operation();
+    } catch (const BoardLibraryError &error) {
+        m_log(error.message());
+        m_selected = -1;
+        return {Scpi::Error::hardware, error.message().toUtf8()};
+    }
+    if (!m_failure)
+        return {};
+    const RequestFailure failure = *m_failure;
+    m_selected = -1;
+    const QString text = QStringLiteral("request %1 (0x%2) failed with status %3")
+                                 .arg(QLatin1String(failure.operation))
+                                 .arg(failure.fields.code, 2, 16, QLatin1Char('0'))
+                                 .arg(failure.status);
+    m_log(text);
+    // These say that no board is there for requests any more: only a bring-up helps.
+    const auto status = BoardStatus(failure.status);
+    if (status == BoardStatus::BoardGone || status == BoardStatus::NotLoaded
+        || status == BoardStatus::BadHandle || status == BoardStatus::NoBoard) {
+        m_up = false;
+        m_log(QStringLiteral("the board has gone (%1); bringing it up again once a second")
+                      .arg(statusReason(failure.status)));
+        // Its firmware went with it: load it again, whatever --attach said at the start.
+        qunsetenv("TX4410_ATTACH");
+        m_retry.start();
+        return {Scpi::Error::hardwareMissing, text.toUtf8()};
+    }
+    return {Scpi::Error::hardware, text.toUtf8()};
+}
+
+void ServerBoard::tryBringUp()
+{
+    try {
+        if (!m_usb.bringUp([] { return false; }))
+            return;
+    } catch (const std::exception &) {
+        return; // the same library bound at the start: tried again at the next tick
+    }
+    m_retry.stop();
+    m_up = true;
+    m_selected = -1;
+    m_log(QStringLiteral("the board is back: firmware loaded, every DAC output at 0 V"));
+    emit restarted();
+}
+
+Scpi::BoardOutcome ServerBoard::sendWord(std::int32_t word)
+{
+    return request([&] { m_device.SendCommandWord(word); });
+}
+
+Scpi::BoardOutcome ServerBoard::readChannel(int channel, std::int32_t &code)
+{
+    return request([&] {
+        // The server alone drives this board: the multiplexer stays where it was put.
+        if (m_selected != channel) {
+            m_device.SelectMuxChannel(ReadbackChannels::mask(channel));
+            if (m_failure)
+                return;
+            m_selected = channel;
+        }
+        code = m_device.ReadAdcCode();
+    });
+}
+
+Scpi::BoardOutcome ServerBoard::readAdc(std::int32_t &code)
+{
+    return request([&] { code = m_device.ReadAdcCode(); });
+}
+
+Scpi::BoardOutcome ServerBoard::setClrPin(bool high)
+{
+    return request([&] { m_device.SetClrPin(high); });
+}
+
+Scpi::BoardOutcome ServerBoard::setLdacPin(bool high)
+{
+    return request([&] { m_device.SetLdacPin(high); });
+}

@@ -1,0 +1,198 @@
+#include "instrument.h"
+
+#include <QTest>
+
+namespace {
+
+// Logs each request; the ADC reads 2048 plus the input's number. `failure`: every request
+// fails with it.
+class LoggingBoard final : public Scpi::BoardAccess
+{
+public:
+    QStringList calls;
+    int failure = 0;
+
+    Scpi::BoardOutcome sendWord(std::int32_t word) override
+    {
+        return log(QStringLiteral("word 0x%1").arg(word, 0, 16));
+    }
+    Scpi::BoardOutcome readChannel(int channel, std::int32_t &code) override
+    {
+        code = 2048 + channel;
+        return log(QStringLiteral("read %1").arg(channel));
+    }
+    Scpi::BoardOutcome readAdc(std::int32_t &code) override
+    {
+        code = 0;
+        return log(QStringLiteral("adc"));
+    }
+    Scpi::BoardOutcome setClrPin(bool high) override
+    {
+        return log(QStringLiteral("clr %1").arg(high));
+    }
+    Scpi::BoardOutcome setLdacPin(bool high) override
+    {
+        return log(QStringLiteral("ldac %1").arg(high));
+    }
+
+private:
+    Scpi::BoardOutcome log(const QString &call)
+    {
+        calls << call;
+        return {failure, failure != 0 ? "request X (0x1) failed with status 14" : ""};
+    }
+};
+
+const QString noError = QStringLiteral("0,\"No error\"");
+
+} // namespace
+
+// Program messages in, answers and board requests out, one client's status model between them.
+class tst_Scpi final : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void messages_data()
+    {
+        QTest::addColumn<QString>("messages"); // one program message each, '|' between them
+        QTest::addColumn<QString>("answers");  // each message's line without its LF
+        QTest::addColumn<QString>("calls");    // the requests that reached the board
+        QTest::addColumn<int>("failure");
+
+        const auto row = [](const char *name, const QString &messages, const QString &answers,
+                            const char *calls = "", int failure = 0) {
+            QTest::newRow(name) << messages << answers << calls << failure;
+        };
+        const QString error = QStringLiteral("|SYST:ERR?");
+        row("identity", "*idn?", "TX4410 bench program,TX4410,0,1.0.0");
+        row("volts, short form", "SOUR1:VOLT 2.5|SOUR1:VOLT?", "|2.50000000000000",
+            "word 0x188000");
+        row("long form, lower case, every optional node",
+            "source2:voltage:level:immediate:amplitude 1.25;"
+            ":SOURce2:VOLTage:AMPLitude?",
+            "1.25000000000000", "word 0x194000");
+        row("no suffix is channel 1, mV", "SOUR:VOLT 2500 mV;VOLT:CODE?", "32768", "word 0x188000");
+        row("uV, exponent", "SOUR4:VOLT 1250000uV;:SOUR4:VOLT:CODE?;:SOUR3:VOLT 1.25E0", "16384",
+            "word 0x1b4000, word 0x1a4000");
+        row("the window's rounding, reading the code written", "SOUR1:VOLT 1;VOLT?",
+            "0.99998474121094", "word 0x183333");
+        row("MIN, MAX, DEF",
+            "SOUR1:VOLT MAX;VOLT:CODE?;:SOUR1:VOLT:CODE MIN;CODE?;CODE def;"
+            ":SOUR1:VOLT? MAX",
+            "65535;0;5.00000000000000", "word 0x18ffff, word 0x180000, word 0x180000");
+        row("#H, #B, #Q", "SOUR2:VOLT:CODE #HfFfF;CODE #B101;CODE #Q17;CODE?", "15",
+            "word 0x19ffff, word 0x190005, word 0x19000f");
+        row("path back to the root", "SOUR1:VOLT:CODE 7;:MEAS2:CODE?;CODE?;VOLT?;VOLT:DC?",
+            "2049;2049;2.50122070312500;2.50122070312500",
+            "word 0x180007, read 1, read 1, read 1, read 1");
+        row("reference", "SOUR:VOLT:REF 2.5|SOUR1:VOLT 2.5;VOLT:CODE?;REF?;:SOUR1:VOLT 2.6" + error,
+            "|65535;2.50000000000000|-222,\"Data out of range;:SOUR1:VOLT\"", "word 0x18ffff");
+        row("Vdd", "MEAS:VDD 3.3|MEAS8:VOLT?;:MEAS:VDD?", "|1.65563964843750;3.30000000000000",
+            "read 7");
+        row("raw word", "DAC:WORD #H7FFFFFFF;WORD 2147483648" + error,
+            "|-222,\"Data out of range;WORD\"", "word 0x7fffffff");
+        row("pins", "PIN:CLR LOW;CLR?;LDAC 0;LDAC?;LDAC ON;LDAC?;CLR 0.6;CLR?", "LOW;LOW;HIGH;HIGH",
+            "clr 0, ldac 0, ldac 1, clr 1");
+        row("*RST",
+            "SOUR3:VOLT:CODE 9;REF 1;:MEAS:VDD 1;:PIN:CLR LOW|*RST|"
+            "SOUR3:VOLT:CODE?;REF?;:MEAS:VDD?;:PIN:CLR?",
+            "||0;5.00000000000000;5.00000000000000;HIGH",
+            "word 0x1a0009, clr 0, word 0x280001, clr 1, ldac 1");
+        row("queries answered in order on one line", ";;*OPC?;MEAS1:CODE?; ;:SOUR1:VOLT:CODE?;",
+            "1;2048;0", "read 0");
+        row("a failed unit, the rest of the line runs", "FOO;SOUR1:VOLT:CODE 5;CODE?;:SYST:ERR?",
+            "5;-113,\"Undefined header;FOO\"", "word 0x180005");
+        row("-113 a query-only header set", "MEAS1:CODE" + error,
+            "|-113,\"Undefined header;MEAS1:CODE\"");
+        row("-113 neither short nor long form", "SOURC:VOLT 1" + error,
+            "|-113,\"Undefined header;SOURC:VOLT\"");
+        row("-113 a suffix where none goes", "MEAS:VDD2?" + error,
+            "|-113,\"Undefined header;MEAS:VDD2?\"");
+        row("-113 relative to the path", "SOUR1:VOLT 1;SOUR1:VOLT 2" + error,
+            "|-113,\"Undefined header;SOUR1:VOLT\"", "word 0x183333");
+        row("-112", "SOURCEVOLTAGEX?" + error,
+            "|-112,\"Program mnemonic too long;SOURCEVOLTAGEX?\"");
+        row("-114", "SOUR5:VOLT 1;:MEAS9:CODE?;:MEAS0:CODE?;:SYST:ERR:COUN?", "3");
+        row("-104", "SOUR1:VOLT \"1\";:PIN:CLR #12ab;:SOUR1:VOLT? 1" + error + ";:SYST:ERR:COUN?",
+            "|-104,\"Data type error;SOUR1:VOLT\";2");
+        row("-108", "*IDN? 1;:SOUR1:VOLT 1,2;*CLS 1;:SYST:ERR:COUN?", "3");
+        row("-109", "SOUR1:VOLT" + error, "|-109,\"Missing parameter;SOUR1:VOLT\"");
+        row("-121", "SOUR1:VOLT 1.2.3;:SOUR1:VOLT:CODE #H12G;:SOUR1:VOLT -;:SYST:ERR:COUN?", "3");
+        row("-131", "SOUR1:VOLT 1 A" + error, "|-131,\"Invalid suffix;SOUR1:VOLT\"");
+        row("-138", "SOUR1:VOLT:CODE 5 V;:PIN:CLR 1V;:SYST:ERR:COUN?", "2");
+        row("-222, nothing sent",
+            "SOUR1:VOLT 5.001;:SOUR1:VOLT -1E-9;:MEAS:VDD 0;:*ESE 256;"
+            ":SOUR:VOLT:CODE 65535.5;:SYST:ERR:COUN?",
+            "5");
+        row("-224", "PIN:CLR MIDDLE;:SOUR1:VOLT LOTS" + error,
+            "|-224,\"Illegal parameter value;PIN:CLR\"");
+        row("-102", "SOUR1:VOLT \"1|*|SOUR1:VOLT, 1|VOLT:|SYST:ERR:COUN?", "||||4");
+        row("';' inside a string", "SOUR1:VOLT 'a;b';*OPC?", "1");
+        row("-240", "SOUR1:VOLT 1;:PIN:CLR LOW;:SOUR1:VOLT?;:PIN:CLR?" + error,
+            "0.00000000000000;HIGH|-240,\"Hardware error;request X (0x1) failed with status 14\"",
+            "word 0x183333, clr 0", Scpi::Error::hardware);
+        row("-241", "MEAS3:VOLT?" + error,
+            "|-241,\"Hardware missing;request X (0x1) failed with status 14\"", "read 2",
+            Scpi::Error::hardwareMissing);
+        row("-350",
+            "FOO;" + QString("FOO;").repeated(40) + "SYST:ERR:COUN?|"
+                    + QString(":SYST:ERR?;").repeated(31) + "|SYST:ERR?;ERR?",
+            "32|" + QString("-113,\"Undefined header;FOO\";").repeated(31).chopped(1)
+                    + "|-350,\"Queue overflow\";" + noError);
+        row("error texts made printable, quotes doubled", "FO\x7fO\"" + error,
+            "|-102,\"Syntax error;FO?O\"\"\"");
+        row("*ESR?: command error, then cleared", "FOO|*ESR?|*ESR?", "|32|0");
+        row("*ESR?: execution, device, operation complete", "SOUR1:VOLT 9;*OPC|*ESR?", "|17");
+        row("*ESR?: hardware", "DAC:WORD 0;*ESR?", "16", "word 0x0", Scpi::Error::hardware);
+        row("*STB?: queue, event summary, service", "*ESE 32;*SRE 255;FOO|*STB?;*SRE?;*ESE?",
+            "|100;191;32");
+        row("*STB?: message available", "*STB?;*STB?|*ESR?;*STB?", "0;16|0;16");
+        row("*CLS", "FOO|*CLS|*ESR?;:SYST:ERR:COUN?;:SYST:ERR:NEXT?", "||0;0;" + noError);
+        row("*TST?, *OPC?, *WAI, version", "*TST?;*OPC?;*WAI;:SYST:VERS?", "0;1;1999.0", "adc");
+        row("*TST? failing", "*TST?", "1", "adc", Scpi::Error::hardware);
+        row("STATus",
+            "STAT:OPER:ENAB 5;ENAB?;:STAT:QUES:ENAB 32767;ENAB?;:STAT:PRES;"
+            ":STAT:QUES:ENAB?;:STAT:OPER?;:STAT:OPER:COND?;:STAT:QUES?;:STAT:QUES:COND?",
+            "5;32767;0;0;0;0;0");
+    }
+
+    void messages()
+    {
+        QFETCH(QString, messages);
+        QFETCH(QString, answers);
+        QFETCH(QString, calls);
+        QFETCH(int, failure);
+
+        LoggingBoard board;
+        board.failure = failure;
+        Scpi::Instrument instrument(board, "TX4410 bench program,TX4410,0,1.0.0");
+        Scpi::StatusModel status;
+        QStringList got;
+        for (const QString &message : messages.split(u'|')) {
+            const QByteArray line = message.toLatin1();
+            QByteArray answer
+                    = instrument.execute({line.constData(), std::size_t(line.size())}, status);
+            QVERIFY(answer.isEmpty() || answer.endsWith('\n'));
+            answer.chop(answer.isEmpty() ? 0 : 1);
+            QVERIFY(!answer.contains('\n'));
+            got << QString::fromLatin1(answer);
+        }
+        QCOMPARE(got.join(u'|'), answers);
+        QCOMPARE(board.calls.join(", "), calls);
+    }
+
+    void boardRestarted()
+    {
+        LoggingBoard board;
+        Scpi::Instrument instrument(board, {});
+        Scpi::StatusModel status;
+        instrument.execute("SOUR2:VOLT:CODE 9;:PIN:LDAC LOW;:SOUR:VOLT:REF 2", status);
+        instrument.boardRestarted();
+        QCOMPARE(instrument.execute("SOUR2:VOLT:CODE?;:PIN:LDAC?;:SOUR:VOLT:REF?", status),
+                 "0;HIGH;2.00000000000000\n");
+    }
+};
+
+QTEST_GUILESS_MAIN(tst_Scpi)
+#include "tst_scpi.moc"
