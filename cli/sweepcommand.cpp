@@ -57,6 +57,23 @@ QString unwritable(const QString &path)
     return {};
 }
 
+// A file made anew whole or not at all; what is there and no plain file (/dev/stdout, a pipe, a
+// link) written as it is, never replaced.
+bool writeWhole(const QString &path, const QByteArray &bytes, QString &error)
+{
+    const QFileInfo info(path);
+    std::unique_ptr<QFileDevice> file;
+    if (info.exists() && (!info.isFile() || info.isSymLink()))
+        file = std::make_unique<QFile>(path);
+    else
+        file = std::make_unique<QSaveFile>(path);
+    const bool written = file->open(QIODevice::WriteOnly) && file->write(bytes) == bytes.size()
+            && file->flush()
+            && (!qobject_cast<QSaveFile *>(file.get()) || static_cast<QSaveFile &>(*file).commit());
+    error = file->errorString();
+    return written;
+}
+
 // "points done, percent, time left" on standard error, redrawn in place on a terminal only.
 class ProgressLine final
 {
@@ -133,13 +150,15 @@ QStringList summaryLines(const SweepSettings &settings, const std::vector<Measur
                        QStringLiteral("measured by: %1").arg(measuredBy)};
     if (!identity.isEmpty())
         lines << QStringLiteral("meter: %1").arg(identity);
-    lines << QStringLiteral("settings: codes %1 to %2 in %3 points, settle %4 ms, %5 samples a "
-                            "point, Vref %6 V%7, %8 line")
+    lines << QStringLiteral("settings: codes %1 to %2 in %3 points, settle %4 ms, %5 a point, "
+                            "Vref %6 V%7, %8 line")
                      .arg(settings.codes.front())
                      .arg(settings.codes.back())
                      .arg(settings.codes.size())
                      .arg(settings.settleMs)
-                     .arg(settings.samples)
+                     .arg(settings.samples == 1
+                                  ? QStringLiteral("1 sample")
+                                  : QStringLiteral("%1 samples").arg(settings.samples))
                      .arg(settings.vref)
                      .arg(settings.meterHost.isEmpty()
                                   ? QStringLiteral(", Vdd %1 V").arg(settings.vdd)
@@ -186,11 +205,17 @@ QStringList summaryLines(const SweepSettings &settings, const std::vector<Measur
                 .arg(signedText(low.lsb, decimals))
                 .arg(low.code);
     };
-    lines << QStringLiteral("offset error: %1 mV (%2 LSB)")
+    // A line fitted over a narrow window says little about code 0 or the whole range.
+    const QString narrow = points.back().code - points.front().code < codeCount / 2
+            ? QStringLiteral(", from the line of codes %1 to %2 only")
+                      .arg(points.front().code)
+                      .arg(points.back().code)
+            : QString();
+    lines << QStringLiteral("offset error: %1 mV (%2 LSB)%3")
                      .arg(signedText(figures->offsetVolts * 1e3, 3),
-                          signedText(figures->offsetLsb, 2))
-          << QStringLiteral("gain error: %1 % of full scale")
-                     .arg(signedText(figures->gainErrorPercent, 4))
+                          signedText(figures->offsetLsb, 2), narrow)
+          << QStringLiteral("gain error: %1 % of full scale%2")
+                     .arg(signedText(figures->gainErrorPercent, 4), narrow)
           << QStringLiteral("INL: ") + extremes(figures->inlMax, figures->inlMin, 2)
           << QStringLiteral("DNL: ") + extremes(figures->dnlMax, figures->dnlMin, 4)
                     + QStringLiteral(" (per step of the sweep, per code)")
@@ -435,13 +460,10 @@ int SweepCommand::run(SessionDevice &device)
         m_out << line << '\n';
     m_out.flush();
 
-    if (!m_settings.csvFile.isEmpty()) {
-        QSaveFile file(m_settings.csvFile);
-        if (!file.open(QIODevice::WriteOnly) || file.write(csv) != csv.size() || !file.commit()) {
-            m_complain(QStringLiteral("cannot write %1: %2")
-                               .arg(m_settings.csvFile, file.errorString()));
-            status = status == ExitStatus::done ? ExitStatus::outputFailed : status;
-        }
+    QString error;
+    if (!m_settings.csvFile.isEmpty() && !writeWhole(m_settings.csvFile, csv, error)) {
+        m_complain(QStringLiteral("cannot write %1: %2").arg(m_settings.csvFile, error));
+        status = status == ExitStatus::done ? ExitStatus::outputFailed : status;
     }
     if (!m_settings.plotFile.isEmpty() && points.size() >= 2) {
         QProcess plot;

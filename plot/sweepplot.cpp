@@ -13,6 +13,7 @@
 #include <QValueAxis>
 
 #include <cmath>
+#include <memory>
 
 std::optional<SweepTable> readSweepTable(const QByteArray &text, QString &problem)
 {
@@ -172,7 +173,14 @@ bool drawSweep(const SweepTable &table, const QString &file, QString &problem)
     page.resize(900, 1100);
     page.show();
 
-    QSaveFile out(file);
+    // Made anew whole or not at all; what is there and no plain file written as it is.
+    const QFileInfo there(file);
+    std::unique_ptr<QFileDevice> made;
+    if (there.exists() && (!there.isFile() || there.isSymLink()))
+        made = std::make_unique<QFile>(file);
+    else
+        made = std::make_unique<QSaveFile>(file);
+    QFileDevice &out = *made;
     if (!out.open(QIODevice::WriteOnly)) {
         problem = QStringLiteral("cannot write %1: %2").arg(file, out.errorString());
         return false;
@@ -190,7 +198,8 @@ bool drawSweep(const SweepTable &table, const QString &file, QString &problem)
     } else {
         drawn = page.grab().save(&out, "PNG");
     }
-    if (!drawn || !out.commit()) {
+    auto *saved = qobject_cast<QSaveFile *>(made.get());
+    if (!drawn || !out.flush() || (saved && !saved->commit())) {
         problem = QStringLiteral("cannot write %1: %2").arg(file, out.errorString());
         return false;
     }
