@@ -235,6 +235,11 @@ int run(const QStringList &arguments, QTextStream &out, QTextStream &err)
         if (sweep) {
             if (const int status = sweep->prepare(usb.get(), {}); status != ExitStatus::done)
                 return status;
+            // Ctrl-C while the meter was asked: the board is not reset for nothing.
+            if (isInterrupted()) {
+                complain(QStringLiteral("interrupted before the sweep began"));
+                return ExitStatus::interrupted;
+            }
         }
         if (!bringUp(*usb, invocation.waitSeconds)) {
             if (isInterrupted()) {

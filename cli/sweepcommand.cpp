@@ -44,15 +44,21 @@ QString durationText(double seconds)
     return QStringLiteral("%1 min %2 s").arg(int(seconds) / 60).arg(int(seconds) % 60);
 }
 
-// One folder that exists and takes a new file, and no file there that refuses to be replaced.
+// What is there and no plain file (/dev/stdout) is written as it is; a plain file is made anew
+// beside the old one, which needs a folder that takes a new file.
 QString unwritable(const QString &path)
 {
     const QFileInfo file(path);
     const QFileInfo folder(file.absolutePath());
+    if (file.isDir())
+        return QStringLiteral("cannot write %1: it is a folder").arg(path);
+    if (file.exists() && (!file.isFile() || file.isSymLink()))
+        return file.isWritable() ? QString()
+                                 : QStringLiteral("cannot write %1: permission denied").arg(path);
     if (!folder.isDir())
         return QStringLiteral("cannot write %1: there is no folder %2")
                 .arg(path, folder.filePath());
-    if (!folder.isWritable() || (file.exists() && (file.isDir() || !file.isWritable())))
+    if (!folder.isWritable() || (file.exists() && !file.isWritable()))
         return QStringLiteral("cannot write %1: permission denied").arg(path);
     return {};
 }
