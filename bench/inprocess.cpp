@@ -17,8 +17,8 @@
 
 namespace {
 
-constexpr Amounts fullRun {50, 1000, 101, 10000, 20};
-constexpr Amounts quickRun {20, 200, 21, 2000, 0};
+constexpr Amounts fullRun {50, 1000, 101, 10000, 20, 101, 4097};
+constexpr Amounts quickRun {20, 200, 21, 2000, 0, 21, 1025};
 
 void setIfUnset(const char *name, const char *value)
 {
@@ -67,6 +67,7 @@ int main(int argc, char *argv[])
         if (amounts.ticks > 0)
             registerTicks(*window, amounts.ticks);
         registerRequestOverhead(amounts);
+        registerSweepCost(amounts);
     } catch (const std::exception &error) {
         std::fprintf(stderr, "error: could not measure: %s\n", error.what());
         return 2;

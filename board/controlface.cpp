@@ -45,7 +45,7 @@ extern "C" {
             return BoardStatus::NullArgument;
         if (channel < 0 || channel >= SimulatedDac::channelCount)
             return BoardStatus::BadChannel;
-        *volts = board.dac().outputVolts(channel);
+        *volts = board.channelVolts(channel);
         return BoardStatus::Ok;
     });
 }

@@ -1,15 +1,48 @@
 #include "simulatedboard.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
+#include <string_view>
+#include <type_traits>
 
 #include <unistd.h>
 
 namespace {
 
 constexpr int muxInputs = 8;
+constexpr double codeSteps = 65536.0;
+
+// The whole text as one number of type T, or nothing.
+template<typename T> std::optional<T> wholeText(std::string_view text)
+{
+    T value {};
+    const auto [stop, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc() || stop != text.data() + text.size() || text.empty())
+        return std::nullopt;
+    if constexpr (std::is_floating_point_v<T>) {
+        if (!std::isfinite(value))
+            return std::nullopt;
+    }
+    return value;
+}
+
+// Reads the variable, if set, into `value`; a malformed one becomes the knobs' problem.
+template<typename T>
+void readKnob(SimulatedBoard::Knobs &knobs, const char *name, T &value, double scale = 1)
+{
+    const char *text = std::getenv(name);
+    if (text == nullptr || !knobs.problem.empty())
+        return;
+    if (const std::optional<T> read = wholeText<T>(text))
+        value = T(*read * scale);
+    else
+        knobs.problem = std::string(name) + " \"" + text + "\" is not a number";
+}
 
 } // namespace
 
@@ -19,6 +52,30 @@ SimulatedBoard::Knobs SimulatedBoard::Knobs::fromEnvironment()
     knobs.absentAttempts = parseAbsentAttempts(std::getenv("TX4410_SIM_ABSENT_ATTEMPTS"));
     const char *fail = std::getenv("TX4410_SIM_FAIL_REQUESTS");
     knobs.failRequests = fail != nullptr && std::strcmp(fail, "1") == 0;
+    readKnob(knobs, "TX4410_SIM_OFFSET_MV", knobs.offsetVolts, 1e-3);
+    readKnob(knobs, "TX4410_SIM_GAIN_ERROR_PCT", knobs.gainError, 1e-2);
+    readKnob(knobs, "TX4410_SIM_BOW_LSB", knobs.bowLsb);
+    readKnob(knobs, "TX4410_SIM_NOISE_MV", knobs.noiseVolts, 1e-3);
+    readKnob(knobs, "TX4410_SIM_NOISE_SEED", knobs.noiseSeed);
+    if (const char *step = std::getenv("TX4410_SIM_STEP");
+        step != nullptr && knobs.problem.empty()) {
+        const std::string_view text(step);
+        const std::size_t colon = text.find(':');
+        const auto code = wholeText<std::int32_t>(text.substr(0, colon));
+        const auto lsb
+                = colon == text.npos ? std::nullopt : wholeText<double>(text.substr(colon + 1));
+        if (code && lsb && *code >= 1 && *code <= 65535) {
+            knobs.stepCode = *code;
+            knobs.stepLsb = *lsb;
+        } else {
+            knobs.problem = std::string("TX4410_SIM_STEP \"") + step
+                    + "\" is not CODE:LSB with CODE 1 to 65535";
+        }
+    }
+    if (knobs.noiseVolts < 0 && knobs.problem.empty())
+        knobs.problem = "TX4410_SIM_NOISE_MV is below 0";
+    if (const char *file = std::getenv("TX4410_SIM_OUTPUTS_FILE"))
+        knobs.outputsFile = file;
     const char *unplugged = std::getenv("TX4410_SIM_UNPLUGGED");
     knobs.unpluggedFile = unplugged != nullptr ? unplugged : "";
     return knobs;
@@ -43,13 +100,19 @@ SimulatedBoard::SimulatedBoard()
 { }
 
 SimulatedBoard::SimulatedBoard(Knobs knobs)
-    : m_knobs(knobs)
+    : m_knobs(std::move(knobs))
+    , m_noise(m_knobs.noiseSeed)
 { }
 
 int SimulatedBoard::search(const BoardConfig &config)
 {
     m_attach = config.attach;
     m_searchStatus = BoardStatus::NoBoard;
+    if (!m_knobs.problem.empty()) {
+        m_searchStatus = BoardStatus::ConfigInvalid;
+        m_found = m_opened = m_firmwareRunning = false;
+        return 0;
+    }
     if (!config.port.empty() && config.port != port) {
         m_searchStatus = BoardStatus::PortNotFound;
         m_found = m_opened = m_firmwareRunning = false;
@@ -106,6 +169,15 @@ BoardStatus SimulatedBoard::loadFirmware(const IntelHexImage &)
 BoardStatus SimulatedBoard::transfer(const BoardProtocol::RequestKind &kind, std::int32_t value,
                                      std::int32_t index, std::span<std::uint8_t> data)
 {
+    const BoardStatus status = request(kind, value, index, data);
+    if (status == BoardStatus::Ok)
+        publishOutputs();
+    return status;
+}
+
+BoardStatus SimulatedBoard::request(const BoardProtocol::RequestKind &kind, std::int32_t value,
+                                    std::int32_t index, std::span<std::uint8_t> data)
+{
     namespace Code = BoardProtocol::RequestCode;
     if (unplugged()) {
         m_opened = m_firmwareRunning = false;
@@ -159,13 +231,47 @@ void SimulatedBoard::setFailRequests(bool fail)
     m_knobs.failRequests = fail;
 }
 
-double SimulatedBoard::readbackVolts() const
+double SimulatedBoard::channelVolts(int channel) const
 {
+    const double ideal = m_dac.outputVolts(channel);
+    if (m_dac.powerMode(channel) != SimulatedDac::PowerMode::Normal)
+        return ideal;
+    const double code = m_dac.dacRegister(channel);
+    const double x = code / (codeSteps - 1);
+    const double lsbs = m_knobs.bowLsb * 4 * x * (1 - x)
+            + (code >= m_knobs.stepCode && m_knobs.stepCode > 0 ? m_knobs.stepLsb : 0);
+    const double volts = ideal * (1 + m_knobs.gainError) + m_knobs.offsetVolts
+            + lsbs * m_dac.referenceVolts() / codeSteps;
+    // The output swings from ground to the supply and no further.
+    return std::clamp(volts, 0.0, adcSupplyVolts);
+}
+
+double SimulatedBoard::readbackVolts()
+{
+    double volts = 0.0;
     for (int input = 0; input < SimulatedDac::channelCount; ++input) {
         if (m_muxMask == 1u << input)
-            return m_dac.outputVolts(input);
+            volts = channelVolts(input);
     }
-    return 0.0;
+    if (m_knobs.noiseVolts > 0)
+        volts += std::normal_distribution<double>(0.0, m_knobs.noiseVolts)(m_noise);
+    return volts;
+}
+
+// Replaced whole by a rename, so that a reader never sees half a line.
+void SimulatedBoard::publishOutputs() const
+{
+    if (m_knobs.outputsFile.empty())
+        return;
+    const std::string partial = m_knobs.outputsFile + ".partial";
+    std::FILE *file = std::fopen(partial.c_str(), "w");
+    if (file == nullptr)
+        return;
+    for (int channel = 0; channel < SimulatedDac::channelCount; ++channel)
+        std::fprintf(file, channel ? " %.12g" : "%.12g", channelVolts(channel));
+    std::fputc('\n', file);
+    if (std::fclose(file) == 0)
+        std::rename(partial.c_str(), m_knobs.outputsFile.c_str());
 }
 
 std::uint16_t SimulatedBoard::adcCode(double volts)
@@ -189,4 +295,5 @@ void SimulatedBoard::startFirmware()
     m_dac = SimulatedDac();
     m_muxMask = 1;
     m_firmwareRunning = true;
+    publishOutputs();
 }

@@ -3,6 +3,8 @@
 #include "codeconversion.h"
 #include "commandchoices.h"
 #include "commandtable.h"
+#include "optionwords.h"
+#include "sweepsettings.h"
 
 #include <QCommandLineParser>
 #include <QLocale>
@@ -15,22 +17,12 @@
 
 namespace {
 
-constexpr std::uint32_t highestInt = std::numeric_limits<std::int32_t>::max();
+using namespace OptionWords;
+
 constexpr int highestCommand = 7; // the commands on screen; 8 is never offered
 const QStringList addressNames = {"A", "B", "C", "D", "ALL"};
 constexpr int addressIndexes[] = {0, 1, 2, 3, 8}; // members of the window's address list
 const QStringList channelNames = {"A", "B", "C", "D"};
-
-// Thrown inside this file only, caught where a parse returns.
-[[noreturn]] void refuse(const QString &message)
-{
-    throw UsageError {message};
-}
-
-QCommandLineOption valued(const QString &name, const QString &valueName)
-{
-    return QCommandLineOption(name, QString(), valueName);
-}
 
 const QCommandLineOption waitOption = valued("wait", "SECONDS");
 const QCommandLineOption boardOption = valued("board", "PORT");
@@ -39,76 +31,6 @@ const QCommandLineOption serverOption = valued("server", "HOST[:PORT]");
 // The short forms as the window programs take them.
 const QCommandLineOption helpOption(QStringList {"help", "h"});
 const QCommandLineOption versionOption(QStringList {"version", "v"});
-
-// Decimal digits, or 0x and hex digits, and nothing else; at most `highest`.
-std::uint32_t wholeNumber(const QString &name, const QString &text, std::uint32_t highest)
-{
-    const QByteArray bytes = text.toLatin1();
-    std::string_view digits(bytes.constData(), std::size_t(bytes.size()));
-    int base = 10;
-    if (digits.size() > 2 && digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X')) {
-        digits.remove_prefix(2);
-        base = 16;
-    }
-    std::uint64_t value = 0;
-    const auto [end, error]
-            = std::from_chars(digits.data(), digits.data() + digits.size(), value, base);
-    if (digits.empty() || end != digits.data() + digits.size()
-        || (error != std::errc() && error != std::errc::result_out_of_range))
-        refuse(QStringLiteral("%1 \"%2\" is not a whole number").arg(name, text));
-    if (error == std::errc::result_out_of_range || value > highest)
-        refuse(QStringLiteral("%1 %2 is out of range 0 to %3").arg(name, text).arg(highest));
-    return std::uint32_t(value);
-}
-
-// A finite number with "." as its point, whatever the user's locale.
-double realNumber(const QString &name, const QString &text)
-{
-    QLocale notation = QLocale::c();
-    notation.setNumberOptions(QLocale::RejectGroupSeparator);
-    bool ok = false;
-    const double value = notation.toDouble(text, &ok);
-    if (!ok || !std::isfinite(value))
-        refuse(QStringLiteral("%1 \"%2\" is not a number").arg(name, text));
-    return value;
-}
-
-int nameIndex(const QString &name, const QString &text, const QStringList &names)
-{
-    const qsizetype index = names.indexOf(text.toUpper());
-    if (index < 0)
-        refuse(QStringLiteral("%1 \"%2\" is not one of %3").arg(name, text, names.join('|')));
-    return int(index);
-}
-
-// Reads the words after the command's name (empty: the program's own options) against the
-// options it takes: every option at most once, positional words only where the command takes them.
-void readWords(QCommandLineParser &parser, const QString &command, const QStringList &words,
-               const QList<QCommandLineOption> &options, qsizetype positionals = 0)
-{
-    // Every message already starts with the program's name.
-    const QString prefix = command.isEmpty() ? QString() : command + QStringLiteral(": ");
-    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
-    parser.addOptions(options);
-    if (!parser.parse(QStringList {command} + words))
-        refuse(prefix + parser.errorText());
-    for (const QCommandLineOption &option : options) {
-        const QString name = option.names().constFirst();
-        if (parser.optionNames().count(name) > 1)
-            refuse(QStringLiteral("%1--%2 is given more than once").arg(prefix, name));
-    }
-    if (parser.positionalArguments().size() > positionals) {
-        refuse(QStringLiteral("%1unexpected \"%2\"")
-                       .arg(prefix, parser.positionalArguments().at(positionals)));
-    }
-}
-
-QString required(const QCommandLineParser &parser, const QString &command, const QString &name)
-{
-    if (!parser.isSet(name))
-        refuse(QStringLiteral("%1 needs --%2").arg(command, name));
-    return parser.value(name);
-}
 
 BoardStep writeStep(const QCommandLineParser &parser)
 {
@@ -285,7 +207,13 @@ std::variant<Invocation, UsageError> parseInvocation(const QStringList &argument
                     = command == u"list" ? Invocation::Kind::List : Invocation::Kind::Doctor;
             return local.isSet(helpOption) ? Invocation {} : invocation;
         }
-        if (command == u"batch") {
+        if (command == u"sweep") {
+            readWords(local, command, words, sweepOptions() + QList {waitOption, helpOption});
+            if (local.isSet(helpOption))
+                return Invocation {};
+            invocation.kind = Invocation::Kind::Sweep;
+            invocation.sweep = sweepSettings(local);
+        } else if (command == u"batch") {
             readWords(local, command, words, {waitOption, helpOption}, 1);
             invocation.kind = Invocation::Kind::Batch;
             invocation.batchFile = local.positionalArguments().value(0, QStringLiteral("-"));
@@ -327,8 +255,14 @@ QString usageText()
             "[--csv]\n"
             "  tx4410-cli pins [--clr 0|1] [--ldac 0|1]\n"
             "  tx4410-cli batch [FILE]\n"
+            "  tx4410-cli sweep --channel A|B|C|D [--from CODE] [--to CODE] [--step CODE | "
+            "--points "
+            "N]\n"
+            "             [--settle-ms MS] [--samples N] [--vref VREF] [--vdd VDD]\n"
+            "             [--meter HOST[:PORT] [--meter-query TEXT] [--meter-timeout SECONDS]]\n"
+            "             [--csv FILE] [--plot FILE.png|FILE.svg] [--method endpoint|best-fit]\n"
             "  tx4410-cli list | doctor\n"
-            "  tx4410-cli --server HOST[:PORT] write|word|read|pins|batch ...\n"
+            "  tx4410-cli --server HOST[:PORT] write|word|read|pins|batch|sweep ...\n"
             "  tx4410-cli --version (-v) | --help (-h)\n"
             "\n"
             "Each command brings the board up first; --wait SECONDS retries that once a second\n"
@@ -359,8 +293,19 @@ QString usageText()
             "          bring-up; blank lines and # comments are skipped. Every line is checked\n"
             "          before the first is run; with none, the board is not touched. At most\n"
             "          4096 bytes a line and 16 MiB in all.\n"
+            "  sweep   writes each code to the channel with command 3, waits MS (default 2) and\n"
+            "          averages N samples (default 4) of the board's readback (VDD as for read),\n"
+            "          or of a SCPI meter on TCP (port 5025; TEXT default MEAS:VOLT:DC?, answered\n"
+            "          within SECONDS, default 5). Codes 0 to 65535 in 257 points by default; the\n"
+            "          last is always --to. Prints offset and gain error, INL, DNL and whether it "
+            "is\n"
+            "          monotonic, against the best-fit (default) or end-point line, ideal at VREF\n"
+            "          (default 5); --csv writes every point, --plot draws them. Ctrl-C stops "
+            "after\n"
+            "          the current point, with the figures of what was measured.\n"
             "\n"
             "Exit status: 0 done, 2 usage error, 3 the board was not brought up (the reason and\n"
-            "its fix on one line), 4 a request failed, 1 the board library cannot be used or the\n"
-            "output cannot be written, 130 a batch or a wait ended by Ctrl-C.\n");
+            "its fix on one line), 4 a request failed, 5 the sweep's meter failed, 1 the board\n"
+            "library cannot be used or the output cannot be written, 130 a batch, a sweep or a\n"
+            "wait ended by Ctrl-C.\n");
 }

@@ -1,6 +1,8 @@
 // The commands of tx4410-cli, checked in full before anything reaches the board.
 #pragma once
 
+#include "sweepsettings.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -43,11 +45,12 @@ struct UsageError
 // What a whole command line asks for.
 struct Invocation
 {
-    enum class Kind { Help, Version, Step, Batch, List, Doctor };
+    enum class Kind { Help, Version, Step, Batch, Sweep, List, Doctor };
 
     Kind kind = Kind::Help;
     BoardStep step = SendWord {0}; // Kind::Step
     QString batchFile;             // Kind::Batch; "-" for standard input
+    SweepSettings sweep;           // Kind::Sweep
     int waitSeconds = 0;           // bring-up attempts go on once a second until this deadline
     QString boardPort;             // the board chosen by its port; empty: the first that opens
     bool attach = false;           // take a board that runs the firmware without loading it

@@ -7,6 +7,7 @@
 #include "interruption.h"
 #include "listcommand.h"
 #include "sessiondevice.h"
+#include "sweepcommand.h"
 #include "usbstuff.h"
 
 #include <QFile>
@@ -160,6 +161,7 @@ int run(const QStringList &arguments, QTextStream &out, QTextStream &err)
         return ExitStatus::done;
     case Invocation::Kind::Step:
     case Invocation::Kind::Batch:
+    case Invocation::Kind::Sweep:
     case Invocation::Kind::List:
     case Invocation::Kind::Doctor:
         break;
@@ -188,7 +190,7 @@ int run(const QStringList &arguments, QTextStream &out, QTextStream &err)
         if (batch.error)
             return usageError(batch.error->message);
         steps = std::move(batch.steps);
-    } else {
+    } else if (invocation.kind == Invocation::Kind::Step) {
         steps.emplace_back(0, invocation.step);
     }
     // A server named on the command line, or in the environment unless a board of this
@@ -203,12 +205,20 @@ int run(const QStringList &arguments, QTextStream &out, QTextStream &err)
                 QStringLiteral("%1 \"%2\" is not HOST[:PORT]")
                         .arg(invocation.server.isEmpty() ? "TX4410_SERVER" : "--server", server));
     // Bring-up resets the DAC: with nothing to send, the board is left alone.
-    if (steps.empty())
+    const bool isSweep = invocation.kind == Invocation::Kind::Sweep;
+    if (steps.empty() && !isSweep)
         return ExitStatus::done;
 
     // Until here Ctrl-C simply ends the program: nothing has been sent.
     catchInterrupt();
+    std::optional<SweepCommand> sweep;
+    if (isSweep)
+        sweep.emplace(invocation.sweep, out, err, complain);
     if (!server.isEmpty()) {
+        if (sweep) {
+            if (const int status = sweep->prepare(nullptr, server); status != ExitStatus::done)
+                return status;
+        }
         ServerDevice device(serverHost, serverPort, invocation.waitSeconds);
         if (device.failure() && isInterrupted()) {
             complain(QStringLiteral("interrupted while waiting for the server"));
@@ -218,10 +228,19 @@ int run(const QStringList &arguments, QTextStream &out, QTextStream &err)
             complain(device.failure()->message);
             return device.failure()->exitStatus;
         }
-        return runSteps(device, steps, isBatch, out, complain);
+        return sweep ? sweep->run(device) : runSteps(device, steps, isBatch, out, complain);
     }
     const std::unique_ptr<USBStuff> usb = makeUSBStuff(BoardLibraryForm::FourFunction);
     try {
+        if (sweep) {
+            if (const int status = sweep->prepare(usb.get(), {}); status != ExitStatus::done)
+                return status;
+            // Ctrl-C while the meter was asked: the board is not reset for nothing.
+            if (isInterrupted()) {
+                complain(QStringLiteral("interrupted before the sweep began"));
+                return ExitStatus::interrupted;
+            }
+        }
         if (!bringUp(*usb, invocation.waitSeconds)) {
             if (isInterrupted()) {
                 complain(QStringLiteral("interrupted while waiting for the board"));
@@ -231,7 +250,7 @@ int run(const QStringList &arguments, QTextStream &out, QTextStream &err)
             return ExitStatus::noBoard;
         }
         LocalDevice device(*usb);
-        return runSteps(device, steps, isBatch, out, complain);
+        return sweep ? sweep->run(device) : runSteps(device, steps, isBatch, out, complain);
     } catch (const FirmwarePathTooLong &) {
         complain(QStringLiteral("the program's folder path is too long for the board library "
                                 "(at most %1 bytes with the firmware file name): %2")

@@ -11,7 +11,9 @@ inline constexpr int outputFailed = 1;    // standard output or error took not a
 inline constexpr int usage = 2;
 inline constexpr int noBoard = 3;
 inline constexpr int requestFailed = 4;
-inline constexpr int interrupted = 130; // a batch or a wait ended by Ctrl-C, as a shell counts it
+inline constexpr int meterFailed = 5; // a sweep's meter could not be reached or failed
+inline constexpr int interrupted
+        = 130; // a batch, a sweep or a wait ended by Ctrl-C, as a shell counts it
 } // namespace ExitStatus
 
 // The whole program after start-up: checks the command line (and a batch in full), brings the

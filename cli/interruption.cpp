@@ -33,7 +33,9 @@ bool isInterrupted()
 
 // The steady clock of the C++ library here is CLOCK_MONOTONIC, so its time points are absolute
 // deadlines for clock_nanosleep: a late wake-up never moves the next one.
-bool sleepUntil(std::chrono::steady_clock::time_point deadline)
+namespace {
+
+timespec timespecOf(std::chrono::steady_clock::time_point deadline)
 {
     const auto sinceEpoch = deadline.time_since_epoch();
     const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(sinceEpoch);
@@ -41,10 +43,24 @@ bool sleepUntil(std::chrono::steady_clock::time_point deadline)
     until.tv_sec = static_cast<std::time_t>(seconds.count());
     until.tv_nsec = static_cast<long>(
             std::chrono::duration_cast<std::chrono::nanoseconds>(sinceEpoch - seconds).count());
+    return until;
+}
+
+} // namespace
+
+bool sleepUntil(std::chrono::steady_clock::time_point deadline)
+{
+    const timespec until = timespecOf(deadline);
     while (!isInterrupted()) {
         const int result = clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &until, nullptr);
         if (result != EINTR)
             return !isInterrupted();
     }
     return false;
+}
+
+void sleepThrough(std::chrono::steady_clock::time_point deadline)
+{
+    const timespec until = timespecOf(deadline);
+    while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &until, nullptr) == EINTR) { }
 }

@@ -10,3 +10,6 @@ bool isInterrupted();
 
 // Sleeps until the deadline on the steady clock; false, at once, when interrupted.
 bool sleepUntil(std::chrono::steady_clock::time_point deadline);
+
+// Sleeps until the deadline whatever comes: a measurement's settling is never cut short.
+void sleepThrough(std::chrono::steady_clock::time_point deadline);

@@ -185,6 +185,14 @@ row "request.ours.median_us" "$(fmt 3 $ours)" '<' 2
 row "request.ours.p10_us" "$(fmt 3 "$(aggregate inprocess "$run" p10 ours_us)")"
 row "request.ours.p90_us" "$(fmt 3 "$(aggregate inprocess "$run" p90 ours_us)")"
 row "request.measuring.median_us (included in ours)" "$(fmt 3 "$(aggregate inprocess "$run" median measuring_us)")"
+sweeps=$([ $quick = 1 ] && echo 21 || echo 101)
+run="sweep/point/iterations:1/repeats:$sweeps/manual_time"
+row "sweep.point.median_us (its loop: write, read, average)" "$(fmt 3 "$(aggregate inprocess "$run" median real_time)")"
+row "sweep.direct.median_us (the same requests in a loop)" "$(fmt 3 "$(aggregate inprocess "$run" median direct_us)")"
+row "sweep.ratio_to_direct.median" "$(fmt 3 "$(aggregate inprocess "$run" median ratio_to_direct)")" '<=' 2
+row "sweep.ratio_to_direct.p90" "$(fmt 3 "$(aggregate inprocess "$run" p90 ratio_to_direct)")"
+run="sweep/wholeCommand/iterations:1/repeats:$([ $quick = 1 ] && echo 5 || echo 10)/manual_time"
+row "sweep.whole_command.median_us per point (figures, CSV too)" "$(fmt 3 "$(aggregate inprocess "$run" median real_time)")"
 run="libusb/readAdc/iterations:1/repeats:$([ $quick = 1 ] && echo 2000 || echo 20000)/manual_time"
 for agg in median p10 p90; do
     row "libusb.roundtrip.${agg}_us" "$(fmt 2 "$(aggregate libusb "$run" $agg real_time)")"

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Builds the Debian package in build/ (or the folder given in BUILD_DIR), which must be built,
 # prints its name, version and dependencies, and fails when a dependency the programs need (the
-# window's fonts among them) is missing from them, or the udev rule or the server's systemd user
-# unit from its files.
+# window's fonts and the sweep picture's Qt Charts among them) is missing from them, or the udev
+# rule or the server's systemd user unit from its files.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build_dir=${BUILD_DIR:-build}
@@ -11,7 +11,7 @@ rm -f "$build_dir"/tx4410_*.deb
 package=$(ls "$build_dir"/tx4410_*.deb)
 dpkg-deb -f "$package" Package Version Depends
 depends=$(dpkg-deb -f "$package" Depends)
-for needed in libqt6widgets6 libusb-1.0-0 qt6-qpa-plugins fonts-liberation; do
+for needed in libqt6widgets6 libqt6charts6 libqt6svg6 libusb-1.0-0 qt6-qpa-plugins fonts-liberation; do
     [[ $depends == *"$needed"* ]] || { echo "package: no dependency on $needed" >&2; exit 1; }
 done
 files=$(dpkg-deb -c "$package")

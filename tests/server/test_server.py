@@ -298,6 +298,19 @@ class ServerTest(unittest.TestCase):
         self.assertIn(f"server at 127.0.0.1:{server.port} has no board (request SetLdacPin (0xf0) "
                       "failed with status 23)", gone.stderr)
 
+    def test_sweep_through_the_server(self):
+        # The same figures as a sweep of this machine's board, the bow found at mid-scale.
+        bow = {"TX4410_SIM_BOW_LSB": "100"}
+        server = self.serve(environment=bow)
+        sweep = ["sweep", "--channel", "C", "--points", "33", "--method", "endpoint"]
+        through, local = self.cli(*sweep, server=server), self.cli(*sweep, environment=bow)
+        figures = [line for line in through.stdout.splitlines()
+                   if line.split(":")[0] in ("offset error", "gain error", "INL", "DNL")]
+        self.assertEqual((through.returncode, len(figures)), (0, 4))
+        self.assertEqual(figures, [line for line in local.stdout.splitlines() if line in figures])
+        self.assertIn(f"board: at the server 127.0.0.1:{server.port}", through.stdout)
+        self.assertIn("INL: max +10", through.stdout)
+
     def test_lxi(self):
         server = self.serve()
         lxi = ["lxi", "scpi", "--raw", "--address", "127.0.0.1", "--port", str(server.port)]

@@ -1,0 +1,191 @@
+// The sweep's own cost per point: its measuring loop (no settling, one sample, the board's
+// readback) against the same requests called directly on the board library in a loop, both in
+// the same run on the simulated board; and the whole command, results written, per point.
+#include "benchstatistics.h"
+#include "boardlibrarylocation.h"
+#include "cliprogram.h"
+#include "commandchoices.h"
+#include "monotonicclock.h"
+#include "requestencoding.h"
+#include "scenarios.h"
+#include "sessiondevice.h"
+#include "sweeprunner.h"
+#include "usbstufffourfunction.h"
+
+#include <QBuffer>
+#include <QTemporaryDir>
+
+#include <dlfcn.h>
+
+#include <array>
+#include <memory>
+#include <stdexcept>
+
+namespace {
+
+using VendorRequestFunction
+        = std::int16_t (*)(std::int32_t, std::uint8_t, std::int32_t, std::int32_t, std::uint8_t,
+                           std::int16_t, std::uint8_t *);
+
+constexpr int channelA = 0;
+constexpr int writeAndUpdate = 3;
+
+std::vector<std::int32_t> sweptCodes(int points)
+{
+    std::vector<std::int32_t> codes;
+    for (int i = 0; i < points; ++i)
+        codes.push_back(std::int32_t(std::int64_t(i) * 65535 / (points - 1)));
+    return codes;
+}
+
+// The program's board, and the library's own request function beside it.
+struct SweptBoard
+{
+    SweptBoard()
+        : usb(fourFunctionLibraryPath)
+    {
+        void *library = dlopen(fourFunctionLibraryPath, RTLD_NOW | RTLD_NOLOAD);
+        vendorRequest = reinterpret_cast<VendorRequestFunction>(
+                library ? dlsym(library, "Vendor_Request") : nullptr);
+        if (!vendorRequest)
+            throw std::runtime_error("the board library has no Vendor_Request");
+    }
+    // Brought up afresh: the whole command measured in between brings the board up itself.
+    void bringUp()
+    {
+        if (!usb.isBoardUp(usb.InitialiseBoard()))
+            throw std::runtime_error("the simulated board was not found");
+    }
+
+    USBStuffFourFunction usb;
+    VendorRequestFunction vendorRequest = nullptr;
+};
+
+// Seconds per point of the sweep's loop.
+double throughSweep(SweptBoard &board, const std::vector<std::int32_t> &codes)
+{
+    LocalDevice device(board.usb);
+    AdcSource adc(device, channelA, 5.0);
+    SweepRunner runner(device, adc);
+    const std::int64_t start = monotonicNanoseconds();
+    const SweepRunner::Outcome outcome = runner.run(channelA, codes, 0, 1, [](std::size_t) {});
+    const std::int64_t took = monotonicNanoseconds() - start;
+    if (outcome != SweepRunner::Outcome::Done || runner.points().size() != codes.size())
+        throw std::runtime_error("the sweep did not measure every point");
+    return double(took) / 1e9 / double(codes.size());
+}
+
+// Seconds per point of the same requests, called directly: the mux once, then per point the
+// word of command 3 and one ADC reading.
+double directly(SweptBoard &board, const std::vector<std::int32_t> &codes)
+{
+    int failed = 0;
+    const auto request = [&](const VendorRequestFields &fields, std::uint8_t *buffer) {
+        failed += board.vendorRequest(board.usb.boardHandle(), fields.code, fields.value,
+                                      fields.index, fields.direction, fields.length, buffer)
+                != 0;
+    };
+    const std::int64_t start = monotonicNanoseconds();
+    std::array<std::uint8_t, 1> select {};
+    request(RequestEncoding::selectMuxChannel(1), select.data());
+    for (const std::int32_t code : codes) {
+        std::array<std::uint8_t, 1> word {};
+        request(RequestEncoding::commandWord(commandWordFor(writeAndUpdate, channelA, code)),
+                word.data());
+        std::array<std::uint8_t, 2> reading {};
+        request(RequestEncoding::readAdc(), reading.data());
+        benchmark::DoNotOptimize(reading);
+    }
+    const std::int64_t took = monotonicNanoseconds() - start;
+    if (failed != 0)
+        throw std::runtime_error("the board did not accept every request");
+    return double(took) / 1e9 / double(codes.size());
+}
+
+// Seconds per point of tx4410-cli sweep run whole in this process: bring-up, loop, analysis,
+// CSV and summary.
+double wholeCommand(int points, const QString &csv)
+{
+    QBuffer output;
+    QBuffer errors;
+    output.open(QIODevice::WriteOnly);
+    errors.open(QIODevice::WriteOnly);
+    QTextStream out(&output);
+    QTextStream err(&errors);
+    const std::int64_t start = monotonicNanoseconds();
+    const int status = runCli({"sweep", "--channel", "A", "--settle-ms", "0", "--samples", "1",
+                               "--points", QString::number(points), "--csv", csv},
+                              out, err);
+    const std::int64_t took = monotonicNanoseconds() - start;
+    if (status != ExitStatus::done)
+        throw std::runtime_error("the sweep command failed: " + errors.data().toStdString());
+    return double(took) / 1e9 / points;
+}
+
+} // namespace
+
+void registerSweepCost(const Amounts &amounts)
+{
+    auto board = std::make_shared<std::unique_ptr<SweptBoard>>();
+    const auto codes = std::make_shared<std::vector<std::int32_t>>(sweptCodes(amounts.sweepPoints));
+    benchmark::RegisterBenchmark(
+            "sweep/point",
+            [board, codes](benchmark::State &state) {
+                int repetition = 0;
+                for (auto _ : state) {
+                    try {
+                        if (!*board)
+                            *board = std::make_unique<SweptBoard>();
+                        (*board)->bringUp();
+                        if (++repetition == 1) { // warm-up: binds the functions, fills the caches
+                            throughSweep(**board, *codes);
+                            directly(**board, *codes);
+                        }
+                        // Each way goes first every other repetition, so that a drift hits both
+                        // alike.
+                        double sweep = 0;
+                        double direct = 0;
+                        if (repetition % 2 == 0) {
+                            sweep = throughSweep(**board, *codes);
+                            direct = directly(**board, *codes);
+                        } else {
+                            direct = directly(**board, *codes);
+                            sweep = throughSweep(**board, *codes);
+                        }
+                        state.SetIterationTime(sweep);
+                        state.counters["direct_us"] = direct * 1e6;
+                        state.counters["ratio_to_direct"] = sweep / direct;
+                    } catch (const std::exception &error) {
+                        couldNotMeasure(state, error.what());
+                        break;
+                    }
+                }
+            })
+            ->Iterations(1)
+            ->Repetitions(amounts.sweeps)
+            ->UseManualTime()
+            ->ComputeStatistics("p10", p10)
+            ->ComputeStatistics("p90", p90)
+            ->ReportAggregatesOnly()
+            ->Unit(benchmark::kMicrosecond);
+
+    const int points = amounts.sweepPoints;
+    benchmark::RegisterBenchmark(
+            "sweep/wholeCommand",
+            [points](benchmark::State &state) {
+                const QTemporaryDir scratch;
+                for (auto _ : state) {
+                    try {
+                        state.SetIterationTime(wholeCommand(points, scratch.filePath("sweep.csv")));
+                    } catch (const std::exception &error) {
+                        couldNotMeasure(state, error.what());
+                        break;
+                    }
+                }
+            })
+            ->Iterations(1)
+            ->Repetitions(std::max(5, amounts.sweeps / 10))
+            ->UseManualTime()
+            ->ReportAggregatesOnly()
+            ->Unit(benchmark::kMicrosecond);
+}

@@ -1,0 +1,36 @@
+// Reading a command's words: its options, whole and real numbers, names. Each function throws
+// UsageError, which the parse that called it returns.
+#pragma once
+
+#include "clicommand.h"
+
+#include <QCommandLineParser>
+
+#include <cstdint>
+#include <limits>
+
+namespace OptionWords {
+
+inline constexpr std::uint32_t highestInt = std::numeric_limits<std::int32_t>::max();
+
+[[noreturn]] void refuse(const QString &message);
+
+QCommandLineOption valued(const QString &name, const QString &valueName);
+
+// Decimal digits, or 0x and hex digits, and nothing else; at most `highest`.
+std::uint32_t wholeNumber(const QString &name, const QString &text, std::uint32_t highest);
+
+// A finite number with "." as its point, whatever the user's locale.
+double realNumber(const QString &name, const QString &text);
+
+// The index of text in names, any case.
+int nameIndex(const QString &name, const QString &text, const QStringList &names);
+
+// Reads the words after the command's name (empty: the program's own options) against the
+// options it takes: every option at most once, positional words only where the command takes them.
+void readWords(QCommandLineParser &parser, const QString &command, const QStringList &words,
+               const QList<QCommandLineOption> &options, qsizetype positionals = 0);
+
+QString required(const QCommandLineParser &parser, const QString &command, const QString &name);
+
+} // namespace OptionWords

@@ -1,0 +1,37 @@
+// What tx4410-cli sweep is asked to do, read and checked in full before anything is touched.
+#pragma once
+
+#include <QCommandLineOption>
+#include <QList>
+#include <QString>
+
+#include <cstdint>
+#include <vector>
+
+class QCommandLineParser;
+
+struct SweepSettings
+{
+    int channel = 0;                 // 0..3, "A" to "D"
+    std::vector<std::int32_t> codes; // rising, at least two
+    int settleMs = 2;
+    int samples = 4;
+    double vref = 5;   // the DAC's full scale, for the ideal line
+    double vdd = 5;    // the readback ADC's full scale
+    QString meterHost; // empty: the board's own readback measures
+    quint16 meterPort = 5025;
+    QString meterQuery = QStringLiteral("MEAS:VOLT:DC?");
+    int meterTimeoutMs = 5000;
+    QString csvFile;           // empty: none
+    QString plotFile;          // .png or .svg; empty: none
+    bool endpointLine = false; // else the least-squares best fit
+};
+
+// The options sweep takes, and the settings they give (throws UsageError).
+QList<QCommandLineOption> sweepOptions();
+SweepSettings sweepSettings(const QCommandLineParser &parser);
+
+// from, from + step, ... up to `to`, which always ends the series.
+std::vector<std::int32_t> codesByStep(std::int32_t from, std::int32_t to, std::int32_t step);
+// `points` codes from `from` to `to`, as evenly spaced as whole codes allow.
+std::vector<std::int32_t> codesByCount(std::int32_t from, std::int32_t to, std::int32_t points);
