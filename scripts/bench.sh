@@ -30,10 +30,10 @@ cannot() {
     [ -n "${out:-}" ] && touch "$out/failed"
     exit 2
 }
-for tool in hyperfine jq umockdev-wrapper; do
+for tool in hyperfine jq umockdev-wrapper lxi; do
     command -v $tool >/dev/null || cannot "$tool is missing (scripts/install-deps.sh --bench)"
 done
-for program in TX4410-startup TX4410-bench TX4410-bench-libusb; do
+for program in TX4410-startup TX4410-bench TX4410-bench-libusb TX4410-bench-server tx4410-server; do
     [ -x "$bin/$program" ] || cannot "no $bin/$program (build it: scripts/build.sh)"
 done
 if [ -z "$out" ]; then
@@ -44,7 +44,7 @@ mkdir -p "$out/runtime" && chmod 700 "$out/runtime"
 
 # The program's ordinary path: offscreen, the simulated board, no trace, no simulated faults.
 export QT_QPA_PLATFORM=offscreen TX4410_BOARD=sim XDG_RUNTIME_DIR=$out/runtime
-unset TX4410_BOARD_TRACE TX4410_SIM_ABSENT_ATTEMPTS TX4410_SIM_FAIL_REQUESTS
+unset TX4410_BOARD_TRACE TX4410_SIM_ABSENT_ATTEMPTS TX4410_SIM_FAIL_REQUESTS TX4410_SIM_UNPLUGGED
 cpu() { awk '/^cpu / { print $2+$3+$4+$7+$8+$9, $2+$3+$4+$5+$6+$7+$8+$9 }' /proc/stat; }
 own() { awk -v hz="$(getconf CLK_TCK)" '{ print ($14+$15+$16+$17) / hz }' "/proc/$$/stat"; }
 read -r busy0 total0 < <(cpu)
@@ -85,6 +85,18 @@ gb() {
 }
 gb "$out/inprocess.json" "$bin/TX4410-bench"
 gb "$out/libusb.json" umockdev-wrapper "$bin/TX4410-bench-libusb"
+# The server against a bare TCP echo, and under 8 pipelining clients; then a real client's figure:
+# lxi's own benchmark (*IDN? after *IDN?) against a server of its own.
+gb "$out/server.json" "$bin/TX4410-bench-server"
+"$bin/tx4410-server" --listen 127.0.0.1:0 2> "$out/server.log" &
+server=$!
+for _ in $(seq 50); do grep -q 'listening on' "$out/server.log" && break; sleep 0.1; done
+port=$(sed -n 's/.*listening on 127\.0\.0\.1:\([0-9]*\),.*/\1/p' "$out/server.log")
+[ -n "$port" ] || cannot "tx4410-server did not start: $(cat "$out/server.log")"
+lxi_rate=$(lxi benchmark --raw --address 127.0.0.1 --port "$port" \
+    --count "$([ $quick = 1 ] && echo 500 || echo 5000)" | sed -n 's/.*Result: \([0-9.]*\) requests.*/\1/p')
+kill -TERM $server; wait $server || cannot "tx4410-server did not end with status 0"
+[ -n "$lxi_rate" ] || cannot "lxi benchmark gave no result"
 
 read -r busy1 total1 < <(cpu)
 # What the rest of the machine used meanwhile: all its work less this script's and its children's.
@@ -118,10 +130,11 @@ for kind in program bare label controls; do declare "kib_$kind=$(cat "$out/peak-
 [ -e "$out/failed" ] && exit 2
 misses=0
 rows=()
-row() { # name, measured, bound (< or <=), limit
+row() { # name, measured, bound (<, <= or >=), limit
     local verdict=''
     if [ -n "${3:-}" ]; then
-        if awk -v v="$2" -v l="$4" -v op="$3" 'BEGIN { exit !(op == "<" ? v < l : v <= l) }'; then
+        if awk -v v="$2" -v l="$4" -v op="$3" \
+            'BEGIN { exit !(op == "<" ? v < l : op == "<=" ? v <= l : v >= l) }'; then
             verdict=PASS
         else
             verdict=MISS misses=$((misses + 1))
@@ -190,6 +203,19 @@ row "libusb.ours.median_us" "$(fmt 3 $ours)" '<' 12.5
 row "libusb.ours.p10_us" "$(fmt 3 "$(aggregate libusb "$run" p10 ours_us)")"
 row "libusb.ours.p90_us" "$(fmt 3 "$(aggregate libusb "$run" p90 ours_us)")"
 row "libusb.ours.share_of_microframe" "$(ratio $ours 125)"
+run="server/roundtrip/iterations:1/repeats:$([ $quick = 1 ] && echo 2000 || echo 20000)/manual_time"
+server_us=$(aggregate server "$run" median real_time)
+echo_us=$(aggregate server "$run" median echo_us)
+row "server.roundtrip.median_us (MEAS1:CODE? and its answer)" "$(fmt 2 $server_us)"
+row "server.roundtrip.p90_us" "$(fmt 2 "$(aggregate server "$run" p90 real_time)")"
+row "server.echo.median_us (the same bytes through a bare TCP echo)" "$(fmt 2 $echo_us)"
+row "server.roundtrip.ratio_to_echo" "$(ratio $server_us $echo_us)" '<=' 1.5
+run="server/pipelined/iterations:1/repeats:$([ $quick = 1 ] && echo 2 || echo 5)/manual_time"
+row "server.pipelined.queries_per_s (8 clients, median)" \
+    "$(fmt 0 "$(aggregate server "$run" median queries_per_s)")" '>=' 100000
+row "server.pipelined.misanswered (missing, extra or out of order)" \
+    "$(fmt 0 "$(aggregate server "$run" max misanswered)")" '<=' 0
+row "server.lxi.requests_per_s (lxi benchmark -r, *IDN?)" "$(fmt 0 $lxi_rate)"
 
 [ -e "$out/failed" ] && exit 2
 echo "# TX4410 bench $([ $quick = 1 ] && echo quick || echo full), $(date -Iseconds), $(nproc) cpus," \

@@ -268,9 +268,12 @@ class ServerTest(unittest.TestCase):
                          ["CLR LOW", "time_s,channel,code,volts", "0.000,B,0,0.00000", "CLR HI"])
         # CLR low cleared the DAC register, and the next run still sees it so.
         self.assertEqual(self.cli("read", "--channel", "B", server=server).stdout, "0.00000\n")
+        with socket.socket() as probe:  # a port that nothing listens on once it is closed
+            probe.bind(("127.0.0.1", 0))
+            closed = probe.getsockname()[1]
         rows = [  # arguments, environment, status, error
-            (["--server", "127.0.0.1:1", "pins", "--clr", "1"], {}, 3,
-             "the server at 127.0.0.1:1 cannot be reached (Connection refused)"),
+            (["--server", f"127.0.0.1:{closed}", "pins", "--clr", "1"], {}, 3,
+             f"the server at 127.0.0.1:{closed} cannot be reached (Connection refused)"),
             (["--server", "127.0.0.1", "--board", "1-2", "word", "1"], {}, 2,
              "--board and --attach choose the board of this machine"),
             (["--server", "127.0.0.1", "list"], {}, 2, "list looks at this machine's USB"),

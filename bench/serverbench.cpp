@@ -1,0 +1,318 @@
+// TX4410-bench-server: what tx4410-server costs on loopback. It starts the real server on the
+// simulated board and, as the floor, a bare TCP echo in a child process of its own; then
+//   server/roundtrip: one `MEAS1:CODE?` line to the server and its answer back, each repetition
+//     beside one round trip of the same bytes through the echo (the counter echo_us), so that
+//     both meet the machine in the same state;
+//   server/pipelined: 8 clients at once, each a thread that writes its queries without waiting
+//     and reads the answers as they come; queries a second over all of them, and how many
+//     answers were missing, extra or not the one due (each query names one of four channels set
+//     to four different levels, so an answer out of order is one for the wrong channel).
+#include "benchstatistics.h"
+#include "monotonicclock.h"
+
+#include <QCoreApplication>
+#include <QProcess>
+
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/prctl.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <csignal>
+#include <cstring>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+constexpr int warmUps = 200;
+constexpr int clients = 8;
+const std::string query = "MEAS1:CODE?\n";
+
+pid_t echoChild = -1;
+
+struct Settings
+{
+    int roundTrips = 20000;
+    int queriesPerClient = 50000;
+    int pipelinedRuns = 5;
+} settings;
+
+int connectTo(int port)
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address {};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(std::uint16_t(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const int one = 1;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    if (::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0)
+        throw std::runtime_error("cannot connect to port " + std::to_string(port));
+    return fd;
+}
+
+// The floor: a child that echoes every byte of one connection at a time, and nothing else.
+int startEcho()
+{
+    const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    if (::bind(listener, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0
+        || ::listen(listener, 4) != 0
+        || ::getsockname(listener, reinterpret_cast<sockaddr *>(&address), &length) != 0)
+        throw std::runtime_error("the echo cannot listen");
+    echoChild = ::fork();
+    if (echoChild == 0) {
+        ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+        while (true) {
+            const int fd = ::accept(listener, nullptr, nullptr);
+            const int one = 1;
+            ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+            std::array<char, 65536> bytes;
+            ssize_t got = 0;
+            while ((got = ::read(fd, bytes.data(), bytes.size())) > 0) {
+                if (::write(fd, bytes.data(), std::size_t(got)) != got)
+                    break;
+            }
+            ::close(fd);
+        }
+    }
+    ::close(listener);
+    return ntohs(address.sin_port);
+}
+
+// Reads up to and with the next LF.
+std::string readLine(int fd)
+{
+    std::string line;
+    char byte = 0;
+    while (::read(fd, &byte, 1) == 1) {
+        line += byte;
+        if (byte == '\n')
+            return line;
+    }
+    throw std::runtime_error("the connection closed before a whole line came back");
+}
+
+std::int64_t roundTrip(int fd, const std::string &line)
+{
+    const std::int64_t sent = monotonicNanoseconds();
+    if (::write(fd, line.data(), line.size()) != ssize_t(line.size()))
+        throw std::runtime_error("a line could not be sent");
+    readLine(fd);
+    return monotonicNanoseconds() - sent;
+}
+
+struct Servers
+{
+    QProcess server;
+    int serverPort = 0;
+    int echoPort = 0;
+    int serverFd = -1;
+    int echoFd = -1;
+};
+
+Servers &servers()
+{
+    static std::unique_ptr<Servers> started;
+    if (!started) {
+        auto made = std::make_unique<Servers>();
+        Servers &s = *made;
+        s.echoPort = startEcho();
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("TX4410_BOARD"), QStringLiteral("sim"));
+        for (const char *knob : {"TX4410_BOARD_TRACE", "TX4410_SIM_ABSENT_ATTEMPTS",
+                                 "TX4410_SIM_FAIL_REQUESTS", "TX4410_SIM_UNPLUGGED"})
+            environment.remove(QLatin1String(knob));
+        s.server.setProcessEnvironment(environment);
+        s.server.setReadChannel(QProcess::StandardError);
+        s.server.start(QCoreApplication::applicationDirPath() + "/tx4410-server",
+                       {"--listen", "127.0.0.1:0", "--max-clients", "16"});
+        while (s.server.waitForReadyRead(10000) || s.server.canReadLine()) {
+            const QByteArray line = s.server.readLine();
+            if (line.contains("listening on 127.0.0.1:")) {
+                s.serverPort = line.split(':').at(2).split(',').at(0).toInt();
+                break;
+            }
+        }
+        if (s.serverPort == 0)
+            throw std::runtime_error("tx4410-server did not start: "
+                                     + s.server.readAllStandardError().toStdString());
+        s.serverFd = connectTo(s.serverPort);
+        s.echoFd = connectTo(s.echoPort);
+        for (int i = 0; i < warmUps; ++i) {
+            roundTrip(s.serverFd, query);
+            roundTrip(s.echoFd, query);
+        }
+        started = std::move(made);
+    }
+    return *started;
+}
+
+void serverRoundTrip(benchmark::State &state)
+{
+    for (auto _ : state) {
+        try {
+            Servers &s = servers();
+            // In turn first, so that neither always meets the other's after-effects.
+            static bool echoFirst = false;
+            echoFirst = !echoFirst;
+            const std::int64_t echoNs = echoFirst ? roundTrip(s.echoFd, query) : 0;
+            state.SetIterationTime(double(roundTrip(s.serverFd, query)) / 1e9);
+            state.counters["echo_us"]
+                    = double(echoFirst ? echoNs : roundTrip(s.echoFd, query)) / 1e3;
+        } catch (const std::exception &error) {
+            couldNotMeasure(state, error.what());
+            break;
+        }
+    }
+}
+
+// One client's whole exchange: every query written as the socket takes it, every answer read
+// and checked against the one due. Returns the answers that were wrong, missing or extra.
+long pipelined(int port, const std::array<std::string, 4> &codes, int queries)
+{
+    const int fd = connectTo(port);
+    std::string out;
+    for (int k = 0; k < queries; ++k)
+        out += "MEAS" + std::to_string(k % 4 + 1) + ":CODE?\n";
+    std::size_t written = 0;
+    std::string pending;
+    long wrong = 0;
+    int answered = 0;
+    std::array<char, 65536> bytes;
+    while (answered < queries) {
+        pollfd watch {fd, short(POLLIN | (written < out.size() ? POLLOUT : 0)), 0};
+        if (::poll(&watch, 1, 10000) <= 0 || (watch.revents & (POLLERR | POLLHUP)) != 0)
+            break; // the rest count as missing
+        if (watch.revents & POLLOUT) {
+            const ssize_t sent = ::send(fd, out.data() + written,
+                                        std::min<std::size_t>(out.size() - written, 65536),
+                                        MSG_DONTWAIT | MSG_NOSIGNAL);
+            written += sent > 0 ? std::size_t(sent) : 0;
+        }
+        if (watch.revents & POLLIN) {
+            const ssize_t got = ::recv(fd, bytes.data(), bytes.size(), MSG_DONTWAIT);
+            if (got == 0)
+                break;
+            pending.append(bytes.data(), std::size_t(got > 0 ? got : 0));
+            std::size_t start = 0;
+            for (std::size_t end; (end = pending.find('\n', start)) != std::string::npos;
+                 start = end + 1) {
+                const bool due = answered < queries
+                        && pending.compare(start, end - start, codes[std::size_t(answered % 4)])
+                                == 0;
+                wrong += due ? 0 : 1;
+                ++answered;
+            }
+            pending.erase(0, start);
+        }
+    }
+    // Anything after the last answer due is one too many.
+    pollfd after {fd, POLLIN, 0};
+    if (answered == queries && ::poll(&after, 1, 50) > 0
+        && ::recv(fd, bytes.data(), bytes.size(), MSG_DONTWAIT) > 0)
+        ++wrong;
+    ::close(fd);
+    return wrong + std::max(0, queries - answered);
+}
+
+void serverPipelined(benchmark::State &state)
+{
+    for (auto _ : state) {
+        try {
+            Servers &s = servers();
+            // Four levels, four different codes: an answer out of order is a wrong one.
+            const std::string set = "*RST;:SOUR1:VOLT 0.5;:SOUR2:VOLT 1.5;:SOUR3:VOLT 2.5;"
+                                    ":SOUR4:VOLT 3.5;:MEAS1:CODE?;:MEAS2:CODE?;:MEAS3:CODE?;"
+                                    ":MEAS4:CODE?\n";
+            if (::write(s.serverFd, set.data(), set.size()) != ssize_t(set.size()))
+                throw std::runtime_error("the levels could not be set");
+            std::array<std::string, 4> codes;
+            std::string line = readLine(s.serverFd);
+            line.pop_back();
+            for (std::string &code : codes) {
+                code = line.substr(0, line.find(';'));
+                line.erase(0, code.size() + 1);
+            }
+            std::array<long, clients> wrong {};
+            const std::int64_t start = monotonicNanoseconds();
+            std::vector<std::thread> threads;
+            for (int c = 0; c < clients; ++c)
+                threads.emplace_back([&, c] {
+                    wrong[std::size_t(c)]
+                            = pipelined(s.serverPort, codes, settings.queriesPerClient);
+                });
+            for (std::thread &thread : threads)
+                thread.join();
+            const double seconds = double(monotonicNanoseconds() - start) / 1e9;
+            state.SetIterationTime(seconds);
+            state.counters["queries_per_s"] = clients * settings.queriesPerClient / seconds;
+            long misanswered = 0;
+            for (const long each : wrong)
+                misanswered += each;
+            state.counters["misanswered"] = double(misanswered);
+        } catch (const std::exception &error) {
+            couldNotMeasure(state, error.what());
+            break;
+        }
+    }
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    if (argc > 1 && std::strcmp(argv[1], "--quick") == 0) {
+        settings = {2000, 5000, 2};
+        std::copy(argv + 2, argv + argc + 1, argv + 1);
+        --argc;
+    }
+    QCoreApplication application(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 2;
+    benchmark::RegisterBenchmark("server/roundtrip", serverRoundTrip)
+            ->Iterations(1)
+            ->Repetitions(settings.roundTrips)
+            ->UseManualTime()
+            ->ComputeStatistics("p10", p10)
+            ->ComputeStatistics("p90", p90)
+            ->ReportAggregatesOnly()
+            ->Unit(benchmark::kMicrosecond);
+    benchmark::RegisterBenchmark("server/pipelined", serverPipelined)
+            ->Iterations(1)
+            ->Repetitions(settings.pipelinedRuns)
+            ->UseManualTime()
+            ->ComputeStatistics("max",
+                                [](const std::vector<double> &values) {
+                                    return *std::max_element(values.begin(), values.end());
+                                })
+            ->ReportAggregatesOnly()
+            ->Unit(benchmark::kMillisecond);
+    benchmark::RunSpecifiedBenchmarks();
+    bool ended = false;
+    try {
+        // The server ends as a user ends it, and must end well.
+        Servers &s = servers();
+        s.server.terminate();
+        ended = s.server.waitForFinished(10000) && s.server.exitStatus() == QProcess::NormalExit
+                && s.server.exitCode() == 0;
+    } catch (const std::exception &) { }
+    if (echoChild > 0)
+        ::kill(echoChild, SIGTERM);
+    if (!ended)
+        std::fprintf(stderr, "error: could not measure: tx4410-server did not end with status 0\n");
+    return measureFailed || !ended ? 2 : 0;
+}

@@ -1,0 +1,72 @@
+#!/usr/bin/env bash
+# Keeps the docs true to the programs.
+#   docs-check.sh --status-table PROGRAM   docs/statuses.md holds exactly the table PROGRAM prints
+#   docs-check.sh --commands BIN_DIR       runs every shell block of README.md and docs/*.md that
+#                                          follows a line "<!-- runnable -->", on the simulated
+#                                          board, with BIN_DIR first on the PATH, each in a fresh
+#                                          folder; fails on the first block that fails. After
+#                                          "<!-- runnable: prints the block after it -->" the
+#                                          next fenced block is what it must print, exactly.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+
+case ${1:-} in
+--status-table)
+    page=$root/docs/statuses.md
+    printed=$("$2")
+    documented=$(sed -n '/<!-- status table -->/,/<!-- end of status table -->/p' "$page" | sed '1d;$d')
+    if [ "$printed" != "$documented" ]; then
+        echo "docs/statuses.md differs from the statuses in board/statustexts.h:"
+        diff <(echo "$documented") <(echo "$printed") || true
+        echo "write it again with: $2"
+        exit 1
+    fi
+    echo "docs/statuses.md: $(grep -c '^| [0-9]' <<<"$printed") statuses, as the code has them"
+    ;;
+--commands)
+    bin=$(cd "$2" && pwd)
+    count=0
+    for page in "$root"/README.md "$root"/docs/*.md; do
+        # Each runnable block as one script, then what it must print ("-" for anything), each
+        # ended by NUL.
+        while IFS= read -r -d '' block && IFS= read -r -d '' expected; do
+            count=$((count + 1))
+            work=$(mktemp -d)
+            status=0
+            (cd "$work" && PATH="$bin:$PATH" TX4410_BOARD=sim QT_QPA_PLATFORM=offscreen \
+                timeout 120 bash -euo pipefail -c "$block") >"$work/.output" 2>"$work/.errors" \
+                || status=$?
+            if [ "$status" -ne 0 ] || { [ "$expected" != - ] \
+                && [ "$(cat "$work/.output")" != "${expected%$'\n'}" ]; }; then
+                echo "${page#"$root"/}: this block failed (status $status):"
+                echo "$block"
+                echo "--- it printed:"
+                cat "$work/.output" "$work/.errors"
+                [ "$expected" = - ] || { echo "--- where the page says:"; echo "$expected"; }
+                rm -rf "$work"
+                exit 1
+            fi
+            rm -rf "$work"
+        done < <(awk '
+            function emit(text) { printf "%s%c", text, 0 }
+            /<!-- runnable(: prints the block after it)? -->/ {
+                armed = 1; expects = index($0, "prints") > 0; next
+            }
+            armed && /^```/ && !inside { inside = 1; next }
+            inside && /^```/ {
+                inside = 0; armed = 0
+                if (collecting) { emit(block); collecting = 0 }
+                else { emit(block); if (expects) { collecting = 1; armed = 1 } else emit("-") }
+                block = ""; next
+            }
+            inside { block = block $0 "\n" }
+        ' "$page")
+    done
+    [ "$count" -gt 0 ] || { echo "no runnable block in the docs"; exit 1; }
+    echo "$count runnable blocks of the docs ran on the simulated board"
+    ;;
+*)
+    echo "usage: docs-check.sh --status-table PROGRAM | --commands BIN_DIR" >&2
+    exit 2
+    ;;
+esac
