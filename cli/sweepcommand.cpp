@@ -181,13 +181,19 @@ QStringList summaryLines(const SweepSettings &settings, const std::vector<Measur
     lines << QStringLiteral("LSB: %1 uV (Vref / 65536)").arg(lsb * 1e6, 0, 'f', 2);
     if (settings.meterHost.isEmpty()) {
         const double step = settings.vdd / 4096;
-        // Readings a step apart at one end of the range and none at the other tilt a fitted
-        // line by up to 1.5 steps over the whole range.
-        lines << QStringLiteral("resolution: one ADC step, Vdd / 4096 = %1 mV = %2 LSB: offset, "
-                                "INL and DNL below that, and gain errors below %3 % of full "
-                                "scale, are not claimed")
+        // Two readings, each up to a step low, bound a step of the sweep's DNL per code by one
+        // ADC step over its codes. Readings a step apart at one end of the range and none at the
+        // other tilt a fitted line by up to 1.5 steps over the whole range.
+        std::int32_t narrowest = settings.codes.back() - settings.codes.front();
+        for (std::size_t i = 1; i < settings.codes.size(); ++i)
+            narrowest = std::min(narrowest, settings.codes[i] - settings.codes[i - 1]);
+        lines << QStringLiteral("resolution: one ADC step, Vdd / 4096 = %1 mV = %2 LSB: offset "
+                                "and INL below that, DNL below %3 LSB a code (a step over %4 "
+                                "codes) and gain errors below %5 % of full scale are not claimed")
                          .arg(step * 1e3, 0, 'f', 3)
                          .arg(step / lsb, 0, 'f', 1)
+                         .arg(step / lsb / narrowest, 0, 'f', 4)
+                         .arg(narrowest)
                          .arg(1.5 * step / settings.vref * 100, 0, 'f', 3);
     } else {
         double deviation = 0;

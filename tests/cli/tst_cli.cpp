@@ -345,10 +345,10 @@ private slots:
         QTest::addColumn<QString>("message");
         QTest::addColumn<int>("rows"); // -1: some, not all
 
-        const QString meter = "--meter METER --meter-timeout 0.3 --points 10 --samples 2";
+        const QString meter = "--meter METER --meter-timeout 0.5 --points 10 --samples 2";
         QTest::newRow("meter silent") << "METER:silent/6" << meter << 5
                                       << "at code \\d+: the meter at 127.0.0.1:\\d+ did not "
-                                         "answer MEAS:VOLT:DC\\? within 0.3 s$"
+                                         "answer MEAS:VOLT:DC\\? within 0.5 s$"
                                       << 3;
         QTest::newRow("meter answers garbage")
                 << "METER:garbage/6" << meter << 5
