@@ -452,7 +452,7 @@ private slots:
         row("board during a wait", "pins --clr 1 --wait 2", 0, "", 7,
             "TX4410_SIM_ABSENT_ATTEMPTS=1");
         row("stopped past the deadline of a wait", "--wait 2 pins --clr 1", 3, "no board", 6,
-            "TX4410_SIM_ABSENT_ATTEMPTS=always STOP@1"); // attempts at 0 s and when continued
+            "TX4410_SIM_ABSENT_ATTEMPTS=always STOP@3"); // attempts at 0 s and when continued
         row("sweep from above to", "sweep --channel A --from 9 --to 9", 2,
             "--from 9 is not below --to 9", 0);
         row("sweep by step and by count", "sweep --channel A --step 4 --points 9", 2, "not both",
