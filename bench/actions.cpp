@@ -261,26 +261,23 @@ void registerActions(BenchWindow &window, const Amounts &amounts)
             return double(ns) / 1e9;
         };
         const int warmUps = amounts.actionWarmUps;
-        benchmark::RegisterBenchmark(
-                (std::string("action/") + action.name).c_str(),
-                [one, done, warmUps, name = action.name](benchmark::State &state) {
-                    for (auto _ : state) {
-                        try {
-                            while (*done < warmUps)
-                                one(state);
-                            state.SetIterationTime(one(state));
-                        } catch (const std::exception &error) {
-                            couldNotMeasure(state, std::string(name) + ": " + error.what());
-                            break;
-                        }
-                    }
-                })
-                ->Iterations(1)
-                ->Repetitions(amounts.actionRepetitions)
-                ->UseManualTime()
-                ->ComputeStatistics("p99", p99)
-                ->ReportAggregatesOnly()
-                ->Unit(benchmark::kMicrosecond);
+        repeatedManually(
+                benchmark::RegisterBenchmark(
+                        (std::string("action/") + action.name).c_str(),
+                        [one, done, warmUps, name = action.name](benchmark::State &state) {
+                            for (auto _ : state) {
+                                try {
+                                    while (*done < warmUps)
+                                        one(state);
+                                    state.SetIterationTime(one(state));
+                                } catch (const std::exception &error) {
+                                    couldNotMeasure(state, std::string(name) + ": " + error.what());
+                                    break;
+                                }
+                            }
+                        }),
+                amounts.actionRepetitions)
+                ->ComputeStatistics("p99", p99);
     }
 }
 
@@ -292,40 +289,40 @@ void registerTicks(BenchWindow &window, int ticks)
     auto recorder = std::make_shared<TickRecorder>(timer);
     auto previous = std::make_shared<std::int64_t>(0);
     auto done = std::make_shared<int>(0);
-    benchmark::RegisterBenchmark(
-            "tick/autoSample",
-            [&timer, &autoSample, recorder, previous, done, ticks](benchmark::State &state) {
-                for (auto _ : state) {
-                    if ((*done)++ == 0) {
-                        if (autoSample.isChecked() || timer.isActive()) {
-                            couldNotMeasure(state, "auto sampling is already on");
-                            break;
+    repeatedManually(
+            benchmark::RegisterBenchmark(
+                    "tick/autoSample",
+                    [&timer, &autoSample, recorder, previous, done,
+                     ticks](benchmark::State &state) {
+                        for (auto _ : state) {
+                            if ((*done)++ == 0) {
+                                if (autoSample.isChecked() || timer.isActive()) {
+                                    couldNotMeasure(state, "auto sampling is already on");
+                                    break;
+                                }
+                                QTest::mouseClick(&autoSample, Qt::LeftButton);
+                                *previous = monotonicNanoseconds();
+                                if (!timer.isActive()) {
+                                    couldNotMeasure(state,
+                                                    "checking Auto Sample did not start the timer");
+                                    break;
+                                }
+                            }
+                            const std::int64_t tick = recorder->next();
+                            if (tick < 0) {
+                                couldNotMeasure(state, "the auto-sample timer did not tick");
+                                break;
+                            }
+                            state.SetIterationTime(double(tick - *previous) / 1e9);
+                            *previous = tick;
+                            if (*done == ticks) {
+                                QTest::mouseClick(&autoSample, Qt::LeftButton);
+                                if (timer.isActive())
+                                    couldNotMeasure(state,
+                                                    "clearing Auto Sample did not stop the timer");
+                            }
                         }
-                        QTest::mouseClick(&autoSample, Qt::LeftButton);
-                        *previous = monotonicNanoseconds();
-                        if (!timer.isActive()) {
-                            couldNotMeasure(state, "checking Auto Sample did not start the timer");
-                            break;
-                        }
-                    }
-                    const std::int64_t tick = recorder->next();
-                    if (tick < 0) {
-                        couldNotMeasure(state, "the auto-sample timer did not tick");
-                        break;
-                    }
-                    state.SetIterationTime(double(tick - *previous) / 1e9);
-                    *previous = tick;
-                    if (*done == ticks) {
-                        QTest::mouseClick(&autoSample, Qt::LeftButton);
-                        if (timer.isActive())
-                            couldNotMeasure(state, "clearing Auto Sample did not stop the timer");
-                    }
-                }
-            })
-            ->Iterations(1)
-            ->Repetitions(ticks)
-            ->UseManualTime()
-            ->ComputeStatistics("worst_deviation", worstDeviation)
-            ->ReportAggregatesOnly()
-            ->Unit(benchmark::kMillisecond);
+                    }),
+            ticks, benchmark::kMillisecond)
+            ->ComputeStatistics("worst_deviation", worstDeviation);
 }

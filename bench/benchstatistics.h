@@ -33,6 +33,28 @@ inline double p99(const std::vector<double> &values)
     return nearestRank(values, 0.99);
 }
 
+// Each repetition one timed run whose time the benchmark sets itself, only the aggregates shown:
+// how every figure of this program is taken.
+inline benchmark::internal::Benchmark *
+repeatedManually(benchmark::internal::Benchmark *benchmark, int repetitions,
+                 benchmark::TimeUnit unit = benchmark::kMicrosecond)
+{
+    return benchmark->Iterations(1)
+            ->Repetitions(repetitions)
+            ->UseManualTime()
+            ->ReportAggregatesOnly()
+            ->Unit(unit);
+}
+
+// The same, with the spread of the repetitions beside the median: p10 and p90.
+inline benchmark::internal::Benchmark *repeatedWithSpread(benchmark::internal::Benchmark *benchmark,
+                                                          int repetitions)
+{
+    return repeatedManually(benchmark, repetitions)
+            ->ComputeStatistics("p10", p10)
+            ->ComputeStatistics("p90", p90);
+}
+
 // Set once a figure could not be measured: the program then ends with status 2.
 inline bool measureFailed = false;
 

@@ -206,14 +206,7 @@ int main(int argc, char *argv[])
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv))
         return 2;
-    benchmark::RegisterBenchmark("libusb/readAdc", roundTrip)
-            ->Iterations(1)
-            ->Repetitions(requests)
-            ->UseManualTime()
-            ->ComputeStatistics("p10", p10)
-            ->ComputeStatistics("p90", p90)
-            ->ReportAggregatesOnly()
-            ->Unit(benchmark::kMicrosecond);
+    repeatedWithSpread(benchmark::RegisterBenchmark("libusb/readAdc", roundTrip), requests);
     benchmark::RunSpecifiedBenchmarks();
     std::fflush(stdout);
     // The testbed's thread runs to the end: end here rather than unwind under it.

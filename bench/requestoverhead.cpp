@@ -137,24 +137,19 @@ void registerRequestOverhead(const Amounts &amounts)
 {
     auto board = std::make_shared<std::unique_ptr<TimedBoard>>();
     const int calls = amounts.requestsPerBatch;
-    benchmark::RegisterBenchmark("request/selectMuxChannel",
-                                 [board, calls](benchmark::State &state) {
-                                     for (auto _ : state) {
-                                         try {
-                                             if (!*board)
-                                                 *board = std::make_unique<TimedBoard>();
-                                             measureBatch(state, **board, calls);
-                                         } catch (const std::exception &error) {
-                                             couldNotMeasure(state, error.what());
-                                             break;
-                                         }
-                                     }
-                                 })
-            ->Iterations(1)
-            ->Repetitions(amounts.requestBatches)
-            ->UseManualTime()
-            ->ComputeStatistics("p10", p10)
-            ->ComputeStatistics("p90", p90)
-            ->ReportAggregatesOnly()
-            ->Unit(benchmark::kMicrosecond);
+    repeatedWithSpread(
+            benchmark::RegisterBenchmark("request/selectMuxChannel",
+                                         [board, calls](benchmark::State &state) {
+                                             for (auto _ : state) {
+                                                 try {
+                                                     if (!*board)
+                                                         *board = std::make_unique<TimedBoard>();
+                                                     measureBatch(state, **board, calls);
+                                                 } catch (const std::exception &error) {
+                                                     couldNotMeasure(state, error.what());
+                                                     break;
+                                                 }
+                                             }
+                                         }),
+            amounts.requestBatches);
 }

@@ -283,24 +283,13 @@ int main(int argc, char *argv[])
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv))
         return 2;
-    benchmark::RegisterBenchmark("server/roundtrip", serverRoundTrip)
-            ->Iterations(1)
-            ->Repetitions(settings.roundTrips)
-            ->UseManualTime()
-            ->ComputeStatistics("p10", p10)
-            ->ComputeStatistics("p90", p90)
-            ->ReportAggregatesOnly()
-            ->Unit(benchmark::kMicrosecond);
-    benchmark::RegisterBenchmark("server/pipelined", serverPipelined)
-            ->Iterations(1)
-            ->Repetitions(settings.pipelinedRuns)
-            ->UseManualTime()
-            ->ComputeStatistics("max",
-                                [](const std::vector<double> &values) {
-                                    return *std::max_element(values.begin(), values.end());
-                                })
-            ->ReportAggregatesOnly()
-            ->Unit(benchmark::kMillisecond);
+    repeatedWithSpread(benchmark::RegisterBenchmark("server/roundtrip", serverRoundTrip),
+                       settings.roundTrips);
+    repeatedManually(benchmark::RegisterBenchmark("server/pipelined", serverPipelined),
+                     settings.pipelinedRuns, benchmark::kMillisecond)
+            ->ComputeStatistics("max", [](const std::vector<double> &values) {
+                return *std::max_element(values.begin(), values.end());
+            });
     benchmark::RunSpecifiedBenchmarks();
     bool ended = false;
     try {

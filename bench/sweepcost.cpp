@@ -128,64 +128,57 @@ void registerSweepCost(const Amounts &amounts)
 {
     auto board = std::make_shared<std::unique_ptr<SweptBoard>>();
     const auto codes = std::make_shared<std::vector<std::int32_t>>(sweptCodes(amounts.sweepPoints));
-    benchmark::RegisterBenchmark(
-            "sweep/point",
-            [board, codes](benchmark::State &state) {
-                int repetition = 0;
-                for (auto _ : state) {
-                    try {
-                        if (!*board)
-                            *board = std::make_unique<SweptBoard>();
-                        (*board)->bringUp();
-                        if (++repetition == 1) { // warm-up: binds the functions, fills the caches
-                            throughSweep(**board, *codes);
-                            directly(**board, *codes);
+    repeatedWithSpread(
+            benchmark::RegisterBenchmark(
+                    "sweep/point",
+                    [board, codes](benchmark::State &state) {
+                        int repetition = 0;
+                        for (auto _ : state) {
+                            try {
+                                if (!*board)
+                                    *board = std::make_unique<SweptBoard>();
+                                (*board)->bringUp();
+                                if (++repetition
+                                    == 1) { // warm-up: binds the functions, fills the caches
+                                    throughSweep(**board, *codes);
+                                    directly(**board, *codes);
+                                }
+                                // Each way goes first every other repetition, so that a drift hits
+                                // both alike.
+                                double sweep = 0;
+                                double direct = 0;
+                                if (repetition % 2 == 0) {
+                                    sweep = throughSweep(**board, *codes);
+                                    direct = directly(**board, *codes);
+                                } else {
+                                    direct = directly(**board, *codes);
+                                    sweep = throughSweep(**board, *codes);
+                                }
+                                state.SetIterationTime(sweep);
+                                state.counters["direct_us"] = direct * 1e6;
+                                state.counters["ratio_to_direct"] = sweep / direct;
+                            } catch (const std::exception &error) {
+                                couldNotMeasure(state, error.what());
+                                break;
+                            }
                         }
-                        // Each way goes first every other repetition, so that a drift hits both
-                        // alike.
-                        double sweep = 0;
-                        double direct = 0;
-                        if (repetition % 2 == 0) {
-                            sweep = throughSweep(**board, *codes);
-                            direct = directly(**board, *codes);
-                        } else {
-                            direct = directly(**board, *codes);
-                            sweep = throughSweep(**board, *codes);
-                        }
-                        state.SetIterationTime(sweep);
-                        state.counters["direct_us"] = direct * 1e6;
-                        state.counters["ratio_to_direct"] = sweep / direct;
-                    } catch (const std::exception &error) {
-                        couldNotMeasure(state, error.what());
-                        break;
-                    }
-                }
-            })
-            ->Iterations(1)
-            ->Repetitions(amounts.sweeps)
-            ->UseManualTime()
-            ->ComputeStatistics("p10", p10)
-            ->ComputeStatistics("p90", p90)
-            ->ReportAggregatesOnly()
-            ->Unit(benchmark::kMicrosecond);
+                    }),
+            amounts.sweeps);
 
     const int points = amounts.sweepPoints;
-    benchmark::RegisterBenchmark(
-            "sweep/wholeCommand",
-            [points](benchmark::State &state) {
-                const QTemporaryDir scratch;
-                for (auto _ : state) {
-                    try {
-                        state.SetIterationTime(wholeCommand(points, scratch.filePath("sweep.csv")));
-                    } catch (const std::exception &error) {
-                        couldNotMeasure(state, error.what());
-                        break;
-                    }
-                }
-            })
-            ->Iterations(1)
-            ->Repetitions(std::max(5, amounts.sweeps / 10))
-            ->UseManualTime()
-            ->ReportAggregatesOnly()
-            ->Unit(benchmark::kMicrosecond);
+    repeatedManually(benchmark::RegisterBenchmark(
+                             "sweep/wholeCommand",
+                             [points](benchmark::State &state) {
+                                 const QTemporaryDir scratch;
+                                 for (auto _ : state) {
+                                     try {
+                                         state.SetIterationTime(wholeCommand(
+                                                 points, scratch.filePath("sweep.csv")));
+                                     } catch (const std::exception &error) {
+                                         couldNotMeasure(state, error.what());
+                                         break;
+                                     }
+                                 }
+                             }),
+                     std::max(5, amounts.sweeps / 10));
 }

@@ -176,28 +176,35 @@ BoardStatus BoardCore::load(const char *path)
         m_loaded = *attached == BoardStatus::Ok;
         return failed(*attached);
     }
-    const BoardStatus checked = checkFirmware(path);
-    if (checked != BoardStatus::Ok) {
+    CheckedImage checked = readFirmware(path);
+    if (checked.status != BoardStatus::Ok) {
         m_detail = path;
-        return checked;
+        return checked.status;
     }
-    const BoardStatus status = m_backend->loadFirmware(IntelHexImage::load(std::string(path)));
+    const BoardStatus status = m_backend->loadFirmware(*checked.image);
     m_loaded = status == BoardStatus::Ok;
     return failed(status);
 }
 
 BoardStatus BoardCore::checkFirmware(const char *path) const
 {
+    return readFirmware(path).status;
+}
+
+BoardCore::CheckedImage BoardCore::readFirmware(const char *path) const
+{
     if (path == nullptr)
-        return BoardStatus::NullArgument;
+        return {BoardStatus::NullArgument, std::nullopt};
     if (::strnlen(path, maxPathBytes + 1) > maxPathBytes)
-        return BoardStatus::PathTooLong;
-    const IntelHexImage image = IntelHexImage::load(std::string(path));
+        return {BoardStatus::PathTooLong, std::nullopt};
+    IntelHexImage image = IntelHexImage::load(std::string(path));
     if (image.error() == IntelHexImage::Error::Unreadable)
-        return BoardStatus::FirmwareMissing;
+        return {BoardStatus::FirmwareMissing, std::nullopt};
     if (!image.isValid())
-        return BoardStatus::FirmwareInvalid;
-    return m_backend->accepts(image);
+        return {BoardStatus::FirmwareInvalid, std::nullopt};
+    if (const BoardStatus status = m_backend->accepts(image); status != BoardStatus::Ok)
+        return {status, std::nullopt};
+    return {BoardStatus::Ok, std::move(image)};
 }
 
 BoardStatus BoardCore::list(std::vector<BoardListing> &listings)

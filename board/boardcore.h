@@ -2,12 +2,14 @@
 
 #include "boardbackend.h"
 #include "boardstatus.h"
+#include "intelheximage.h"
 #include "simulatedboard.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -78,6 +80,14 @@ private:
     BoardCore(std::unique_ptr<BoardBackend> backend, SimulatedBoard *simulated);
 
     BoardStatus load(const char *path);
+    // The image at the path, read once, and whether a load of it would get past the file checks
+    // and this board's; the image only when it would.
+    struct CheckedImage
+    {
+        BoardStatus status;
+        std::optional<IntelHexImage> image;
+    };
+    CheckedImage readFirmware(const char *path) const;
     BoardStatus failed(BoardStatus status);
     BoardStatus transfer(const RequestArguments &request);
 

@@ -5,6 +5,7 @@
 #include "boardstatus.h"
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 
 namespace StatusTexts {
@@ -81,14 +82,12 @@ inline constexpr std::array<Row, 31> rows = {{
          "check that /dev/bus/usb exists; a container needs the USB bus passed through"},
 }};
 
-// The row of a status, or nullptr for a number that is no status.
+// The row of a status, or nullptr for a number that is no status: rows are in status order.
 constexpr const Row *find(int status)
 {
-    for (const Row &row : rows) {
-        if (static_cast<int>(row.status) == status)
-            return &row;
-    }
-    return nullptr;
+    return status >= 0 && static_cast<std::size_t>(status) < rows.size()
+            ? &rows[std::size_t(status)]
+            : nullptr;
 }
 
 static_assert(
