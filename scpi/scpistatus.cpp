@@ -30,6 +30,7 @@ constexpr ErrorRow errorRows[] = {
         {Error::hardware, "Hardware error"},
         {Error::hardwareMissing, "Hardware missing"},
         {Error::queueOverflow, "Queue overflow"},
+        {Error::queryUnterminated, "Query UNTERMINATED"},
 };
 
 // The event bit of an error's class: -1xx command, -2xx execution, -3xx device, -4xx query.

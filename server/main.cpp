@@ -1,18 +1,31 @@
-// tx4410-server: brings the board up once and answers SCPI on a TCP port until SIGINT or SIGTERM.
+// tx4410-server: brings the board up once and serves it as an instrument until SIGINT or SIGTERM:
+// SCPI on a raw socket and over VXI-11, its identification and welcome page over HTTP, its
+// records over DNS-SD.
+#include "announcer.h"
 #include "boardlibrary.h"
+#include "identification.h"
 #include "instrument.h"
-#include "scpiserver.h"
+#include "instrumenthost.h"
+#include "portmapper.h"
 #include "serverboard.h"
 #include "serverversion.h"
+#include "socketserver.h"
 #include "usbstuff.h"
+#include "vxi11codec.h"
+#include "vxi11server.h"
+#include "webfront.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QHostInfo>
+#include <QNetworkInterface>
 #include <QRegularExpression>
 #include <QSocketNotifier>
 #include <QTextStream>
+#include <QTimer>
 
 #include <csignal>
+#include <optional>
 
 #include <sys/socket.h>
 #include <unistd.h>
@@ -26,11 +39,21 @@ constexpr int usage = 2;
 constexpr int noBoard = 3;
 } // namespace ExitStatus
 
+constexpr quint16 defaultHttpPort = 8080;
+// The longest a signal waits for the connections to close.
+constexpr std::chrono::seconds endingAtMost {5};
+
+struct Endpoint
+{
+    QHostAddress address;
+    quint16 port = 0;
+};
+
 struct Options
 {
-    QHostAddress address {QHostAddress::LocalHost};
-    quint16 port = 5025;
-    ScpiServer::Limits limits;
+    Endpoint listen {QHostAddress::LocalHost, 5025};
+    std::optional<Endpoint> http; // nothing: off
+    SocketServer::Limits limits;
     QString text; // for --help and --version: printed, and nothing else done
 };
 
@@ -40,17 +63,22 @@ struct UsageError
 };
 
 const char usage[]
-        = "Usage: tx4410-server [--listen ADDRESS:PORT] [--board PORT] [--attach] "
-          "[--max-clients N]\n"
-          "Brings the board up once and answers SCPI on a TCP port, by default\n"
-          "127.0.0.1:5025 (this machine only); 0.0.0.0:5025 lets any machine that can\n"
-          "reach the port drive the DAC. --board and --attach as for tx4410-cli.\n"
-          "--max-clients (default 16) connections at once. SIGINT or SIGTERM ends it.\n"
+        = "Usage: tx4410-server [--listen ADDRESS:PORT] [--http ADDRESS:PORT|off] [--board PORT]\n"
+          "                     [--attach] [--max-clients N] [--idle-timeout SECONDS]\n"
+          "Brings the board up once and serves it as an instrument: SCPI on a raw TCP socket,\n"
+          "by default 127.0.0.1:5025 (this machine only; 0.0.0.0:5025 lets any machine that\n"
+          "can reach the port drive the DAC), and over VXI-11 (TCPIP::HOST::inst0::INSTR) on\n"
+          "the same address; the LXI identification and a welcome page over HTTP on --http,\n"
+          "by default the --listen address, port 8080 (any free port when --listen's is 0);\n"
+          "DNS-SD records through avahi-daemon. --board and --attach as for tx4410-cli.\n"
+          "--max-clients (default 16) connections at once on each interface. --idle-timeout\n"
+          "(default 600, 0 never) closes a connection silent that long. SIGINT or SIGTERM\n"
+          "ends it, each client getting its answers first.\n"
           "Exit status: 0 ended by a signal, 1 the board library cannot be used or the\n"
           "address cannot be listened on, 2 usage error, 3 the board was not brought up.\n";
 
 // "127.0.0.1:5025", "[::1]:5025", "0.0.0.0:0" (any free port).
-void readListen(const QString &text, Options &options)
+Endpoint readEndpoint(const char *option, const QString &text)
 {
     const qsizetype colon = text.lastIndexOf(u':');
     QString host = text.left(colon);
@@ -60,22 +88,39 @@ void readListen(const QString &text, Options &options)
     const uint port = text.mid(colon + 1).toUInt(&number);
     if (host == u"localhost")
         host = QStringLiteral("127.0.0.1");
-    if (colon < 0 || !number || port > 65535 || !options.address.setAddress(host))
-        throw UsageError {
-                QStringLiteral("--listen \"%1\" is not ADDRESS:PORT, as 127.0.0.1:5025").arg(text)};
-    options.port = quint16(port);
+    Endpoint endpoint;
+    if (colon < 0 || !number || port > 65535 || !endpoint.address.setAddress(host))
+        throw UsageError {QStringLiteral("%1 \"%2\" is not ADDRESS:PORT, as 127.0.0.1:5025")
+                                  .arg(QLatin1String(option), text)};
+    endpoint.port = quint16(port);
+    return endpoint;
+}
+
+int readWhole(const QCommandLineParser &parser, const QCommandLineOption &option, int lowest,
+              int highest)
+{
+    bool number = false;
+    const int value = parser.value(option).toInt(&number);
+    if (!number || value < lowest || value > highest)
+        throw UsageError {QStringLiteral("--%1 \"%2\" is not %3 to %4")
+                                  .arg(option.names().constFirst(), parser.value(option))
+                                  .arg(lowest)
+                                  .arg(highest)};
+    return value;
 }
 
 Options readOptions(const QStringList &arguments)
 {
     QCommandLineParser parser;
     const QCommandLineOption listen("listen", {}, "ADDRESS:PORT");
+    const QCommandLineOption http("http", {}, "ADDRESS:PORT");
     const QCommandLineOption board("board", {}, "PORT");
     const QCommandLineOption attach("attach");
     const QCommandLineOption maxClients("max-clients", {}, "N");
+    const QCommandLineOption idleTimeout("idle-timeout", {}, "SECONDS");
     const QCommandLineOption help(QStringList {"help", "h"});
     const QCommandLineOption version(QStringList {"version", "v"});
-    parser.addOptions({listen, board, attach, maxClients, help, version});
+    parser.addOptions({listen, http, board, attach, maxClients, idleTimeout, help, version});
     if (!parser.parse(arguments))
         throw UsageError {parser.errorText()};
     if (!parser.positionalArguments().isEmpty())
@@ -87,14 +132,17 @@ Options readOptions(const QStringList &arguments)
         return options;
     }
     if (parser.isSet(listen))
-        readListen(parser.value(listen), options);
-    if (parser.isSet(maxClients)) {
-        bool number = false;
-        options.limits.maxClients = parser.value(maxClients).toInt(&number);
-        if (!number || options.limits.maxClients < 1 || options.limits.maxClients > 1000)
-            throw UsageError {QStringLiteral("--max-clients \"%1\" is not 1 to 1000")
-                                      .arg(parser.value(maxClients))};
-    }
+        options.listen = readEndpoint("--listen", parser.value(listen));
+    options.http
+            = {options.listen.address, options.listen.port == 0 ? quint16(0) : defaultHttpPort};
+    if (parser.isSet(http))
+        options.http = parser.value(http) == u"off"
+                ? std::nullopt
+                : std::optional(readEndpoint("--http", parser.value(http)));
+    if (parser.isSet(maxClients))
+        options.limits.maxClients = readWhole(parser, maxClients, 1, 1000);
+    if (parser.isSet(idleTimeout))
+        options.limits.idle = std::chrono::seconds(readWhole(parser, idleTimeout, 0, 86400 * 365));
     // The library reads its choice of board from the environment at each bring-up.
     static const QRegularExpression portPath(
             QStringLiteral("^(sim|[1-9][0-9]{0,2}-[1-9][0-9]{0,2}(\\.[1-9][0-9]{0,2}){0,6})$"));
@@ -131,6 +179,69 @@ void catchTermination()
     sigaction(SIGTERM, &action, nullptr);
 }
 
+bool isAnyAddress(const QHostAddress &address)
+{
+    return address == QHostAddress::AnyIPv4 || address == QHostAddress::AnyIPv6
+            || address == QHostAddress::Any;
+}
+
+// Where clients reach the instrument, as seen from a client that named it `host`.
+Reach reachFrom(const QString &host, const QHostAddress &listening)
+{
+    Reach reach;
+    reach.host = host;
+    const QHostAddress named(host);
+    const QHostAddress address = isAnyAddress(listening) ? named : listening;
+    reach.ipv6 = address.protocol() == QAbstractSocket::IPv6Protocol
+            || listening.protocol() == QAbstractSocket::IPv6Protocol;
+    if (!address.isNull())
+        reach.ipAddress = address.toString();
+    for (const QNetworkInterface &interface : QNetworkInterface::allInterfaces()) {
+        for (const QNetworkAddressEntry &entry : interface.addressEntries()) {
+            if (!address.isNull() && entry.ip().isEqual(address))
+                reach.interfaceName = interface.name();
+        }
+    }
+    return reach;
+}
+
+// The state the welcome page shows, asked of the instrument as a client would; nothing asked
+// reaches the board.
+BoardState boardState(Scpi::Instrument &instrument, const ServerBoard &board,
+                      const InstrumentHost &host)
+{
+    BoardState state;
+    state.port = board.port();
+    state.up = board.isUp();
+    state.restarts = host.restarts();
+    Scpi::StatusModel quiet;
+    const QList<QByteArray> answers
+            = instrument
+                      .execute("SOUR1:VOLT?;:SOUR2:VOLT?;:SOUR3:VOLT?;:SOUR4:VOLT?;:SOUR1:VOLT:"
+                               "CODE?;"
+                               ":SOUR2:VOLT:CODE?;:SOUR3:VOLT:CODE?;:SOUR4:VOLT:CODE?;"
+                               ":SOUR:VOLT:REF?;:MEAS:VDD?;:PIN:CLR?;:PIN:LDAC?",
+                               quiet)
+                      .trimmed()
+                      .split(';');
+    const auto answer = [&answers](qsizetype at) {
+        return at < answers.size() ? QString::fromLatin1(answers[at]) : QStringLiteral("?");
+    };
+    for (std::size_t channel = 0; channel < 4; ++channel) {
+        state.volts[channel] = answer(qsizetype(channel));
+        state.codes[channel] = answer(qsizetype(channel) + 4);
+    }
+    state.reference = answer(8);
+    state.vdd = answer(9);
+    state.clr = answer(10);
+    state.ldac = answer(11);
+    state.socketClients = host.sessionCount(Session::Interface::Socket);
+    state.vxi11Links = host.sessionCount(Session::Interface::Vxi11);
+    if (const Session *holder = host.lockHolder())
+        state.lockHolder = holder->peer();
+    return state;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -157,17 +268,24 @@ int main(int argc, char *argv[])
     }
     catchTermination();
 
+    const Identity identity {QStringLiteral("TX4410 bench program"), QStringLiteral("TX4410"),
+                             QStringLiteral("0"), QString::fromLatin1(serverVersion),
+                             QStringLiteral("TX4410 evaluation board: four-channel 16-bit "
+                                            "voltage-output DAC with readback")};
     const std::unique_ptr<USBStuff> usb = makeUSBStuff(BoardLibraryForm::FourFunction);
     ServerBoard board(*usb, log);
-    Scpi::Instrument instrument(
-            board, QByteArrayLiteral("TX4410 bench program,TX4410,0,") + serverVersion);
-    ScpiServer server(instrument, options.limits, log);
+    Scpi::Instrument instrument(board,
+                                QStringLiteral("%1,%2,%3,%4")
+                                        .arg(identity.manufacturer, identity.model,
+                                             identity.serialNumber, identity.firmwareRevision)
+                                        .toLatin1());
+    InstrumentHost host(instrument);
+    SocketServer socket(host, options.limits, log);
+    const QHostAddress &address = options.listen.address;
     // Listening first: a port in use is refused before the bring-up resets the DAC.
-    if (!server.listen(options.address, options.port)) {
-        log(QStringLiteral("cannot listen on %1:%2: %3")
-                    .arg(options.address.toString())
-                    .arg(options.port)
-                    .arg(server.errorString()));
+    if (!socket.listen(address, options.listen.port)) {
+        log(QStringLiteral("cannot listen on %1: %2")
+                    .arg(endpointText(address, options.listen.port), socket.errorString()));
         return ExitStatus::unusable;
     }
     try {
@@ -179,24 +297,98 @@ int main(int argc, char *argv[])
         log(QString::fromUtf8(error.what()));
         return ExitStatus::unusable;
     }
-    QObject::connect(&board, &ServerBoard::restarted, &server, [&] {
-        instrument.boardRestarted();
-        server.powerOn();
-    });
+    board.brought();
+    QObject::connect(&board, &ServerBoard::restarted, &host, &InstrumentHost::boardRestarted);
+    log(QStringLiteral("listening on %1, at most %2 clients")
+                .arg(endpointText(address, socket.port()))
+                .arg(options.limits.maxClients));
+
+    Vxi11Server vxi11({options.limits.maxClients, options.limits.maxLineBytes,
+                       options.limits.maxUnreadBytes, options.limits.idle},
+                      log);
+    vxi11.addDevice(host);
+    std::unique_ptr<Vxi11Lookup> lookup;
+    bool vxi11On = false;
+
+    quint16 httpPort = 0;
+    // The pages are made from what is known when asked: whether VXI-11 is on, the board's state.
+    const auto reach = [&](const QString &asked) {
+        Reach reach = reachFrom(asked, address);
+        reach.httpPort = httpPort;
+        reach.socketPort = socket.port();
+        reach.vxi11Device = vxi11On ? QStringLiteral("inst0") : QString();
+        return reach;
+    };
+    WebFront pages(
+            {[&](const QString &asked) { return identificationDocument(identity, reach(asked)); },
+             [&](const QString &asked) {
+                 return welcomePage(identity, reach(asked), boardState(instrument, board, host));
+             }});
+    bool httpOn = false;
+    if (options.http) {
+        httpOn = pages.listen(options.http->address, options.http->port);
+        httpPort = pages.port();
+        log(httpOn ? QStringLiteral("HTTP on %1: /lxi/identification and the welcome page")
+                             .arg(endpointText(options.http->address, pages.port()))
+                   : QStringLiteral("HTTP off: cannot listen on %1: %2")
+                             .arg(endpointText(options.http->address, options.http->port),
+                                  pages.errorString()));
+    }
+
+    Announcer announcer(log);
+    // Once it is known whether VXI-11 is on: the records name what there is.
+    const auto announce = [&] {
+        const QByteArrayList text {"txtvers=1", "Manufacturer=" + identity.manufacturer.toUtf8(),
+                                   "Model=" + identity.model.toUtf8(),
+                                   "SerialNumber=" + identity.serialNumber.toUtf8(),
+                                   "FirmwareVersion=" + identity.firmwareRevision.toUtf8()};
+        std::vector<Announcer::Service> services {{"_scpi-raw._tcp", socket.port(), text}};
+        if (vxi11On)
+            services.push_back({"_vxi-11._tcp", PortMap::port, text});
+        if (httpOn) {
+            services.push_back({"_lxi._tcp", pages.port(), text});
+            services.push_back({"_http._tcp", pages.port(), QByteArrayList(text) << "path=/"});
+        }
+        announcer.announce(QStringLiteral("%1 %2 on %3")
+                                   .arg(identity.model, board.port(), QHostInfo::localHostName()),
+                           address, std::move(services));
+    };
+    if (!vxi11.listen(address)) {
+        log(QStringLiteral("VXI-11 off: cannot listen on %1: %2")
+                    .arg(address.toString(), vxi11.errorString()));
+        announce();
+    } else {
+        lookup = std::make_unique<Vxi11Lookup>(address, vxi11.corePort(), options.limits.idle);
+        lookup->start([&](bool on, const QString &text) {
+            vxi11On = on;
+            if (on) {
+                log(QStringLiteral("VXI-11 on %1 as inst0, %2")
+                            .arg(endpointText(address, vxi11.corePort()), text));
+            } else {
+                log(QStringLiteral("VXI-11 off: ") + text);
+                vxi11.finishAll([] {});
+            }
+            announce();
+        });
+    }
 
     QSocketNotifier termination(signalPipe[0], QSocketNotifier::Read);
     QObject::connect(&termination, &QSocketNotifier::activated, [&] {
         char number = 0;
         [[maybe_unused]] const auto got = ::read(signalPipe[0], &number, 1);
+        termination.setEnabled(false);
         log(QStringLiteral("ending on %1").arg(number == SIGINT ? "SIGINT" : "SIGTERM"));
-        server.closeAll();
-        QCoreApplication::exit(ExitStatus::done);
+        // Each part says when it is done; the last to say so ends the run.
+        auto waiting = std::make_shared<int>(lookup ? 3 : 2);
+        const auto partDone = [waiting] {
+            if (--*waiting == 0)
+                QCoreApplication::exit(ExitStatus::done);
+        };
+        vxi11.finishAll(partDone);
+        if (lookup)
+            lookup->stop(partDone);
+        socket.finishAll(partDone);
+        QTimer::singleShot(endingAtMost, [] { QCoreApplication::exit(ExitStatus::done); });
     });
-    log(QStringLiteral("listening on %1:%2, at most %3 clients")
-                .arg(options.address.protocol() == QAbstractSocket::IPv6Protocol
-                             ? '[' + options.address.toString() + ']'
-                             : options.address.toString())
-                .arg(server.port())
-                .arg(options.limits.maxClients));
     return QCoreApplication::exec();
 }

@@ -1,10 +1,14 @@
 #include "serverboard.h"
 
 #include "boardlibrary.h"
+#include "boardqueries.h"
 #include "boardstatus.h"
 #include "readbackchannels.h"
 #include "statusreason.h"
 #include "usbstuff.h"
+
+#include <algorithm>
+#include <array>
 
 ServerBoard::ServerBoard(USBStuff &usb, std::function<void(const QString &)> log)
     : m_usb(usb)
@@ -12,7 +16,59 @@ ServerBoard::ServerBoard(USBStuff &usb, std::function<void(const QString &)> log
     , m_log(std::move(log))
 {
     m_retry.setInterval(1000);
-    connect(&m_retry, &QTimer::timeout, this, &ServerBoard::tryBringUp);
+    connect(&m_retry, &QTimer::timeout, this, &ServerBoard::look);
+}
+
+void ServerBoard::brought()
+{
+    m_port = qEnvironmentVariable("TX4410_BOARD_PORT");
+    const std::optional<QStringList> boards = listing();
+    if (m_port.isEmpty() && boards && !boards->isEmpty())
+        m_port = boards->front().section(u' ', 0, 0);
+}
+
+std::optional<QStringList> ServerBoard::listing()
+{
+    const auto list = reinterpret_cast<BoardListFunction>(m_usb.resolveOptional("Board_List"));
+    if (list == nullptr)
+        return std::nullopt;
+    std::array<BoardListEntry, 8> entries {};
+    std::int32_t count = 0;
+    if (list(entries.data(), std::int32_t(entries.size()), &count) != 0)
+        return std::nullopt;
+    // The boards under the firmware first: after a bring-up, ours is one of them.
+    QStringList boards;
+    for (std::size_t at = 0; at < std::size_t(std::clamp(count, 0, 8)); ++at) {
+        const BoardListEntry &entry = entries[at];
+        const QString line = QStringLiteral("%1 %2.%3 %4")
+                                     .arg(QString::fromLatin1(entry.port))
+                                     .arg(entry.bus)
+                                     .arg(entry.address)
+                                     .arg(entry.firmwareRunning);
+        if (entry.firmwareRunning)
+            boards.prepend(line);
+        else
+            boards.append(line);
+    }
+    return boards;
+}
+
+// Once a second while the board is away: a bring-up only when a board is there to bring up.
+void ServerBoard::look()
+{
+    const std::optional<QStringList> boards = listing();
+    if (boards) {
+        if (boards->isEmpty()) {
+            m_failedWith.reset();
+            return;
+        }
+        if (m_failedWith == boards && !m_retryAnyway.hasExpired())
+            return;
+    }
+    if (tryBringUp())
+        return;
+    m_failedWith = boards;
+    m_retryAnyway.setRemainingTime(retryAfterFailure);
 }
 
 void ServerBoard::requestFailed(const RequestFailure &failure)
@@ -26,7 +82,7 @@ template<typename Operation> Scpi::BoardOutcome ServerBoard::request(Operation o
 {
     if (!m_up)
         return {Scpi::Error::hardwareMissing,
-                "the board has gone; the server brings it up again once a second"};
+                "the board has gone; the server brings it up again once it is back"};
     m_failure.reset();
     try {
         operation();
@@ -49,7 +105,7 @@ template<typename Operation> Scpi::BoardOutcome ServerBoard::request(Operation o
     if (status == BoardStatus::BoardGone || status == BoardStatus::NotLoaded
         || status == BoardStatus::BadHandle || status == BoardStatus::NoBoard) {
         m_up = false;
-        m_log(QStringLiteral("the board has gone (%1); bringing it up again once a second")
+        m_log(QStringLiteral("the board has gone (%1); brought up again once it is back")
                       .arg(statusReason(failure.status)));
         // Its firmware went with it: load it again, whatever --attach said at the start.
         qunsetenv("TX4410_ATTACH");
@@ -59,19 +115,22 @@ template<typename Operation> Scpi::BoardOutcome ServerBoard::request(Operation o
     return {Scpi::Error::hardware, text.toUtf8()};
 }
 
-void ServerBoard::tryBringUp()
+bool ServerBoard::tryBringUp()
 {
     try {
         if (!m_usb.bringUp([] { return false; }))
-            return;
+            return false;
     } catch (const std::exception &) {
-        return; // the same library bound at the start: tried again at the next tick
+        return false; // the same library bound at the start: tried again later
     }
     m_retry.stop();
     m_up = true;
     m_selected = -1;
+    m_failedWith.reset();
+    brought();
     m_log(QStringLiteral("the board is back: firmware loaded, every DAC output at 0 V"));
     emit restarted();
+    return true;
 }
 
 Scpi::BoardOutcome ServerBoard::sendWord(std::int32_t word)

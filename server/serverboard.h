@@ -4,8 +4,12 @@
 #include "requestfailurereporter.h"
 #include "tx4418.h"
 
+#include <QDeadlineTimer>
 #include <QObject>
+#include <QStringList>
 #include <QTimer>
+
+#include <chrono>
 
 #include <functional>
 #include <optional>
@@ -13,15 +17,25 @@
 class USBStuff;
 
 // The board the server holds, as the instrument uses it: each operation is the window's device
-// requests. A board that has gone is brought up again once a second; until then every
-// operation fails as missing without a request.
+// requests. Once the board has gone, every operation fails as missing without a request, and
+// the bus is looked at once a second as tx4410-cli list does, which holds no one up; only when a
+// board is there is it brought up, which holds every client while its firmware loads (at most
+// the configuration's come-back time after the image is sent). A bring-up that fails is tried
+// again when the bus changes, or after retryAfterFailure.
 class ServerBoard final : public QObject, public Scpi::BoardAccess, private RequestFailureReporter
 {
     Q_OBJECT
 
 public:
     // `usb` has been brought up. `log` takes one line for standard error.
+    static constexpr std::chrono::seconds retryAfterFailure {30};
+
     ServerBoard(USBStuff &usb, std::function<void(const QString &)> log);
+
+    // After a bring-up: notes the board's USB port path ("1-2.3", "sim").
+    void brought();
+    bool isUp() const { return m_up; }
+    const QString &port() const { return m_port; }
 
     Scpi::BoardOutcome sendWord(std::int32_t word) override;
     Scpi::BoardOutcome readChannel(int channel, std::int32_t &code) override;
@@ -36,7 +50,10 @@ signals:
 private:
     void requestFailed(const RequestFailure &failure) override;
     template<typename Operation> Scpi::BoardOutcome request(Operation operation);
-    void tryBringUp();
+    void look();
+    bool tryBringUp();
+    // What is on the bus, as one line per board; nothing when the library cannot tell.
+    std::optional<QStringList> listing();
 
     USBStuff &m_usb;
     TX4418 m_device;
@@ -44,5 +61,8 @@ private:
     std::optional<RequestFailure> m_failure;
     bool m_up = true;
     int m_selected = -1; // the readback input the multiplexer is on, -1 when unknown
+    QString m_port;
     QTimer m_retry;
+    std::optional<QStringList> m_failedWith; // the bus when the last bring-up failed
+    QDeadlineTimer m_retryAnyway;
 };

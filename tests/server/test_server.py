@@ -33,7 +33,8 @@ class Server:
                                         stderr=subprocess.PIPE, text=True)
         self.lines = queue.Queue()
         self.log = []
-        threading.Thread(target=self._read, daemon=True).start()
+        self.reader = threading.Thread(target=self._read, daemon=True)
+        self.reader.start()
         self.port = None
         if listen.endswith(":0"):
             self.port = int(self.expect("listening on").split(",")[0].rsplit(":", 1)[1])
@@ -43,6 +44,22 @@ class Server:
             self.log.append(line)
             self.lines.put(line)
         self.lines.put(None)
+
+    def logged(self, text, seconds=10):
+        """The first log line that holds text, whenever it came; fails when none comes in time."""
+        deadline = time.monotonic() + seconds
+        while time.monotonic() < deadline:
+            for line in list(self.log):
+                if text in line:
+                    return line
+            if self.process.poll() is not None and not self.lines.empty():
+                continue
+            time.sleep(0.02)
+        raise AssertionError(f"no log line with {text!r}; log: {''.join(self.log)}")
+
+    def endpoint(self, text):
+        """The port of the endpoint the log line with text names ("VXI-11 on 127.0.0.1:PORT")."""
+        return int(self.logged(text).split(text, 1)[1].split()[0].rstrip(":,").rsplit(":", 1)[1])
 
     def expect(self, text, seconds=10):
         """The next log line that holds text; fails when none comes in time."""
@@ -69,6 +86,8 @@ class Server:
         if self.process.poll() is None:
             self.process.send_signal(number)
         status = self.process.wait(20)
+        self.reader.join(10)
+        self.process.stderr.close()
         self.scratch.cleanup()
         return status
 

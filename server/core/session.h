@@ -1,0 +1,38 @@
+#pragma once
+
+#include "scpistatus.h"
+
+#include <QString>
+
+class InstrumentHost;
+
+// One client of the instrument, with its own status model: a connection to the socket port, or
+// a VXI-11 link. It is known to the host for as long as it lives.
+class Session
+{
+public:
+    enum class Interface { Socket, Vxi11 };
+
+    Session(InstrumentHost &host, Interface interface, QString peer);
+    virtual ~Session();
+    Session(const Session &) = delete;
+    Session &operator=(const Session &) = delete;
+
+    Interface interface() const { return m_interface; }
+    const QString &peer() const { return m_peer; }
+
+    // The host's turn: runs what the session has waiting, at most a turn's worth. Returns true
+    // when more waits. Never deletes the session.
+    virtual bool runTurn() { return false; }
+
+    Scpi::StatusModel status;
+
+protected:
+    InstrumentHost &m_host;
+
+private:
+    friend class InstrumentHost;
+    Interface m_interface;
+    QString m_peer;
+    bool m_queued = false; // waiting for a turn, or parked behind another's lock
+};
