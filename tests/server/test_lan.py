@@ -431,6 +431,41 @@ class Vxi11Test(LanTest):
         server.expect("closed: idle for 1 s (0 open)")
 
 
+class ConnectionTest(LanTest):
+    def test_keepalive_on_every_connection(self):
+        server = self.serve()
+        instr = self.instrument("TCPIP::127.0.0.1::INSTR")
+        sock = server.client()
+        self.addCleanup(sock.close)
+        web = http.client.HTTPConnection("127.0.0.1", server.endpoint("HTTP on"), timeout=10)
+        self.addCleanup(web.close)
+        web.request("GET", "/")  # HTTP/1.1: the connection stays open
+        web.getresponse().read()
+        rows = [("socket", server.port), ("VXI-11", server.endpoint("VXI-11 on")),
+                ("HTTP", server.endpoint("HTTP on"))]
+        for name, port in rows:
+            with self.subTest(name):
+                # The server's end of each connection: the system probes a silent client.
+                listed = subprocess.run(["ss", "-tnoH", "state", "established", f"( sport = :{port} )"],
+                                        capture_output=True, text=True, check=True, timeout=10).stdout
+                self.assertRegex(listed, r"timer:\(keepalive,")
+        self.assertEqual((sock.query("*OPC?"), instr.query("*OPC?")), ("1", "1"))
+
+    def test_idle_limit_spares_a_client_that_waits(self):
+        server = self.serve("--idle-timeout", "1")
+        holder = self.instrument("TCPIP::127.0.0.1::INSTR")
+        holder.lock_excl()
+        with server.socket() as waiting:
+            peer = "127.0.0.1:%d" % waiting.getsockname()[1]
+            waiting.sendall(b"*OPC?\n")  # parked behind the lock, longer than the idle limit
+            for _ in range(10):
+                self.assertEqual(holder.query("*OPC?"), "1")
+                time.sleep(0.2)
+            holder.unlock()
+            self.assertEqual(waiting.recv(10), b"1\n")
+        self.assertNotIn(peer + " closed: idle", "".join(server.log))
+
+
 class PortMapperTest(LanTest):
     def test_a_port_mapper_of_its_own(self):
         server = self.serve()

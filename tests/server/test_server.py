@@ -246,6 +246,79 @@ class ServerTest(unittest.TestCase):
                 self.assertIn("closed: the server ends (0 open)", server.log[-1])
                 client.close()
 
+    def test_half_closed_client_gets_every_answer(self):
+        server = self.serve()
+        for lines in (2000, 20000):  # as nc -N, or a script feeding a file
+            with self.subTest(lines=lines), server.socket() as sock:
+                sock.sendall(b"*IDN?\n" * lines)
+                sock.shutdown(socket.SHUT_WR)
+                received = b""
+                while chunk := sock.recv(65536):
+                    received += chunk
+                self.assertEqual(received, b"TX4410 bench program,TX4410,0,1.0.0\n" * lines)
+
+    def test_signal_closes_busy_clients_cleanly(self):
+        server = self.serve()
+        with server.socket() as sock:
+            flood = threading.Thread(target=sock.sendall, args=(b"*OPC?\n" * 40000,), daemon=True)
+            flood.start()
+            self.assertEqual(sock.recv(2), b"1\n")
+            server.process.send_signal(signal.SIGTERM)
+            received = b""
+            while chunk := sock.recv(65536):  # a reset would raise here
+                received += chunk
+            flood.join(10)
+        self.assertTrue(received.endswith(b"\n"))
+        self.assertEqual(set(received.splitlines()), {b"1"} if received else set())
+        self.assertEqual(server.stop(), 0)
+        self.assertIn("closed: the server ends (0 open)", server.log[-1])
+
+    def test_power_on_for_connections_that_open_later(self):
+        server = self.serve()
+        rows = [  # whether a client is connected while the board comes back; *ESR? of the next
+            # two to connect
+            (False, ["128", "0"]),
+            (True, ["0", "0"]),
+        ]
+        for connected, later in rows:
+            with self.subTest(connected=connected):
+                client = server.client()
+                open(server.unplugged, "w").close()
+                self.assertTrue(client.query("MEAS1:CODE?;:SYST:ERR?").startswith("-241,"))
+                server.expect("the board has gone")
+                client.query("*ESR?")  # read, and so cleared
+                if not connected:
+                    client.close()
+                    server.expect("closed (0 open)")
+                os.remove(server.unplugged)
+                server.expect("the board is back")
+                if connected:
+                    self.assertEqual(client.query("*ESR?"), "128")
+                    client.close()
+                for expected in later:
+                    each = server.client()
+                    self.assertEqual(each.query("*ESR?"), expected)
+                    each.close()
+
+    def test_board_brought_up_only_when_it_is_there(self):
+        trace = tempfile.NamedTemporaryFile(suffix=".log")
+        self.addCleanup(trace.close)
+        server = self.serve(environment={"TX4410_BOARD_TRACE": trace.name})
+        client = self.client(server)
+        open(server.unplugged, "w").close()
+        client.query("MEAS1:CODE?;:SYST:ERR?")
+        server.expect("the board has gone")
+        attempts = lambda: open(trace.name).read().count("Search_For_Boards")
+        before = attempts()
+        time.sleep(2.5)  # looks at the bus twice meanwhile
+        # No bring-up while no board is there: an attempt may hold every client for seconds.
+        self.assertEqual(attempts(), before)
+        self.assertTrue(client.query("SYST:ERR:COUN?").isdigit())
+        os.remove(server.unplugged)
+        server.expect("the board is back")
+        self.assertEqual(attempts(), before + 1)
+        self.assertEqual(client.query("MEAS1:CODE?"), "0")
+
     def test_start_refused(self):
         server = self.serve()
         rows = [  # arguments, environment, status, message
