@@ -3,6 +3,9 @@
 //   server/roundtrip: one `MEAS1:CODE?` line to the server and its answer back, each repetition
 //     beside one round trip of the same bytes through the echo (the counter echo_us), so that
 //     both meet the machine in the same state;
+//   server/vxi11: the same query as a VXI-11 client asks it, device_write with END and then
+//     device_read, two RPC calls on the link's connection, each repetition beside one round
+//     trip of the line through the socket (the counter socket_us);
 //   server/pipelined: 8 clients at once, each a thread that writes its queries without waiting
 //     and reads the answers as they come; queries a second over all of them, and how many
 //     answers were missing, extra or not the one due (each query names one of four channels set
@@ -114,6 +117,87 @@ std::int64_t roundTrip(int fd, const std::string &line)
     return monotonicNanoseconds() - sent;
 }
 
+// A VXI-11 client's calls, as RPC records on its core channel connection.
+class Vxi11Link
+{
+public:
+    explicit Vxi11Link(int port)
+        : m_fd(connectTo(port))
+    {
+        std::string device = word(0) + word(0) + word(0) + opaque("inst0"); // no lock
+        const std::string reply = call(10, device);
+        if (number(reply, 0) != 0)
+            throw std::runtime_error("VXI-11 create_link failed");
+        m_link = number(reply, 1);
+    }
+
+    // device_write of the line with END, then device_read of its answer.
+    void query(const std::string &line)
+    {
+        if (number(call(11, word(m_link) + word(1000) + word(0) + word(8) + opaque(line)), 0) != 0)
+            throw std::runtime_error("VXI-11 device_write failed");
+        const std::string read = call(12, word(m_link) + word(1024) + word(1000) + word(0)
+                                                  + word(0) + word(0));
+        if (number(read, 0) != 0 || (number(read, 1) & 4) == 0 || read.size() <= 12
+            || read[12 + std::size_t(number(read, 2)) - 1] != '\n')
+            throw std::runtime_error("VXI-11 device_read did not end with a whole answer");
+    }
+
+private:
+    static std::string word(std::uint32_t value)
+    {
+        const std::uint32_t big = htonl(value);
+        return std::string(reinterpret_cast<const char *>(&big), 4);
+    }
+    static std::string opaque(const std::string &bytes)
+    {
+        return word(std::uint32_t(bytes.size())) + bytes + std::string((4 - bytes.size() % 4) % 4, '\0');
+    }
+    // The n-th 32-bit unit of the results.
+    static std::uint32_t number(const std::string &results, std::size_t n)
+    {
+        std::uint32_t big = 0;
+        std::memcpy(&big, results.data() + 4 * n, 4);
+        return ntohl(big);
+    }
+    void exactly(char *into, std::size_t count)
+    {
+        for (std::size_t got = 0; got < count;) {
+            const ssize_t read = ::read(m_fd, into + got, count - got);
+            if (read <= 0)
+                throw std::runtime_error("the VXI-11 connection closed");
+            got += std::size_t(read);
+        }
+    }
+    // One call (program DEVICE_CORE, version 1) and the results of its reply.
+    std::string call(std::uint32_t procedure, const std::string &arguments)
+    {
+        const std::string message = word(++m_xid) + word(0) + word(2) + word(0x0607AF) + word(1)
+                + word(procedure) + word(0) + word(0) + word(0) + word(0) + arguments;
+        const std::string record = word(0x80000000u | std::uint32_t(message.size())) + message;
+        if (::write(m_fd, record.data(), record.size()) != ssize_t(record.size()))
+            throw std::runtime_error("a VXI-11 call could not be sent");
+        std::string reply;
+        for (bool last = false; !last;) {
+            char header[4];
+            exactly(header, 4);
+            const std::uint32_t mark = number(std::string(header, 4), 0);
+            last = (mark & 0x80000000u) != 0;
+            const std::size_t at = reply.size();
+            reply.resize(at + (mark & 0x7FFFFFFFu));
+            exactly(reply.data() + at, mark & 0x7FFFFFFFu);
+        }
+        // xid, reply, accepted, verifier (flavour, empty body), success: then the results.
+        if (reply.size() < 24 || number(reply, 0) != m_xid || number(reply, 5) != 0)
+            throw std::runtime_error("a VXI-11 call was not answered with success");
+        return reply.substr(24);
+    }
+
+    int m_fd;
+    std::uint32_t m_xid = 0;
+    std::uint32_t m_link = 0;
+};
+
 struct Servers
 {
     QProcess server;
@@ -121,6 +205,8 @@ struct Servers
     int echoPort = 0;
     int serverFd = -1;
     int echoFd = -1;
+    std::unique_ptr<Vxi11Link> vxi11;
+    std::string vxi11Off; // why there is no VXI-11, when there is none
 };
 
 Servers &servers()
@@ -139,21 +225,30 @@ Servers &servers()
         s.server.setReadChannel(QProcess::StandardError);
         s.server.start(QCoreApplication::applicationDirPath() + "/tx4410-server",
                        {"--listen", "127.0.0.1:0", "--max-clients", "16"});
+        int vxi11Port = 0;
         while (s.server.waitForReadyRead(10000) || s.server.canReadLine()) {
             const QByteArray line = s.server.readLine();
-            if (line.contains("listening on 127.0.0.1:")) {
+            if (line.contains("listening on 127.0.0.1:"))
                 s.serverPort = line.split(':').at(2).split(',').at(0).toInt();
+            if (line.contains("VXI-11 on 127.0.0.1:"))
+                vxi11Port = line.split(':').at(2).split(' ').at(0).toInt();
+            if (line.contains("VXI-11 off"))
+                s.vxi11Off = line.trimmed().toStdString();
+            if (s.serverPort != 0 && (vxi11Port != 0 || !s.vxi11Off.empty()))
                 break;
-            }
         }
         if (s.serverPort == 0)
             throw std::runtime_error("tx4410-server did not start: "
                                      + s.server.readAllStandardError().toStdString());
         s.serverFd = connectTo(s.serverPort);
         s.echoFd = connectTo(s.echoPort);
+        if (vxi11Port != 0)
+            s.vxi11 = std::make_unique<Vxi11Link>(vxi11Port);
         for (int i = 0; i < warmUps; ++i) {
             roundTrip(s.serverFd, query);
             roundTrip(s.echoFd, query);
+            if (s.vxi11)
+                s.vxi11->query(query);
         }
         started = std::move(made);
     }
@@ -172,6 +267,28 @@ void serverRoundTrip(benchmark::State &state)
             state.SetIterationTime(double(roundTrip(s.serverFd, query)) / 1e9);
             state.counters["echo_us"]
                     = double(echoFirst ? echoNs : roundTrip(s.echoFd, query)) / 1e3;
+        } catch (const std::exception &error) {
+            couldNotMeasure(state, error.what());
+            break;
+        }
+    }
+}
+
+void serverVxi11(benchmark::State &state)
+{
+    for (auto _ : state) {
+        try {
+            Servers &s = servers();
+            if (!s.vxi11)
+                throw std::runtime_error("no VXI-11: " + s.vxi11Off);
+            static bool socketFirst = false;
+            socketFirst = !socketFirst;
+            const std::int64_t socketNs = socketFirst ? roundTrip(s.serverFd, query) : 0;
+            const std::int64_t sent = monotonicNanoseconds();
+            s.vxi11->query(query);
+            state.SetIterationTime(double(monotonicNanoseconds() - sent) / 1e9);
+            state.counters["socket_us"]
+                    = double(socketFirst ? socketNs : roundTrip(s.serverFd, query)) / 1e3;
         } catch (const std::exception &error) {
             couldNotMeasure(state, error.what());
             break;
@@ -284,6 +401,8 @@ int main(int argc, char *argv[])
     if (benchmark::ReportUnrecognizedArguments(argc, argv))
         return 2;
     repeatedWithSpread(benchmark::RegisterBenchmark("server/roundtrip", serverRoundTrip),
+                       settings.roundTrips);
+    repeatedWithSpread(benchmark::RegisterBenchmark("server/vxi11", serverVxi11),
                        settings.roundTrips);
     repeatedManually(benchmark::RegisterBenchmark("server/pipelined", serverPipelined),
                      settings.pipelinedRuns, benchmark::kMillisecond)

@@ -30,9 +30,17 @@ cannot() {
     [ -n "${out:-}" ] && touch "$out/failed"
     exit 2
 }
-for tool in hyperfine jq umockdev-wrapper lxi; do
+for tool in hyperfine jq umockdev-wrapper lxi stdbuf; do
     command -v $tool >/dev/null || cannot "$tool is missing (scripts/install-deps.sh --bench)"
 done
+for daemon in avahi-daemon dbus-daemon; do
+    PATH=$PATH:/usr/sbin command -v $daemon >/dev/null \
+        || cannot "$daemon is missing (scripts/install-deps.sh)"
+done
+# The server's VXI-11 and discovery figures in a network of its own: its port mapper binds port
+# 111 there, and discovery meets an avahi-daemon of its own (root, or user namespaces).
+lan=("$root/scripts/private-network.sh")
+"${lan[@]}" true 2>/dev/null || cannot "no private network can be made here (scripts/private-network.sh)"
 for program in TX4410-startup TX4410-bench TX4410-bench-libusb TX4410-bench-server tx4410-server; do
     [ -x "$bin/$program" ] || cannot "no $bin/$program (build it: scripts/build.sh)"
 done
@@ -87,7 +95,9 @@ gb "$out/inprocess.json" "$bin/TX4410-bench"
 gb "$out/libusb.json" umockdev-wrapper "$bin/TX4410-bench-libusb"
 # The server against a bare TCP echo, and under 8 pipelining clients; then a real client's figure:
 # lxi's own benchmark (*IDN? after *IDN?) against a server of its own.
-gb "$out/server.json" "$bin/TX4410-bench-server"
+gb "$out/server.json" "${lan[@]}" "$bin/TX4410-bench-server"
+"${lan[@]}" "$root/bench/discovery.sh" "$bin/tx4410-server" "$([ $quick = 1 ] && echo 3 || echo 10)" \
+    > "$out/discovery.txt" || cannot "discovery by lxi discover --mdns failed (see above)"
 "$bin/tx4410-server" --listen 127.0.0.1:0 2> "$out/server.log" &
 server=$!
 for _ in $(seq 50); do grep -q 'listening on' "$out/server.log" && break; sleep 0.1; done
@@ -216,6 +226,16 @@ row "server.pipelined.queries_per_s (8 clients, median)" \
 row "server.pipelined.misanswered (missing, extra or out of order)" \
     "$(fmt 0 "$(aggregate server "$run" max misanswered)")" '<=' 0
 row "server.lxi.requests_per_s (lxi benchmark -r, *IDN?)" "$(fmt 0 $lxi_rate)"
+run="server/vxi11/iterations:1/repeats:$([ $quick = 1 ] && echo 2000 || echo 20000)/manual_time"
+vxi11_us=$(aggregate server "$run" median real_time)
+socket_us=$(aggregate server "$run" median socket_us)
+row "server.vxi11.median_us (MEAS1:CODE? written and read over VXI-11)" "$(fmt 2 $vxi11_us)"
+row "server.vxi11.p90_us" "$(fmt 2 "$(aggregate server "$run" p90 real_time)")"
+row "server.vxi11.socket_median_us (the same query on the socket)" "$(fmt 2 $socket_us)"
+row "server.vxi11.ratio_to_socket" "$(ratio $vxi11_us $socket_us)" '<=' 2.5
+discovery() { sort -n "$out/discovery.txt" | awk -v q="$1" '{ v[NR] = $1 } END { i = int(q * NR + 0.999); if (i < 1) i = 1; print v[i] }'; }
+row "discovery.lxi_mdns.median_s (from the server's start to lxi discover -m listing it)" "$(discovery 0.5)"
+row "discovery.lxi_mdns.max_s" "$(discovery 1)" '<=' 2
 
 [ -e "$out/failed" ] && exit 2
 echo "# TX4410 bench $([ $quick = 1 ] && echo quick || echo full), $(date -Iseconds), $(nproc) cpus," \
