@@ -74,7 +74,7 @@ template<typename Take> void splitOutsideQuotes(std::string_view text, char sepa
 }
 
 // Whether a number too far from 1 for a double is tiny rather than huge: the power of ten of its
-// first significant digit, with the exponent, is negative.
+// first significant digit, with the exponent, is negative (hundreds from 0 either way).
 bool underflows(std::string_view number)
 {
     const std::size_t e = std::min(number.find_first_of("eE"), number.size());

@@ -124,10 +124,10 @@ private slots:
             "PIN:CLR 0.4;CLR?;:PIN:LDAC 0.5;LDAC?;LDAC 1.5;LDAC?", "LOW;LOW;HIGH",
             "clr 0, ldac 0, ldac 1");
         row("*RST",
-            "SOUR3:VOLT:CODE 9;:SOUR:VOLT:REF 1;:MEAS:VDD 1;:PIN:CLR LOW|*RST|"
-            "SOUR3:VOLT:CODE?;:VOLT:REF?;:MEAS:VDD?;:PIN:CLR?",
-            "||0;5.00000000000000;5.00000000000000;HIGH",
-            "word 0x1a0009, clr 0, word 0x280001, clr 1, ldac 1");
+            "SOUR3:VOLT:CODE 9;:SOUR:VOLT:REF 1;:MEAS:VDD 1;:PIN:CLR LOW;LDAC LOW|*RST|"
+            "SOUR3:VOLT:CODE?;:VOLT:REF?;:MEAS:VDD?;:PIN:CLR?;LDAC?",
+            "||0;5.00000000000000;5.00000000000000;HIGH;HIGH",
+            "word 0x1a0009, clr 0, ldac 0, word 0x280001, clr 1, ldac 1");
         row("*RST whose reset fails forgets nothing",
             "SOUR3:VOLT:CODE 9;:PIN:CLR LOW;:MEAS:VDD 3|*RST|SOUR3:VOLT:CODE?;:PIN:CLR?;:MEAS:VDD?",
             "||9;LOW;3.00000000000000", "word 0x1a0009, clr 0, word 0x280001",
