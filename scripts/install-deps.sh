@@ -14,7 +14,7 @@ packages=(
     dpkg-dev file lintian
     clang libclang-rt-14-dev
     libbenchmark-dev
-    python3-pyvisa python3-pyvisa-py lxi-tools
+    python3-pyvisa python3-pyvisa-py lxi-tools python3-pymeasure
     scdoc man-db groff-base bsdextrautils appstream
 )
 [ "${1:-}" = --bench ] && packages+=(hyperfine jq valgrind)
