@@ -107,11 +107,13 @@ class DriverTest(unittest.TestCase):
     def test_the_error_queue_raised(self):
         def check(board):
             board.write("FOO;:SOUR1:VOLT 1 A")
+            board.write('FO"O,X')
             with self.assertRaises(TX4410Error) as raised:
                 board.check_errors()
             self.assertEqual(raised.exception.errors,
                              [(-113, "Undefined header;FOO"),
-                              (-131, "Invalid suffix;:SOUR1:VOLT")])
+                              (-131, "Invalid suffix;:SOUR1:VOLT"),
+                              (-102, 'Syntax error;FO"O,X')])
             self.assertEqual(board.check_errors(), [])
             # The reference another client set: the instrument refuses what the driver allowed.
             board.write("SOUR:VOLT:REF 1")
