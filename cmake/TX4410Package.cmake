@@ -28,7 +28,9 @@ set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 # platform plugins are loaded, not linked, and a window needs them.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # The window names Liberation Sans and Liberation Sans Narrow: without them its title is clipped.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, fonts-liberation")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, fonts-liberation, python3")
+# The PyMeasure driver in python3's folder works with these; the programs need neither.
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS "python3-pymeasure, python3-pyvisa-py")
 # No symbols or debug information (and with them the build tree's paths) in the package.
 set(CPACK_STRIP_FILES ON)
 
@@ -67,7 +69,8 @@ configure_file(${CMAKE_CURRENT_LIST_DIR}/debian/postinst.in ${PROJECT_BINARY_DIR
                @ONLY FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ
                GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${PROJECT_BINARY_DIR}/debian/conffiles
-    ${PROJECT_BINARY_DIR}/debian/postinst ${CMAKE_CURRENT_LIST_DIR}/debian/postrm)
+    ${PROJECT_BINARY_DIR}/debian/postinst ${CMAKE_CURRENT_LIST_DIR}/debian/prerm
+    ${CMAKE_CURRENT_LIST_DIR}/debian/postrm)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 
 include(CPack)

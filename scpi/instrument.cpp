@@ -8,6 +8,8 @@
 #include "textforms.h"
 
 #include <algorithm>
+#include <limits>
+#include <optional>
 #include <utility>
 
 namespace Scpi {
@@ -48,9 +50,27 @@ Limits limitsOf(Parameter parameter, double reference)
         return {0, 0x7FFFFFFF, 0, false, true};
     case Parameter::None:
     case Parameter::Level:
+    case Parameter::Range:
         break;
     }
     return {};
+}
+
+// IEEE 488.2's multipliers before the unit V, any case; M is milli and MA mega, as there.
+std::optional<double> voltsScale(std::string_view suffix)
+{
+    static constexpr std::pair<std::string_view, double> multipliers[]
+            = {{"", 1},      {"EX", 1e18}, {"PE", 1e15}, {"T", 1e12}, {"G", 1e9},
+               {"MA", 1e6},  {"K", 1e3},   {"M", 1e-3},  {"U", 1e-6}, {"N", 1e-9},
+               {"P", 1e-12}, {"F", 1e-15}, {"A", 1e-18}};
+    if (suffix.empty() || !sameLetters(suffix.substr(suffix.size() - 1), "V"))
+        return std::nullopt;
+    suffix.remove_suffix(1);
+    for (const auto &[prefix, scale] : multipliers) {
+        if (sameLetters(suffix, prefix))
+            return scale;
+    }
+    return std::nullopt;
 }
 
 int keywordValue(const Data &data, const Limits &limits, double &value)
@@ -78,12 +98,10 @@ int numericValue(const Data &data, const Limits &limits, double &value)
     if (!data.suffix.empty()) {
         if (!limits.volts)
             return Error::suffixNotAllowed;
-        if (sameLetters(data.suffix, "MV"))
-            number /= 1e3;
-        else if (sameLetters(data.suffix, "UV"))
-            number /= 1e6;
-        else if (!sameLetters(data.suffix, "V"))
+        const std::optional<double> scale = voltsScale(data.suffix);
+        if (!scale)
             return Error::invalidSuffix;
+        number *= *scale;
     }
     if (limits.whole)
         number = roundHalfEven(number);
@@ -111,6 +129,17 @@ int levelValue(const Data &data, bool &high)
         return Error::suffixNotAllowed;
     high = roundHalfEven(data.number) != 0;
     return Error::none;
+}
+
+// A measurement's expected value or resolution: a voltage or MIN, MAX, DEF or AUTO. The
+// readback has one range, so it only has to be well formed.
+int rangeValue(const Data &data)
+{
+    if (data.kind == DataKind::Character && isKeyword(data.text, "AUTO"))
+        return Error::none;
+    double value = 0;
+    const Limits any {0, std::numeric_limits<double>::max(), 0, true, false};
+    return numericValue(data, any, value);
 }
 
 QByteArray voltsAnswer(double volts)
@@ -178,6 +207,7 @@ QByteArray Instrument::execute(std::string_view message, StatusModel &status)
 
 void Instrument::boardRestarted()
 {
+    ++m_restarts;
     m_codes.fill(0);
     m_clrHigh = m_ldacHigh = true;
 }
@@ -186,10 +216,20 @@ int Instrument::run(const Unit &unit, const CommandRow &row, int suffix, StatusM
                     QByteArray &answers)
 {
     if (unit.query) {
-        const bool takesLimit = (row.forms & Sets) != 0 && row.parameter != Parameter::None
-                && row.parameter != Parameter::Level;
-        if (unit.dataCount > (takesLimit ? 1 : 0))
-            return Error::parameterNotAllowed;
+        if (row.parameter == Parameter::Range) {
+            if (unit.dataCount > Unit::maxKeptData)
+                return Error::parameterNotAllowed;
+            for (int i = 0; i < unit.dataCount; ++i) {
+                if (const int error = rangeValue(unit.data[std::size_t(i)]); error != Error::none)
+                    return error;
+            }
+        } else {
+            // IEEE 488.2's common queries take nothing; SCPI's numeric settings MIN, MAX, DEF.
+            const bool takesLimit = !unit.common && (row.forms & Sets) != 0
+                    && row.parameter != Parameter::None && row.parameter != Parameter::Level;
+            if (unit.dataCount > (takesLimit ? 1 : 0))
+                return Error::parameterNotAllowed;
+        }
         return query(unit, row, suffix, status, answers);
     }
     if (row.parameter == Parameter::None && unit.dataCount > 0)
@@ -215,14 +255,20 @@ int Instrument::setting(const Unit &unit, const CommandRow &row, int suffix, Sta
     const int channel = suffix - 1;
     switch (row.command) {
     case Command::Reset: {
-        m_reference = m_vdd = defaultSupply;
-        boardRestarted();
-        const int reset = board(m_board.sendWord(commandWordFor(resetCommand, 0, powerOnReset)));
-        if (reset != Error::none)
+        // What is remembered changes only with the request that made it true.
+        if (const int reset
+            = board(m_board.sendWord(commandWordFor(resetCommand, 0, powerOnReset)));
+            reset != Error::none)
             return reset;
+        m_codes.fill(0);
         if (const int clr = board(m_board.setClrPin(true)); clr != Error::none)
             return clr;
-        return board(m_board.setLdacPin(true));
+        m_clrHigh = true;
+        if (const int ldac = board(m_board.setLdacPin(true)); ldac != Error::none)
+            return ldac;
+        m_ldacHigh = true;
+        m_reference = m_vdd = defaultSupply;
+        return Error::none;
     }
     case Command::Clear:
         status.clear();
@@ -284,7 +330,7 @@ int Instrument::query(const Unit &unit, const CommandRow &row, int suffix, Statu
     QByteArray answer;
     const int channel = suffix - 1;
     std::int32_t code = 0;
-    if (unit.dataCount == 1) {
+    if (unit.dataCount == 1 && row.parameter != Parameter::Range) {
         const Limits limits = limitsOf(row.parameter, m_reference);
         double value = 0;
         if (const int error = keywordValue(unit.data[0], limits, value); error != Error::none)
@@ -315,6 +361,12 @@ int Instrument::query(const Unit &unit, const CommandRow &row, int suffix, Statu
             break;
         case Command::ErrorNext:
             answer = status.nextError();
+            break;
+        case Command::ErrorAll:
+            answer = status.allErrors();
+            break;
+        case Command::BoardRestarts:
+            answer = QByteArray::number(m_restarts);
             break;
         case Command::ErrorCount:
             answer = QByteArray::number(status.errorCount());

@@ -54,7 +54,8 @@ public:
     // as one line ending in LF, or nothing when it held no query that answered.
     QByteArray execute(std::string_view message, StatusModel &status);
 
-    // The board was brought up again, so its DAC is at zero and its pins high.
+    // The board was brought up again, so its DAC is at zero and its pins high; counted for
+    // SYSTem:BOARd:RESTarts?.
     void boardRestarted();
 
     double reference() const { return m_reference; }
@@ -75,6 +76,7 @@ private:
     std::array<std::int32_t, 4> m_codes {};
     bool m_clrHigh = true;
     bool m_ldacHigh = true;
+    qint64 m_restarts = 0;
     QByteArray m_detail;
 };
 

@@ -18,7 +18,9 @@ enum class Command {
     Wait,
     SelfTest,
     ErrorNext,
+    ErrorAll,
     ErrorCount,
+    BoardRestarts,
     Version,
     OperationEvent,
     OperationCondition,
@@ -38,8 +40,10 @@ enum class Command {
     LdacPin,
 };
 
-// What the setting form takes; a query of a numeric setting may take MIN, MAX or DEF.
-enum class Parameter { None, Volts, Code, Supply, Register, Enable, Word, Level };
+// What the setting form takes; a query of a numeric setting may take MIN, MAX or DEF. `Range`:
+// a measurement's optional expected value and resolution, read and checked but not needed, as
+// the readback has one range.
+enum class Parameter { None, Volts, Code, Supply, Register, Enable, Word, Level, Range };
 
 enum Forms { Sets = 1, Queries = 2, Both = 3 };
 
@@ -64,7 +68,9 @@ inline constexpr CommandRow commandTable[] = {
         {"*WAI", Command::Wait, Parameter::None, Sets, 0},
         {"*TST", Command::SelfTest, Parameter::None, Queries, 0},
         {"SYSTem:ERRor[:NEXT]", Command::ErrorNext, Parameter::None, Queries, 0},
+        {"SYSTem:ERRor:ALL", Command::ErrorAll, Parameter::None, Queries, 0},
         {"SYSTem:ERRor:COUNt", Command::ErrorCount, Parameter::None, Queries, 0},
+        {"SYSTem:BOARd:RESTarts", Command::BoardRestarts, Parameter::None, Queries, 0},
         {"SYSTem:VERSion", Command::Version, Parameter::None, Queries, 0},
         {"STATus:OPERation[:EVENt]", Command::OperationEvent, Parameter::None, Queries, 0},
         {"STATus:OPERation:CONDition", Command::OperationCondition, Parameter::None, Queries, 0},
@@ -74,11 +80,13 @@ inline constexpr CommandRow commandTable[] = {
          0},
         {"STATus:QUEStionable:ENABle", Command::QuestionableEnable, Parameter::Enable, Both, 0},
         {"STATus:PRESet", Command::Preset, Parameter::None, Sets, 0},
-        {"SOURce#:VOLTage[:LEVel][:IMMediate][:AMPLitude]", Command::SourceVolts, Parameter::Volts,
-         Both, 4},
-        {"SOURce#:VOLTage:CODE", Command::SourceCode, Parameter::Code, Both, 4},
-        {"SOURce#:VOLTage:REFerence", Command::Reference, Parameter::Supply, Both, 4},
-        {"MEASure#:VOLTage[:DC]", Command::MeasureVolts, Parameter::None, Queries, 8},
+        // SOURce is an optional root, as in SCPI's own tree: "VOLT 1" is DAC A.
+        {"[SOURce#]:VOLTage[:LEVel][:IMMediate][:AMPLitude]", Command::SourceVolts,
+         Parameter::Volts, Both, 4},
+        {"[SOURce#]:VOLTage:CODE", Command::SourceCode, Parameter::Code, Both, 4},
+        // One reference for the four channels: only the bare or first suffix names it.
+        {"[SOURce#]:VOLTage:REFerence", Command::Reference, Parameter::Supply, Both, 1},
+        {"MEASure#:VOLTage[:DC]", Command::MeasureVolts, Parameter::Range, Queries, 8},
         {"MEASure#:CODE", Command::MeasureCode, Parameter::None, Queries, 8},
         {"MEASure:VDD", Command::Vdd, Parameter::Supply, Both, 0},
         {"DAC:WORD", Command::Word, Parameter::Word, Sets, 0},

@@ -2,6 +2,7 @@
 
 #include "scpistatus.h"
 
+#include <algorithm>
 #include <charconv>
 #include <limits>
 
@@ -72,6 +73,28 @@ template<typename Take> void splitOutsideQuotes(std::string_view text, char sepa
     take(text.substr(start));
 }
 
+// Whether a number too far from 1 for a double is tiny rather than huge: the power of ten of its
+// first significant digit, with the exponent, is negative (hundreds from 0 either way).
+bool underflows(std::string_view number)
+{
+    const std::size_t e = std::min(number.find_first_of("eE"), number.size());
+    const std::string_view mantissa = number.substr(0, e);
+    const std::size_t point = std::min(mantissa.find('.'), mantissa.size());
+    const std::size_t first = mantissa.find_first_of("123456789");
+    if (first == std::string_view::npos)
+        return true; // zero
+    const long power = first < point ? long(point - first) - 1 : -long(first - point);
+    std::string_view exponent = number.substr(std::min(e + 1, number.size()));
+    const bool negative = !exponent.empty() && exponent[0] == '-';
+    if (!exponent.empty() && (exponent[0] == '-' || exponent[0] == '+'))
+        exponent.remove_prefix(1);
+    long magnitude = 0;
+    if (std::from_chars(exponent.data(), exponent.data() + exponent.size(), magnitude).ec
+        == std::errc::result_out_of_range)
+        return negative;
+    return power + (negative ? -magnitude : magnitude) < 0;
+}
+
 // "1.5", "-2e-3", ".5 mV": the mantissa and exponent, then blanks and a unit of letters.
 int readDecimal(std::string_view text, Data &data)
 {
@@ -100,7 +123,8 @@ int readDecimal(std::string_view text, Data &data)
     const char *first = text.data() + (text[0] == '+' ? 1 : 0);
     const auto [end, error] = std::from_chars(first, text.data() + i, data.number);
     if (error == std::errc::result_out_of_range)
-        data.number = std::numeric_limits<double>::infinity(); // refused as out of range
+        data.number = underflows(text.substr(0, i)) ? (text[0] == '-' ? -0.0 : 0.0)
+                                                    : std::numeric_limits<double>::infinity();
     else if (error != std::errc() || end != text.data() + i)
         return Error::invalidCharacterInNumber;
     std::string_view rest = trimmed(text.substr(i));
@@ -312,6 +336,7 @@ Pattern::Pattern(std::string_view text)
 
 bool Pattern::matches(const Node *nodes, int count, int &suffix) const
 {
+    suffix = 1; // an optional '#' node left out is the first
     return matchFrom(0, nodes, count, suffix);
 }
 

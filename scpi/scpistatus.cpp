@@ -42,20 +42,23 @@ int eventOf(int number)
     return hundreds >= 1 && hundreds <= 4 ? bits[hundreds] : 0;
 }
 
-// `number,"text;detail"`: quotes doubled, anything but printable ASCII as '?', at most 255 bytes.
+// `number,"text;detail"`: quotes doubled, anything but printable ASCII as '?', at most 255 bytes
+// between the quotes, as SCPI allows, never ending inside a doubled quote.
 QByteArray entry(int number, std::string_view detail)
 {
     QByteArray text = errorText(number);
     if (!detail.empty())
         text += ';' + QByteArray(detail.data(), qsizetype(detail.size()));
-    text.truncate(StatusModel::maxTextBytes);
-    QByteArray quoted = QByteArray::number(number) + ",\"";
+    QByteArray quoted;
     for (const char c : std::as_const(text)) {
+        const qsizetype width = c == '"' ? 2 : 1;
+        if (quoted.size() + width > StatusModel::maxTextBytes)
+            break;
         quoted += c >= 0x20 && c < 0x7F ? c : '?';
         if (c == '"')
             quoted += '"';
     }
-    return quoted + '"';
+    return QByteArray::number(number) + ",\"" + quoted + '"';
 }
 
 } // namespace
@@ -87,6 +90,16 @@ QByteArray StatusModel::nextError()
     QByteArray oldest = std::move(m_errors.front());
     m_errors.pop_front();
     return oldest;
+}
+
+QByteArray StatusModel::allErrors()
+{
+    if (m_errors.empty())
+        return entry(Error::none, {});
+    QByteArray all;
+    while (!m_errors.empty())
+        all += (all.isEmpty() ? "" : ",") + nextError();
+    return all;
 }
 
 int StatusModel::takeEvents()

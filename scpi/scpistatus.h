@@ -49,13 +49,16 @@ class StatusModel
 public:
     // Errors kept; the one that finds the queue full turns its last entry into -350.
     static constexpr std::size_t queueCapacity = 32;
-    // The longest error text a client is sent, quotes aside.
+    // The longest error text a client is sent between its quotes, doubled quotes counted.
     static constexpr qsizetype maxTextBytes = 255;
 
     // Queues the error (with the detail after ';' in its text) and sets its class's event bit.
     void report(int number, std::string_view detail = {});
     // The oldest error as `-113,"Undefined header;FOO"`, taken off the queue; `0,"No error"`.
     QByteArray nextError();
+    // SYSTem:ERRor:ALL?: every error, oldest first, separated by commas, the queue emptied;
+    // `0,"No error"` when there is none.
+    QByteArray allErrors();
     int errorCount() const { return int(m_errors.size()); }
 
     void setEvents(int bits) { m_events |= bits; }

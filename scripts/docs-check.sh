@@ -3,7 +3,8 @@
 #   docs-check.sh --status-table PROGRAM   docs/statuses.md holds exactly the table PROGRAM prints
 #   docs-check.sh --commands BIN_DIR       runs every shell block of README.md and docs/*.md that
 #                                          follows a line "<!-- runnable -->", on the simulated
-#                                          board, with BIN_DIR first on the PATH, each in a fresh
+#                                          board, with BIN_DIR first on the PATH and python/ on
+#                                          PYTHONPATH (where an install puts them), each in a fresh
 #                                          folder; fails on the first block that fails. After
 #                                          "<!-- runnable: prints the block after it -->" the
 #                                          next fenced block is what it must print, exactly.
@@ -33,7 +34,8 @@ case ${1:-} in
             count=$((count + 1))
             work=$(mktemp -d)
             status=0
-            (cd "$work" && PATH="$bin:$PATH" TX4410_BOARD=sim QT_QPA_PLATFORM=offscreen \
+            (cd "$work" && PATH="$bin:$PATH" PYTHONPATH="$root/python" TX4410_BOARD=sim \
+                QT_QPA_PLATFORM=offscreen \
                 timeout 120 bash -euo pipefail -c "$block") >"$work/.output" 2>"$work/.errors" \
                 || status=$?
             if [ "$status" -ne 0 ] || { [ "$expected" != - ] \

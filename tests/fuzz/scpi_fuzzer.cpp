@@ -50,7 +50,7 @@ bool isErrorEntry(const QByteArray &entry)
             || (text[i] == '"' && (i + 1 == text.size() || text[++i] != '"')))
             return false;
     }
-    return text.size() <= 2 * Scpi::StatusModel::maxTextBytes;
+    return text.size() <= Scpi::StatusModel::maxTextBytes;
 }
 
 } // namespace

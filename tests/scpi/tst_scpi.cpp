@@ -4,13 +4,14 @@
 
 namespace {
 
-// Logs each request; the ADC reads 2048 plus the input's number. `failure`: every request
-// fails with it.
+// Logs each request; the ADC reads 2048 plus the input's number. `failure`: every request after
+// the first `good` fails with it.
 class LoggingBoard final : public Scpi::BoardAccess
 {
 public:
     QStringList calls;
     int failure = 0;
+    int good = 0;
 
     Scpi::BoardOutcome sendWord(std::int32_t word) override
     {
@@ -39,6 +40,8 @@ private:
     Scpi::BoardOutcome log(const QString &call)
     {
         calls << call;
+        if (calls.size() <= good)
+            return {};
         return {failure, failure != 0 ? "request X (0x1) failed with status 14" : ""};
     }
 };
@@ -59,10 +62,11 @@ private slots:
         QTest::addColumn<QString>("answers");  // each message's line without its LF
         QTest::addColumn<QString>("calls");    // the requests that reached the board
         QTest::addColumn<int>("failure");
+        QTest::addColumn<int>("good"); // requests that succeed before the failures
 
         const auto row = [](const char *name, const QString &messages, const QString &answers,
-                            const char *calls = "", int failure = 0) {
-            QTest::newRow(name) << messages << answers << calls << failure;
+                            const char *calls = "", int failure = 0, int good = 0) {
+            QTest::newRow(name) << messages << answers << calls << failure << good;
         };
         const QString error = QStringLiteral("|SYST:ERR?");
         row("identity", "*idn?", "TX4410 bench program,TX4410,0,1.0.0");
@@ -81,6 +85,15 @@ private slots:
             "SOUR1:VOLT MAX;VOLT:CODE?;:SOUR1:VOLT:CODE MIN;CODE?;CODE def;"
             ":SOUR1:VOLT? MAX",
             "65535;0;5.00000000000000", "word 0x18ffff, word 0x180000, word 0x180000");
+        row("SOURce left out", "VOLT 1;VOLT:CODE?;:VOLT:CODE 9;:SOUR1:VOLT:CODE?", "13107;9",
+            "word 0x183333, word 0x180009");
+        row("K and MA before V", "SOUR1:VOLT 0.002 KV;:SOUR2:VOLT 0.0000025 MAV", "",
+            "word 0x186666, word 0x198000");
+        row("underflow is 0, overflow out of range",
+            "SOUR1:VOLT:CODE 5;:SOUR1:VOLT 1E-999;VOLT:CODE?;:SOUR2:VOLT "
+            ".001E-99999999999999999999;"
+            ":SOUR3:VOLT 1E999;:SOUR4:VOLT 0.1E310;:SYST:ERR:COUN?",
+            "0;2", "word 0x180005, word 0x180000, word 0x190000");
         row("#H, #B, #Q", "SOUR2:VOLT:CODE #HfFfF;CODE #B101;CODE #Q17;CODE?", "15",
             "word 0x19ffff, word 0x190005, word 0x19000f");
         row("path back to the root", "SOUR1:VOLT:CODE 7;:MEAS2:CODE?;CODE?;VOLT?;VOLT:DC?",
@@ -90,15 +103,39 @@ private slots:
             "|65535;2.50000000000000|-222,\"Data out of range;:SOUR1:VOLT\"", "word 0x18ffff");
         row("Vdd", "MEAS:VDD 3.3|MEAS8:VOLT?;:MEAS:VDD?", "|1.65563964843750;3.30000000000000",
             "read 7");
+        row("the eighth input's code", "MEAS8:CODE?", "2055", "read 7");
+        row("MEASure's expected value and resolution",
+            "MEAS1:VOLT:DC? DEF,DEF;:MEAS2:VOLT? 5 V,MIN;:MEAS3:VOLT? AUTO",
+            "2.50000000000000;2.50122070312500;2.50244140625000", "read 0, read 1, read 2");
+        row("a measurement's range: too many, a string, a word, a code's",
+            "MEAS1:VOLT? 1,2,3;:MEAS1:VOLT? 'x';:MEAS1:VOLT? LOTS;:MEAS1:CODE? 5|SYST:ERR:ALL?",
+            "|-108,\"Parameter not allowed;MEAS1:VOLT?\",-104,\"Data type error;:MEAS1:VOLT?\","
+            "-224,\"Illegal parameter value;:MEAS1:VOLT?\","
+            "-108,\"Parameter not allowed;:MEAS1:CODE?\"");
+        row("one reference: a suffix other than 1 refused",
+            "SOUR3:VOLT:REF 2.5;:SOUR1:VOLT:REF 2;REF?;:VOLT:REF?" + error,
+            "2.00000000000000;2.00000000000000"
+            "|-114,\"Header suffix out of range;SOUR3:VOLT:REF\"");
         row("raw word", "DAC:WORD #H7FFFFFFF;WORD 2147483648" + error,
             "|-222,\"Data out of range;WORD\"", "word 0x7fffffff");
         row("pins", "PIN:CLR LOW;CLR?;LDAC 0;LDAC?;LDAC ON;LDAC?;CLR 0.6;CLR?", "LOW;LOW;HIGH;HIGH",
             "clr 0, ldac 0, ldac 1, clr 1");
+        row("levels rounded before they are judged",
+            "PIN:CLR 0.4;CLR?;:PIN:LDAC 0.5;LDAC?;LDAC 1.5;LDAC?", "LOW;LOW;HIGH",
+            "clr 0, ldac 0, ldac 1");
         row("*RST",
-            "SOUR3:VOLT:CODE 9;REF 1;:MEAS:VDD 1;:PIN:CLR LOW|*RST|"
-            "SOUR3:VOLT:CODE?;REF?;:MEAS:VDD?;:PIN:CLR?",
-            "||0;5.00000000000000;5.00000000000000;HIGH",
-            "word 0x1a0009, clr 0, word 0x280001, clr 1, ldac 1");
+            "SOUR3:VOLT:CODE 9;:SOUR:VOLT:REF 1;:MEAS:VDD 1;:PIN:CLR LOW;LDAC LOW|*RST|"
+            "SOUR3:VOLT:CODE?;:VOLT:REF?;:MEAS:VDD?;:PIN:CLR?;LDAC?",
+            "||0;5.00000000000000;5.00000000000000;HIGH;HIGH",
+            "word 0x1a0009, clr 0, ldac 0, word 0x280001, clr 1, ldac 1");
+        row("*RST whose reset fails forgets nothing",
+            "SOUR3:VOLT:CODE 9;:PIN:CLR LOW;:MEAS:VDD 3|*RST|SOUR3:VOLT:CODE?;:PIN:CLR?;:MEAS:VDD?",
+            "||9;LOW;3.00000000000000", "word 0x1a0009, clr 0, word 0x280001",
+            Scpi::Error::hardware, 2);
+        row("*RST whose CLR fails: the codes reset, CLR as it was",
+            "SOUR3:VOLT:CODE 9;:PIN:CLR LOW;:MEAS:VDD 3|*RST|SOUR3:VOLT:CODE?;:PIN:CLR?;:MEAS:VDD?",
+            "||0;LOW;3.00000000000000", "word 0x1a0009, clr 0, word 0x280001, clr 1",
+            Scpi::Error::hardware, 3);
         row("queries answered in order on one line", ";;*OPC?;MEAS1:CODE?; ;:SOUR1:VOLT:CODE?;",
             "1;2048;0", "read 0");
         row("a failed unit, the rest of the line runs", "FOO;SOUR1:VOLT:CODE 5;CODE?;:SYST:ERR?",
@@ -117,8 +154,16 @@ private slots:
         row("-104", "SOUR1:VOLT \"1\";:PIN:CLR #12ab;:SOUR1:VOLT? 1" + error + ";:SYST:ERR:COUN?",
             "|-104,\"Data type error;SOUR1:VOLT\";2");
         row("-108", "*IDN? 1;:SOUR1:VOLT 1,2;*CLS 1;:SYST:ERR:COUN?", "3");
+        row("-108 for a common query's parameter", "*ESE? 5;*SRE? MAX|SYST:ERR:ALL?",
+            "|-108,\"Parameter not allowed;*ESE?\",-108,\"Parameter not allowed;*SRE?\"");
+        row("SYST:ERR:ALL? empties the queue",
+            "SYST:ERR:ALL?|FOO;BAR|SYST:ERR:ALL?;:SYST:ERR:COUN?",
+            noError + "||-113,\"Undefined header;FOO\",-113,\"Undefined header;BAR\";0");
         row("-109", "SOUR1:VOLT" + error, "|-109,\"Missing parameter;SOUR1:VOLT\"");
-        row("-121", "SOUR1:VOLT 1.2.3;:SOUR1:VOLT:CODE #H12G;:SOUR1:VOLT -;:SYST:ERR:COUN?", "3");
+        row("-121, a digit equal to its base",
+            "SOUR1:VOLT 1.2.3;:SOUR1:VOLT:CODE #H12G;:SOUR1:VOLT -;:SOUR1:VOLT:CODE #B102;"
+            ":SOUR1:VOLT:CODE #Q18;:SYST:ERR:COUN?",
+            "5");
         row("-131", "SOUR1:VOLT 1 A" + error, "|-131,\"Invalid suffix;SOUR1:VOLT\"");
         row("-138", "SOUR1:VOLT:CODE 5 V;:PIN:CLR 1V;:SYST:ERR:COUN?", "2");
         row("-222, nothing sent",
@@ -163,9 +208,11 @@ private slots:
         QFETCH(QString, answers);
         QFETCH(QString, calls);
         QFETCH(int, failure);
+        QFETCH(int, good);
 
         LoggingBoard board;
         board.failure = failure;
+        board.good = good;
         Scpi::Instrument instrument(board, "TX4410 bench program,TX4410,0,1.0.0");
         Scpi::StatusModel status;
         QStringList got;
@@ -187,10 +234,23 @@ private slots:
         LoggingBoard board;
         Scpi::Instrument instrument(board, {});
         Scpi::StatusModel status;
+        instrument.execute("SOUR2:VOLT:CODE 9;:PIN:LDAC LOW;:SOUR:VOLT:REF 2;*RST", status);
+        QCOMPARE(instrument.execute("SYST:BOAR:REST?", status), "0\n");
         instrument.execute("SOUR2:VOLT:CODE 9;:PIN:LDAC LOW;:SOUR:VOLT:REF 2", status);
         instrument.boardRestarted();
-        QCOMPARE(instrument.execute("SOUR2:VOLT:CODE?;:PIN:LDAC?;:SOUR:VOLT:REF?", status),
-                 "0;HIGH;2.00000000000000\n");
+        instrument.boardRestarted();
+        QCOMPARE(instrument.execute("SOUR2:VOLT:CODE?;:PIN:LDAC?;:SOUR:VOLT:REF?;"
+                                    ":SYSTem:BOARd:RESTarts?",
+                                    status),
+                 "0;HIGH;2.00000000000000;2\n");
+    }
+
+    // SCPI's 255 bytes between the quotes, a doubled quote never split.
+    void errorTextLimit()
+    {
+        Scpi::StatusModel status;
+        status.report(Scpi::Error::syntax, "x" + std::string(300, '"'));
+        QCOMPARE(status.nextError(), "-102,\"Syntax error;x" + QByteArray(240, '"') + '"');
     }
 };
 
