@@ -31,6 +31,9 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, fonts-liberation, python3")
 # The PyMeasure driver in python3's folder works with these; the programs need neither.
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "python3-pymeasure, python3-pyvisa-py")
+# tx4410-server is found through these: VXI-11's port mapper for a server that may not bind port
+# 111 (the user service), and DNS-SD. It runs without them, and says so.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "rpcbind, avahi-daemon")
 # No symbols or debug information (and with them the build tree's paths) in the package.
 set(CPACK_STRIP_FILES ON)
 

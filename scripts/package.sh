@@ -11,10 +11,13 @@ rm -f "$build_dir"/tx4410_*.deb
 package=$(ls "$build_dir"/tx4410_*.deb)
 dpkg-deb -f "$package" Package Version Depends
 depends=$(dpkg-deb -f "$package" Depends)
-for needed in libqt6widgets6 libqt6charts6 libqt6svg6 libusb-1.0-0 qt6-qpa-plugins fonts-liberation; do
+for needed in libqt6widgets6 libqt6charts6 libqt6svg6 libusb-1.0-0 qt6-qpa-plugins fonts-liberation \
+    libqt6httpserver6 libavahi-client3 libavahi-glib1; do
     [[ $depends == *"$needed"* ]] || { echo "package: no dependency on $needed" >&2; exit 1; }
 done
 files=$(dpkg-deb -c "$package")
+[[ $(dpkg-deb -f "$package" Recommends) == *rpcbind*avahi-daemon* ]] \
+    || { echo "package: tx4410-server's rpcbind and avahi-daemon not recommended" >&2; exit 1; }
 [[ $files == *" ./usr/lib/udev/rules.d/70-tx4410.rules"* ]] \
     || { echo "package: no udev rule in /usr/lib/udev/rules.d" >&2; exit 1; }
 [[ $files == *" ./usr/lib/systemd/user/tx4410-server.service"* ]] \
