@@ -54,20 +54,24 @@ std::optional<QStringList> ServerBoard::listing()
 }
 
 // Once a second while the board is away: a bring-up only when a board is there to bring up.
+bool ServerBoard::worthBringingUp(const std::optional<QStringList> &bus,
+                                  const std::optional<QStringList> &failedOn, bool waitOver)
+{
+    if (!bus)
+        return true;
+    if (bus->isEmpty())
+        return false;
+    return bus != failedOn || waitOver;
+}
+
 void ServerBoard::look()
 {
-    const std::optional<QStringList> boards = listing();
-    if (boards) {
-        if (boards->isEmpty()) {
-            m_failedWith.reset();
-            return;
-        }
-        if (m_failedWith == boards && !m_retryAnyway.hasExpired())
-            return;
-    }
+    const std::optional<QStringList> bus = listing();
+    if (!worthBringingUp(bus, m_failedWith, m_retryAnyway.hasExpired()))
+        return;
     if (tryBringUp())
         return;
-    m_failedWith = boards;
+    m_failedWith = bus;
     m_retryAnyway.setRemainingTime(retryAfterFailure);
 }
 

@@ -32,6 +32,12 @@ public:
 
     ServerBoard(USBStuff &usb, std::function<void(const QString &)> log);
 
+    // Whether a bring-up is worth the wait it may hold everyone in: a board is on the bus (or the
+    // library cannot tell), and the bus is not as it was when the last one failed, unless the
+    // wait after that failure is over. The bus is one line per board.
+    static bool worthBringingUp(const std::optional<QStringList> &bus,
+                                const std::optional<QStringList> &failedOn, bool waitOver);
+
     // After a bring-up: notes the board's USB port path ("1-2.3", "sim").
     void brought();
     bool isUp() const { return m_up; }

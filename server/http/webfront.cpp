@@ -4,7 +4,7 @@
 
 #include <QHostInfo>
 #include <QHttpServerRequest>
-#include <QHttpServerResponse>
+#include <QHttpServerResponder>
 #include <QTcpSocket>
 
 namespace {
@@ -14,6 +14,15 @@ QString askedHost(const QHttpServerRequest &request)
 {
     const QString host = request.url().host();
     return host.isEmpty() ? QHostInfo::localHostName() : host;
+}
+
+// One response, and the connection closed after it: the pages are small, and an HTTP/1.0 client
+// (as lxi's) reads until the server closes.
+void respond(QHttpServerResponder &responder, const QByteArray &type, const QByteArray &body)
+{
+    responder.write(body, {{"Content-Type", type}, {"Connection", "close"}});
+    if (QTcpSocket *socket = responder.socket())
+        socket->disconnectFromHost();
 }
 
 } // namespace
@@ -33,13 +42,15 @@ WebFront::WebFront(Pages pages)
     : m_pages(std::move(pages))
 {
     m_http.route("/lxi/identification", QHttpServerRequest::Method::Get,
-                 [this](const QHttpServerRequest &request) {
-                     return QHttpServerResponse("text/xml; charset=utf-8",
-                                                m_pages.identification(askedHost(request)));
+                 [this](const QHttpServerRequest &request, QHttpServerResponder &&responder) {
+                     respond(responder, "text/xml; charset=utf-8",
+                             m_pages.identification(askedHost(request)));
                  });
-    m_http.route("/", QHttpServerRequest::Method::Get, [this](const QHttpServerRequest &request) {
-        return QHttpServerResponse("text/html; charset=utf-8", m_pages.welcome(askedHost(request)));
-    });
+    m_http.route("/", QHttpServerRequest::Method::Get,
+                 [this](const QHttpServerRequest &request, QHttpServerResponder &&responder) {
+                     respond(responder, "text/html; charset=utf-8",
+                             m_pages.welcome(askedHost(request)));
+                 });
 }
 
 WebFront::~WebFront() = default;

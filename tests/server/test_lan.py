@@ -397,6 +397,13 @@ class Vxi11Test(LanTest):
         for device, error in devices:
             with self.subTest(device=device):
                 self.assertEqual(rpc.create_link(device)[0], error)
+        # A message that is no call is let be; a record too long to follow ends the connection.
+        rpc.sock.sendall(struct.pack(">I", 0x80000008) + units(7, 1))
+        self.assertEqual(rpc.call(CORE, 1, 0)[0], 0)
+        doomed = self.vxi11(server)
+        doomed.sock.sendall(struct.pack(">I", 0x80000000 | (2 << 20)) + b"x" * 1000)
+        with self.assertRaises(ConnectionResetError):  # at once, what it sent unread
+            doomed.sock.recv(10)
         calls = [  # program, version, procedure, arguments, how; the accept status
             ("unknown procedure", CORE, 1, 99, b"", {}, 3),
             ("version 2", CORE, 2, 10, b"", {}, 2),
@@ -423,7 +430,9 @@ class Vxi11Test(LanTest):
     def test_idle_connections_close(self):
         server = self.serve("--idle-timeout", "1")
         rpc = self.vxi11(server)
-        rpc.create_link()
+        link = rpc.create_link()[1]
+        # A call that waits longer than the limit is not idleness: it ends as it would.
+        self.assertEqual(rpc.read(link, io_timeout=2500), (15, 0, b""))
         self.assertEqual(rpc.sock.recv(1), b"")
         server.expect("closed: idle for 1 s on VXI-11 (0 open)")
         with server.socket() as sock:
@@ -437,10 +446,8 @@ class ConnectionTest(LanTest):
         instr = self.instrument("TCPIP::127.0.0.1::INSTR")
         sock = server.client()
         self.addCleanup(sock.close)
-        web = http.client.HTTPConnection("127.0.0.1", server.endpoint("HTTP on"), timeout=10)
-        self.addCleanup(web.close)
-        web.request("GET", "/")  # HTTP/1.1: the connection stays open
-        web.getresponse().read()
+        web = socket.create_connection(("127.0.0.1", server.endpoint("HTTP on")))
+        self.addCleanup(web.close)  # open, before its request
         rows = [("socket", server.port), ("VXI-11", server.endpoint("VXI-11 on")),
                 ("HTTP", server.endpoint("HTTP on"))]
         for name, port in rows:
@@ -461,9 +468,12 @@ class ConnectionTest(LanTest):
             for _ in range(10):
                 self.assertEqual(holder.query("*OPC?"), "1")
                 time.sleep(0.2)
+            self.assertNotIn(peer + " closed", "".join(server.log))
             holder.unlock()
             self.assertEqual(waiting.recv(10), b"1\n")
-        self.assertNotIn(peer + " closed: idle", "".join(server.log))
+            # Answered, it is idle again, and closed for it.
+            self.assertEqual(waiting.recv(10), b"")
+        server.expect(peer + " closed: idle for 1 s")
 
 
 class PortMapperTest(LanTest):
@@ -554,10 +564,34 @@ class HttpTest(LanTest):
             with self.subTest(resource):
                 self.assertEqual(self.instrument(resource).query("*OPC?"), "1")
         self.assertEqual(interface.findtext(LXI + "IPAddress"), "127.0.0.1")
+        # Asked without a Host header (HTTP/1.0, as lxi asks): the address it reached; the
+        # connection closes after the answer, as HTTP/1.0 clients read until it does.
+        with socket.create_connection(("127.0.0.1", port), timeout=10) as bare:
+            bare.sendall(b"GET /lxi/identification HTTP/1.0\r\n\r\n")
+            answer = b""
+            while chunk := bare.recv(65536):
+                answer += chunk
+        self.assertIn(b"Connection: close\r\n", answer)
+        self.assertIn(b"<Hostname>127.0.0.1</Hostname>", answer)
         # The host as the client named it.
         document = self.page(server, "/lxi/identification", host="bench-pc.example:80")[2]
         self.assertIn("<Hostname>bench-pc.example</Hostname>", document)
         self.assertIn("TCPIP::bench-pc.example::inst0::INSTR", document)
+
+    def test_ipv6(self):
+        server = self.serve(listen="[::1]:0")
+        self.assertIn("a port mapper of our own answers IPv4 only", server.logged("VXI-11 off"))
+        connection = http.client.HTTPConnection("::1", server.endpoint("HTTP on"), timeout=10)
+        self.addCleanup(connection.close)
+        connection.request("GET", "/lxi/identification")
+        root = ElementTree.fromstring(connection.getresponse().read())
+        interface = root.find(LXI + "Interface")
+        self.assertEqual((interface.get("IPType"), interface.findtext(LXI + "IPAddress")), ("IPv6", "::1"))
+        self.assertEqual([each.text for each in interface.findall(LXI + "InstrumentAddressString")],
+                         [f"TCPIP::[::1]::{server.port}::SOCKET"])
+        with socket.create_connection(("::1", server.port)) as sock:
+            sock.sendall(b"*OPC?\n")
+            self.assertEqual(sock.recv(10), b"1\n")
 
     def test_welcome_page(self):
         server = self.serve()
@@ -646,6 +680,21 @@ class DiscoveryTest(LanTest):
         # Found by the broadcast on the virtual Ethernet, not only by the call to loopback.
         self.assertRegex(found, r'Broadcasting on interface veth.\n  Found "TX4410 bench program,'
                                 r'TX4410,0,1\.0\.0" on address 10\.44\.0\.[12]\n')
+
+    def test_names_and_interfaces(self):
+        self.daemons.bus()
+        self.daemons.avahi()
+        first, second = self.serve(), self.serve()
+        # Two on one machine: Avahi's next name for the one that comes second.
+        names = {each.logged("DNS-SD: announced as").split('"')[1] for each in (first, second)}
+        name = f"TX4410 sim on {socket.gethostname()}"
+        self.assertEqual(names, {name, name + " #2"})
+        browsed = subprocess.run(["avahi-browse", "-rtp", "_scpi-raw._tcp"], capture_output=True,
+                                 text=True, timeout=30).stdout
+        resolved = [line.split(";") for line in browsed.splitlines() if line.startswith("=")]
+        # Listening on 127.0.0.1, they are announced on loopback alone.
+        self.assertEqual(sorted((fields[1], fields[8]) for fields in resolved),
+                         sorted([("lo", str(first.port)), ("lo", str(second.port))]))
 
     def test_avahi_later_or_never(self):
         server = self.serve()
