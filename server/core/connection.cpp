@@ -150,7 +150,12 @@ void Connection::write(QByteArrayView bytes)
     if (m_broken || m_descriptor < 0 || bytes.isEmpty())
         return;
     m_output.append(bytes);
-    if (!m_writeNotifier->isEnabled())
+    m_writeNotifier->setEnabled(true);
+}
+
+void Connection::flush()
+{
+    if (m_descriptor >= 0 && unsent() > 0)
         writeSome();
 }
 
@@ -190,9 +195,7 @@ void Connection::writeSome()
             m_readNotifier->setEnabled(true);
             m_quiet.start();
         }
-        return;
     }
-    emit sent();
 }
 
 // The client reset the connection or cannot be reached: nothing more goes either way.
@@ -223,8 +226,7 @@ void Connection::finish(std::chrono::milliseconds linger)
         return;
     }
     m_linger.start(linger);
-    if (!m_writeNotifier->isEnabled())
-        writeSome();
+    writeSome(); // then our end, once all is out
 }
 
 void Connection::abort()

@@ -51,7 +51,11 @@ public:
     // The connection cannot carry anything more to the client: what is written is dropped.
     bool broken() const { return m_broken; }
 
+    // Queues bytes for the client; they go at the next flush(), or when the event loop next
+    // runs, so that the answers of one turn leave together.
     void write(QByteArrayView bytes);
+    // Hands what is queued to the system now, as far as it takes it.
+    void flush();
     // Written and not yet taken by the system.
     qint64 unsent() const { return m_output.size() - m_outputStart; }
 
@@ -68,8 +72,6 @@ public:
 signals:
     // New input, or the end of it.
     void readable();
-    // Everything written has been taken by the system.
-    void sent();
     // The descriptor is closed; emitted once.
     void finished();
     void idle();

@@ -126,9 +126,10 @@ void InstrumentHost::serveWaits()
         return;
     m_serving = true;
     while (true) {
-        const auto ready = std::ranges::find_if(m_waits, [this](const Wait &wait) {
-            return wait.take ? m_holder == nullptr : mayRun(*wait.session);
-        });
+        // A session that waits holds no lock: whether it takes it or only runs, it needs the
+        // lock free.
+        const auto ready = std::ranges::find_if(
+                m_waits, [this](const Wait &) { return m_holder == nullptr; });
         if (ready == m_waits.end())
             break;
         if (ready->take)

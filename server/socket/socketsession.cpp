@@ -76,6 +76,7 @@ bool SocketSession::runTurn()
     }
     if (m_closing)
         return false;
+    m_connection->flush();
     if (hasWork())
         return true;
     // The client has sent all it will (a partial last line is dropped): once its answers are

@@ -37,6 +37,7 @@ void RpcConnection::received()
             break; // nothing to answer to
         case Rpc::CallProblem::RpcVersion:
             m_connection->write(Rpc::markRecord(Rpc::rpcMismatchReply(call.xid)));
+            m_connection->flush();
             break;
         case Rpc::CallProblem::None:
             m_calling = true;
@@ -53,6 +54,7 @@ void RpcConnection::reply(QByteArrayView message)
         return;
     m_calling = false;
     m_connection->write(Rpc::markRecord(message));
+    m_connection->flush();
     if (!m_receiving)
         QMetaObject::invokeMethod(this, &RpcConnection::received, Qt::QueuedConnection);
 }

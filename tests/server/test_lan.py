@@ -464,14 +464,16 @@ class ConnectionTest(LanTest):
         holder.lock_excl()
         with server.socket() as waiting:
             peer = "127.0.0.1:%d" % waiting.getsockname()[1]
-            waiting.sendall(b"*OPC?\n")  # parked behind the lock, longer than the idle limit
+            # Parked behind the lock longer than the idle limit; a setting, so nothing is sent
+            # back once it has run.
+            waiting.sendall(b"SOUR1:VOLT:CODE 3\n")
             for _ in range(10):
                 self.assertEqual(holder.query("*OPC?"), "1")
                 time.sleep(0.2)
             self.assertNotIn(peer + " closed", "".join(server.log))
             holder.unlock()
-            self.assertEqual(waiting.recv(10), b"1\n")
-            # Answered, it is idle again, and closed for it.
+            self.assertEqual(holder.query("SOUR1:VOLT:CODE?"), "3")
+            # Its line run, it is idle again, and closed for it.
             self.assertEqual(waiting.recv(10), b"")
         server.expect(peer + " closed: idle for 1 s")
 
@@ -628,11 +630,19 @@ class HttpTest(LanTest):
         taken.bind(("127.0.0.1", 0))
         taken.listen()
         port = taken.getsockname()[1]
-        rows = [(["--http", "127.0.0.1:0"], "HTTP on 127.0.0.1:"), (["--http", "off"], None),
-                (["--http", f"127.0.0.1:{port}"], f"HTTP off: cannot listen on 127.0.0.1:{port}")]
-        for arguments, line in rows:
-            with self.subTest(arguments):
-                server = Server(*arguments)
+        rows = [  # --listen, --http, the log line
+            ("127.0.0.1:5025", [], "HTTP on 127.0.0.1:8080:"),
+            ("127.0.0.1:0", [], "HTTP on 127.0.0.1:"),  # any free port, as --listen's
+            ("127.0.0.1:0", ["--http", "127.0.0.1:0"], "HTTP on 127.0.0.1:"),
+            ("127.0.0.1:0", ["--http", "off"], None),
+            ("127.0.0.1:0", ["--http", f"127.0.0.1:{port}"], f"HTTP off: cannot listen on 127.0.0.1:{port}"),
+        ]
+        for listen, arguments, line in rows:
+            with self.subTest(listen=listen, arguments=arguments):
+                server = Server(*arguments, listen=listen)
+                self.addCleanup(server.stop)
+                if listen.endswith(":0") and line and line.startswith("HTTP on"):
+                    self.assertNotEqual(server.endpoint("HTTP on"), 8080)
                 server.logged("VXI-11 on")
                 text = "".join(server.log)
                 if line:
