@@ -219,7 +219,6 @@ void Connection::finish(std::chrono::milliseconds linger)
     if (m_descriptor < 0 || m_finishing)
         return;
     m_finishing = true;
-    m_input.clear();
     m_idle.stop();
     if (m_broken) {
         close();

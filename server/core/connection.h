@@ -63,7 +63,7 @@ public:
     void setIdleLimit(std::chrono::seconds limit);
 
     // Sends what is owed, ends our side, and closes once the client has ended its side, or
-    // has sent nothing for a moment, or `linger` has passed. Input not read yet is dropped.
+    // has sent nothing for a moment, or `linger` has passed. Nothing more is read for the reader.
     void finish(std::chrono::milliseconds linger);
     // Closes at once.
     void abort();
