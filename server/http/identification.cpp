@@ -70,17 +70,20 @@ QByteArray identificationDocument(const Identity &identity, const Reach &reach)
 QByteArray welcomePage(const Identity &identity, const Reach &reach, const BoardState &board)
 {
     const QString title = escaped(identity.model % QStringLiteral(" on ") % reach.host);
-    QString html = QStringLiteral(
-                           "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
-                           "<title>%1</title>\n<style>\n"
-                           "body { font-family: sans-serif; margin: 2em; color: #222; }\n"
-                           "table { border-collapse: collapse; margin-bottom: 1.5em; }\n"
-                           "th, td { text-align: left; padding: 0.3em 1em 0.3em 0; vertical-align: "
-                           "top; }\n"
-                           "th { font-weight: normal; color: #555; }\n"
-                           "td.number { font-family: monospace; text-align: right; }\n"
-                           "</style>\n</head>\n<body>\n<h1>%1</h1>\n")
-                           .arg(title);
+    QString html
+            = QStringLiteral(
+                      "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
+                      "<title>%1</title>\n<style>\n"
+                      "body { font-family: sans-serif; margin: 2em; color: #222; }\n"
+                      "table { border-collapse: collapse; margin-bottom: 1.5em; }\n"
+                      "th, td { text-align: left; padding: 0.3em 1em 0.3em 0; vertical-align: "
+                      "top; }\n"
+                      "th { font-weight: normal; color: #555; }\n"
+                      ".number { text-align: right; }\n"
+            "td.number { font-family: monospace; }\n"
+                      "caption { text-align: left; white-space: nowrap; padding-bottom: 0.3em; }\n"
+                      "</style>\n</head>\n<body>\n<h1>%1</h1>\n")
+                      .arg(title);
     html += QStringLiteral("<h2>Instrument</h2>\n<table>\n")
             % row(QStringLiteral("Manufacturer"), escaped(identity.manufacturer))
             % row(QStringLiteral("Model"), escaped(identity.model))
@@ -111,8 +114,9 @@ QByteArray welcomePage(const Identity &identity, const Reach &reach, const Board
             % row(QStringLiteral("CLR pin"), escaped(board.clr))
             % row(QStringLiteral("LDAC pin"), escaped(board.ldac)) % QStringLiteral("</table>\n");
     html += QStringLiteral("<table>\n<caption>Each DAC output as the server last wrote it"
-                           "</caption>\n<tr><th scope=\"col\">Channel</th><th scope=\"col\">"
-                           "Volts</th><th scope=\"col\">Code</th></tr>\n");
+                           "</caption>\n<tr><th scope=\"col\">Channel</th><th scope=\"col\" "
+                           "class=\"number\">Volts</th><th scope=\"col\" class=\"number\">Code"
+                           "</th></tr>\n");
     for (std::size_t channel = 0; channel < board.volts.size(); ++channel) {
         html += QStringLiteral("<tr><th scope=\"row\">%1</th><td class=\"number\">%2</td>"
                                "<td class=\"number\">%3</td></tr>\n")
