@@ -300,6 +300,13 @@ class Vxi11Test(LanTest):
         self.assertEqual(first.read_stb(), 4 | 32 | 64)
         self.assertEqual(first.query("*OPC?"), "1")
         self.assertTrue(first.query("SYST:ERR?").startswith("-113,"))
+        # The socket resource's clear is the client's own: the answers come at once, and it drops
+        # them; its status byte is *STB?.
+        sock = server.client()
+        self.addCleanup(sock.close)
+        sock.write("*IDN?;*ESE 32;*SRE 32;FOO")
+        sock.clear()
+        self.assertEqual(sock.query("*STB?;*OPC?"), "100;1")
         rpc = self.vxi11(server)
         link = rpc.create_link()[1]
         rpc.write(link, b"SOUR1:VOLT:CODE 12;:SOUR1:VOLT:CODE", 0)  # a message not ended
