@@ -68,7 +68,8 @@ double throughSweep(SweptBoard &board, const std::vector<std::int32_t> &codes)
     AdcSource adc(device, channelA, 5.0);
     SweepRunner runner(device, adc);
     const std::int64_t start = monotonicNanoseconds();
-    const SweepRunner::Outcome outcome = runner.run(channelA, codes, 0, 1, [](std::size_t) {});
+    const SweepRunner::Outcome outcome
+            = runner.run(channelA, codes, 0, 1, [](const MeasuredPoint &) { return true; });
     const std::int64_t took = monotonicNanoseconds() - start;
     if (outcome != SweepRunner::Outcome::Done || runner.points().size() != codes.size())
         throw std::runtime_error("the sweep did not measure every point");
