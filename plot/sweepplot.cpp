@@ -83,42 +83,45 @@ constexpr int pageHeight = 1100;
 // the most of each column, an envelope, so that a sweep of every code stays small.
 constexpr int columns = 800;
 
-// The points to draw: as they are, or two a column (its least and most).
+// The points to draw, as they are; or, when there are more than twice the columns, the least and
+// the most of each column (`low` then holds the least).
 QList<QPointF> drawn(const QVector<double> &x, const QVector<double> &y, double first, double last,
-                     const QVector<bool> *keep = nullptr)
+                     QList<QPointF> *low = nullptr, const QVector<bool> *keep = nullptr)
 {
     QList<QPointF> points;
     for (qsizetype i = 0; i < x.size(); ++i) {
         if (!std::isnan(y[i]) && (!keep || keep->value(i)))
             points << QPointF(x[i], y[i]);
     }
-    if (points.size() <= 2 * columns || last <= first)
+    if (!low || points.size() <= 2 * columns || last <= first)
         return points;
-    QList<QPointF> envelope;
+    QList<QPointF> high;
     const auto columnOf = [&](double code) {
         return std::min(columns - 1, int((code - first) / (last - first) * columns));
     };
     for (qsizetype i = 0; i < points.size();) {
         const int column = columnOf(points[i].x());
-        double low = points[i].y();
-        double high = low;
         const double at = points[i].x();
+        double least = points[i].y();
+        double most = least;
         for (; i < points.size() && columnOf(points[i].x()) == column; ++i) {
-            low = std::min(low, points[i].y());
-            high = std::max(high, points[i].y());
+            least = std::min(least, points[i].y());
+            most = std::max(most, points[i].y());
         }
-        envelope << QPointF(at, low) << QPointF(at, high);
+        *low << QPointF(at, least);
+        high << QPointF(at, most);
     }
-    return envelope;
+    return high;
 }
 
 struct Curve
 {
     QString name;
-    QList<QPointF> points;
+    QList<QPointF> points; // or the most of each column, when `low` holds the least
     QColor colour;
     bool dots = false;
     double markerSize = 5;
+    QList<QPointF> low;
 };
 
 // One panel of the picture: its curves against code, a band of ±band shaded, lines at `rules`.
@@ -174,6 +177,27 @@ QChart *panel(const QString &title, const QString &yTitle, const QList<Curve> &c
         chart->legend()->markers(rule).constFirst()->setVisible(false);
     }
     for (const Curve &curve : curves) {
+        for (const QList<QPointF> &points : {curve.points, curve.low}) {
+            for (const QPointF &point : points) {
+                low = std::min(low, point.y());
+                high = std::max(high, point.y());
+            }
+        }
+        if (!curve.low.isEmpty()) {
+            // An envelope, one shape however many points.
+            auto *most = new QLineSeries;
+            auto *least = new QLineSeries;
+            most->append(curve.points);
+            least->append(curve.low);
+            auto *area = new QAreaSeries(most, least);
+            area->setName(curve.name);
+            area->setColor(curve.colour);
+            area->setBorderColor(curve.colour);
+            chart->addSeries(area);
+            area->attachAxis(x);
+            area->attachAxis(y);
+            continue;
+        }
         QXYSeries *series = nullptr;
         if (curve.dots) {
             auto *scatter = new QScatterSeries;
@@ -187,10 +211,6 @@ QChart *panel(const QString &title, const QString &yTitle, const QList<Curve> &c
         series->setColor(curve.colour);
         series->setName(curve.name);
         series->append(curve.points);
-        for (const QPointF &point : curve.points) {
-            low = std::min(low, point.y());
-            high = std::max(high, point.y());
-        }
         add(series);
     }
     const double margin = (high - low) * 0.06;
@@ -267,27 +287,38 @@ std::optional<QByteArray> drawSweep(const SweepTable &table, bool svg, QString &
                             9));
     layout->addWidget(
             label(QStringLiteral("%1. %2").arg(value("measured"), value("resolution")), 8));
+    QList<QPointF> errorLow, inlLow, stepLow, dnlLow;
+    const QList<QPointF> error = drawn(table.code, table.error, first, last, &errorLow, &offRail);
+    const QList<QPointF> inl = drawn(table.code, table.inl, first, last, &inlLow);
+    const QList<QPointF> step = drawn(table.code, table.step, first, last, &stepLow);
+    const QList<QPointF> dnl = drawn(table.code, table.dnl, first, last, &dnlLow);
+    const QColor blue(31, 119, 180);
+    const QColor orange(255, 127, 14);
     const QList<QChart *> charts = {
             panel(QStringLiteral("Error: measured less ideal, in ideal LSB"),
                   QStringLiteral("error (LSB)"),
-                  {{QStringLiteral("error"), drawn(table.code, table.error, first, last, &offRail),
-                    QColor(31, 119, 180)},
+                  {{QStringLiteral("error"), error, blue, false, 5, errorLow},
                    {QStringLiteral("at a rail, left out"),
-                    drawn(table.code, table.error, first, last, &onRail), Qt::gray, true}},
+                    drawn(table.code, table.error, first, last, nullptr, &onRail),
+                    Qt::gray,
+                    true,
+                    5,
+                    {}}},
                   first, last, 0, {0}, 0, false),
             panel(QStringLiteral("INL against the %1 line, in its LSB").arg(line),
                   QStringLiteral("INL (LSB)"),
-                  {{QStringLiteral("INL"), drawn(table.code, table.inl, first, last),
-                    QColor(31, 119, 180), table.code.size() <= 64}},
-                  first, last, bandOf(bands, "INL"), {0}, 0, false),
+                  {{QStringLiteral("INL"), inl, blue, table.code.size() <= 64, 5, inlLow}}, first,
+                  last, bandOf(bands, "INL"), {0}, 0, false),
             panel(QStringLiteral("DNL (steps of one code) and step error (wider steps), in LSB"),
                   QStringLiteral("LSB"),
-                  {{QStringLiteral("step error"), drawn(table.code, table.step, first, last),
-                    QColor(255, 127, 14), true, 4},
-                   {QStringLiteral("DNL"), drawn(table.code, table.dnl, first, last),
-                    QColor(31, 119, 180), true, 5},
+                  {{QStringLiteral("step error"), step, orange, true, 4, stepLow},
+                   {QStringLiteral("DNL"), dnl, blue, true, 5, dnlLow},
                    {QStringLiteral("DNL at a carry, code by code"),
-                    drawn(table.code, atCarries, first, last), QColor(214, 39, 40), true, 8}},
+                    drawn(table.code, atCarries, first, last),
+                    QColor(214, 39, 40),
+                    true,
+                    8,
+                    {}}},
                   first, last, std::max(bandOf(bands, "DNL"), bandOf(bands, "step error")),
                   {-1, 0, 1}, 1.2, true),
     };
@@ -303,18 +334,24 @@ std::optional<QByteArray> drawSweep(const SweepTable &table, bool svg, QString &
     page.resize(pageWidth, pageHeight);
     page.show();
     QGuiApplication::processEvents();
-    // One code axis: every plot area from the same left to the same right, to the pixel.
-    double left = 0;
-    double right = pageWidth;
-    for (QChart *chart : charts) {
-        left = std::max(left, std::ceil(chart->plotArea().left()));
-        right = std::min(right, std::floor(chart->plotArea().right()));
+    // One code axis: every plot area from the same left to the same right, to the pixel, by
+    // widening each chart's margins by what its labels left over.
+    for (int pass = 0; pass < 2; ++pass) {
+        double left = 0;
+        double right = pageWidth;
+        for (QChart *chart : charts) {
+            left = std::max(left, chart->plotArea().left());
+            right = std::min(right, chart->plotArea().right());
+        }
+        for (QChart *chart : charts) {
+            const QRectF area = chart->plotArea();
+            QMargins margins = chart->margins();
+            margins.setLeft(margins.left() + int(std::lround(left - area.left())));
+            margins.setRight(margins.right() + int(std::lround(area.right() - right)));
+            chart->setMargins(margins);
+        }
+        QGuiApplication::processEvents();
     }
-    for (QChart *chart : charts) {
-        const QRectF area = chart->plotArea();
-        chart->setPlotArea(QRectF(left, area.top(), right - left, area.height()));
-    }
-    QGuiApplication::processEvents();
 
     QBuffer bytes;
     bytes.open(QIODevice::WriteOnly);

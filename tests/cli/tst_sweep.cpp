@@ -468,6 +468,54 @@ private slots:
         QVERIFY2(run.err.contains(QRegularExpression(message)), qPrintable(run.err));
         QVERIFY(!QFile::exists(scratch.filePath("trace"))); // the board left alone
     }
+
+    void plotProgram_data()
+    {
+        QTest::addColumn<QString>("arguments");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("said"); // a pattern in what it printed
+        QTest::newRow("-h") << "-h" << 0 << "^Usage: tx4410-plot CSV\\|- FILE.png\\|FILE.svg\n";
+        QTest::newRow("--version") << "--version" << 0 << "^tx4410-plot \\d+\\.\\d+\\.\\d+\n$";
+        QTest::newRow("a kind it cannot write")
+                << "every.csv x.jpg" << 2 << "only .png and .svg: x.jpg\n";
+        QTest::newRow("no CSV") << "none.csv x.png" << 1 << "^none.csv: No such file";
+        // Drawn as an envelope per pixel column; its text as large as the PNG's (15 pt at the
+        // offscreen platform's 96 dpi).
+        QTest::newRow("every code in SVG") << "every.csv x.svg" << 0 << "";
+    }
+
+    void plotProgram()
+    {
+        QFETCH(QString, arguments);
+        QFETCH(QString, said);
+        const QTemporaryDir scratch;
+        QFile csv(scratch.filePath("every.csv"));
+        QVERIFY(csv.open(QIODevice::WriteOnly));
+        csv.write("# bands: INL ±16 LSB, DNL ±16 LSB, step error ±16 LSB\ncode,error_lsb,rail,"
+                  "inl_lsb,dnl_lsb,step_error_lsb\n");
+        for (int code = 0; code < 65536; ++code)
+            csv.write(QStringLiteral("%1,%2,0,%2,%3,\n")
+                              .arg(code)
+                              .arg(8 * std::sin(code / 300.0), 0, 'f', 4)
+                              .arg(0.1 * std::cos(code / 30.0), 0, 'f', 4)
+                              .toUtf8());
+        csv.close();
+        QProcess plot;
+        plot.setWorkingDirectory(scratch.path());
+        plot.setProcessChannelMode(QProcess::MergedChannels);
+        plot.start(TX4410_PLOT, arguments.split(u' '));
+        QVERIFY(plot.waitForFinished(60000));
+        QTEST(plot.exitCode(), "status");
+        QVERIFY2(QString::fromUtf8(plot.readAll()).contains(QRegularExpression(said)),
+                 qPrintable(said));
+        if (arguments.endsWith("svg")) {
+            QFile svg(scratch.filePath("x.svg"));
+            QVERIFY(svg.open(QIODevice::ReadOnly));
+            const QByteArray text = svg.readAll();
+            QVERIFY2(text.size() < 2'000'000, qPrintable(QString::number(text.size())));
+            QVERIFY(text.contains("font-size=\"20\""));
+        }
+    }
 };
 
 QTEST_GUILESS_MAIN(tst_Sweep)
