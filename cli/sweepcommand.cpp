@@ -253,7 +253,9 @@ QString bounded(double value, double bound, int decimals, const QString &unit)
 {
     if (bound > 0 && std::fabs(value) <= bound)
         return QStringLiteral("within ±%1 %2").arg(bound, 0, 'f', decimals).arg(unit);
-    return signedText(value, decimals) + ' ' + unit;
+    return signedText(value, decimals)
+            + (bound > 0 ? QStringLiteral(" ±%1").arg(bound, 0, 'f', decimals) : QString()) + ' '
+            + unit;
 }
 
 // What the summary says before the first point: on standard output, and as the CSV's head.
