@@ -57,6 +57,17 @@ private slots:
         // Pooled: √(3 × 1² / 12) = 0.5 for every point, not the average deviation 0.25.
         row("the noise pooled over the points", "0:10~0/4 1:11~0/4 2:10.2~1/4 3:13~0/4", true, 0,
             "mono=not noise=0.5");
+        // 101 codes, 16 samples each: 1000 degrees. The t for 0.001 over the 100 steps compared
+        // is 4.30, a guard band of 0.152; uncorrected, 3.10 and 0.110, short of the fall.
+        static const QByteArray many = [] {
+            QStringList points;
+            for (int code = 0; code <= 100; ++code)
+                points << QStringLiteral("%1:%2~0.1/16")
+                                  .arg(code)
+                                  .arg(code == 50 ? 58.87 : code + 10);
+            return points.join(u' ').toLatin1();
+        }();
+        row("a fall within the noise of 100 steps", many.constData(), true, 0, "mono=not");
         row("a fall within one ADC step", "0:20 1:21 2:20.5 3:23", true, 1, "mono=not");
         row("a fall beyond one ADC step", "0:20 1:21 2:19.5 3:23", true, 1, "mono=no fall=2");
         row("clipped at 0 V, left out", "0:0 10:15 20:25 30:35", true, 0,

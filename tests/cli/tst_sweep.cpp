@@ -21,9 +21,10 @@ struct SweepRun
 
 // tx4410-cli sweep on the simulated board, run in `dir` (its own process group), as a user runs
 // it. Each word of extra: VARIABLE=value; SIG@N, that signal (INT, TERM, HUP or KILL) once N
-// board calls are traced; METER:OPTIONS, a tx4410-sim-meter with those options (commas for
-// blanks) at the address METER in the arguments; FULL:KB, a tmpfs of that size at DIR/full;
-// PLOT:SLOW, a picture that takes a minute to draw and INT to the whole group once it has begun.
+// board calls are traced (SIG@N+MS: MS milliseconds later, well inside what it waits for);
+// METER:OPTIONS, a tx4410-sim-meter with those options (commas for blanks) at the address METER in
+// the arguments; FULL:KB, a tmpfs of that size at DIR/full; PLOT:SLOW, a picture that takes a
+// minute to draw and INT to the whole group once it has begun.
 SweepRun runSweep(const QString &dir, QString arguments, const QString &extra = {})
 {
     const QString trace = dir + "/trace";
@@ -36,6 +37,7 @@ SweepRun runSweep(const QString &dir, QString arguments, const QString &extra = 
     QStringList words = arguments.replace("DIR", dir).split(u' ', Qt::SkipEmptyParts);
     QString signal;
     int after = 0;
+    int later = 0;
     for (const QString &word : extra.split(u' ', Qt::SkipEmptyParts)) {
         if (word.startsWith("METER:")) {
             QProcess meter;
@@ -73,7 +75,8 @@ SweepRun runSweep(const QString &dir, QString arguments, const QString &extra = 
             program = dir + "/tx4410-cli";
         } else if (word.contains(u'@')) {
             signal = word.section(u'@', 0, 0);
-            after = word.section(u'@', 1).toInt();
+            after = word.section(u'@', 1).section(u'+', 0, 0).toInt();
+            later = word.section(u'+', 1).toInt();
         } else {
             environment.insert(word.section(u'=', 0, 0), word.section(u'=', 1));
         }
@@ -89,8 +92,10 @@ SweepRun runSweep(const QString &dir, QString arguments, const QString &extra = 
     const QMap<QString, int> signalNumbers
             = {{"INT", SIGINT}, {"TERM", SIGTERM}, {"HUP", SIGHUP}, {"KILL", SIGKILL}};
     if (after > 0) {
-        if (!QTest::qWaitFor([&] { return readTrace(trace).size() >= after; }, 20000)
-            || ::kill(pid, signalNumbers.value(signal)) != 0)
+        if (!QTest::qWaitFor([&] { return readTrace(trace).size() >= after; }, 20000))
+            return {};
+        QTest::qSleep(later);
+        if (::kill(pid, signalNumbers.value(signal)) != 0)
             return {};
     }
     if (extra.contains("PLOT:SLOW")
@@ -344,12 +349,12 @@ private slots:
         QTest::newRow("SIGKILL") << "KILL@30" << slow << -SIGKILL << ""
                                  << "partial";
         QTest::newRow("Ctrl-C in a settle of a minute")
-                << "INT@5"
+                << "INT@5+500"
                 << "--points 3 --carries none --settle-ms 60000 --csv s.csv" << 130
                 << "interrupted after 0 of 3 points"
                 << "whole";
         QTest::newRow("Ctrl-C while the meter is silent for a minute")
-                << "METER:--fault,silent@0 INT@4"
+                << "METER:--fault,silent@0 INT@4+500"
                 << "--meter METER --meter-timeout 60 --points 3 --carries none --csv s.csv" << 130
                 << "interrupted after 0 of 3 points"
                 << "whole";
