@@ -210,6 +210,12 @@ std::optional<Figures> analyse(std::span<const Point> given, double referenceVol
     const LineFigures &chosen = method == Method::Endpoint ? figures.endpoint : figures.bestFit;
     figures.lsb = chosen.line.slope;
     figures.averageStep = figures.endpoint.line.slope;
+    // A line that does not rise (a window within one ADC step) has no LSB of its own: the ideal
+    // one stands in, so that the figures stay finite.
+    if (!(figures.lsb > 0))
+        figures.lsb = figures.idealLsb;
+    if (!(figures.averageStep > 0))
+        figures.averageStep = figures.idealLsb;
 
     // INL: each reading, and the line it is measured from, off by their bounds at once. The
     // line's part is largest at an end of the range.

@@ -75,6 +75,8 @@ private slots:
         row("clipped at the reference, left out", "65000:65005 65100:65105 65535:65536", true, 0,
             "rails=1 offset=5 gain=0");
         row("all clipped", "0:0 1:0 2:0", true, 0, "none");
+        row("a flat line: the ideal LSB stands in", "16:20 17:20 18:20", false, 16,
+            "lsb=1 inlmax=0 inlbound=18.6666667 mono=not");
         // Through a 16 V step: each end of the end-point line off by 8, a point by 8 besides.
         row("the resolution's bounds, end-point", "100:100 200:200 300:300", true, 16,
             "inlbound=16 stepbound=16 offsetbound=16 gainbound=8");
