@@ -286,7 +286,9 @@ std::optional<QByteArray> drawSweep(const SweepTable &table, bool svg, QString &
                                                  : QString()),
                             9));
     layout->addWidget(
-            label(QStringLiteral("%1. %2").arg(value("measured"), value("resolution")), 8));
+            label(QStringLiteral("measured: %1; resolution: %2")
+                          .arg(value("measured"), value("resolution")),
+                  8));
     QList<QPointF> errorLow, inlLow, stepLow, dnlLow;
     const QList<QPointF> error = drawn(table.code, table.error, first, last, &errorLow, &offRail);
     const QList<QPointF> inl = drawn(table.code, table.inl, first, last, &inlLow);
