@@ -68,7 +68,8 @@ double throughSweep(SweptBoard &board, const std::vector<std::int32_t> &codes)
     AdcSource adc(device, channelA, 5.0);
     SweepRunner runner(device, adc);
     const std::int64_t start = monotonicNanoseconds();
-    const SweepRunner::Outcome outcome = runner.run(channelA, codes, 0, 1, [](std::size_t) {});
+    const SweepRunner::Outcome outcome
+            = runner.run(channelA, codes, 0, 1, [](const MeasuredPoint &) { return true; });
     const std::int64_t took = monotonicNanoseconds() - start;
     if (outcome != SweepRunner::Outcome::Done || runner.points().size() != codes.size())
         throw std::runtime_error("the sweep did not measure every point");
@@ -102,9 +103,9 @@ double directly(SweptBoard &board, const std::vector<std::int32_t> &codes)
     return double(took) / 1e9 / double(codes.size());
 }
 
-// Seconds per point of tx4410-cli sweep run whole in this process: bring-up, loop, analysis,
-// CSV and summary.
-double wholeCommand(int points, const QString &csv)
+// Seconds of tx4410-cli sweep run whole in this process: bring-up, loop, analysis, CSV and
+// summary.
+double wholeSweep(const QStringList &arguments)
 {
     QBuffer output;
     QBuffer errors;
@@ -113,13 +114,20 @@ double wholeCommand(int points, const QString &csv)
     QTextStream out(&output);
     QTextStream err(&errors);
     const std::int64_t start = monotonicNanoseconds();
-    const int status = runCli({"sweep", "--channel", "A", "--settle-ms", "0", "--samples", "1",
-                               "--points", QString::number(points), "--csv", csv},
-                              out, err);
+    const int status = runCli(
+            QStringList {"sweep", "--channel", "A", "--settle-ms", "0"} + arguments, out, err);
     const std::int64_t took = monotonicNanoseconds() - start;
     if (status != ExitStatus::done)
         throw std::runtime_error("the sweep command failed: " + errors.data().toStdString());
-    return double(took) / 1e9 / points;
+    return double(took) / 1e9;
+}
+
+// Seconds per point of the whole command over `points` points, one sample each.
+double wholeCommand(int points, const QString &csv)
+{
+    return wholeSweep({"--samples", "1", "--points", QString::number(points), "--carries", "none",
+                       "--csv", csv})
+            / points;
 }
 
 } // namespace
@@ -181,4 +189,40 @@ void registerSweepCost(const Amounts &amounts)
                                  }
                              }),
                      std::max(5, amounts.sweeps / 10));
+
+    // The default sweep, its carries measured code by code, against the default sweep before
+    // them (257 points, no carries), both whole with their CSV, each first every other time.
+    repeatedWithSpread(benchmark::RegisterBenchmark(
+                               "sweep/defaultWithCarries",
+                               [](benchmark::State &state) {
+                                   const QTemporaryDir scratch;
+                                   const QString csv = scratch.filePath("sweep.csv");
+                                   const QStringList before
+                                           = {"--points", "257", "--carries", "none", "--csv", csv};
+                                   int repetition = 0;
+                                   for (auto _ : state) {
+                                       try {
+                                           if (++repetition == 1) {
+                                               wholeSweep({"--csv", csv});
+                                               wholeSweep(before);
+                                           }
+                                           double carries = 0;
+                                           double today = 0;
+                                           if (repetition % 2 == 0) {
+                                               carries = wholeSweep({"--csv", csv});
+                                               today = wholeSweep(before);
+                                           } else {
+                                               today = wholeSweep(before);
+                                               carries = wholeSweep({"--csv", csv});
+                                           }
+                                           state.SetIterationTime(carries);
+                                           state.counters["before_us"] = today * 1e6;
+                                           state.counters["ratio_to_before"] = carries / today;
+                                       } catch (const std::exception &error) {
+                                           couldNotMeasure(state, error.what());
+                                           break;
+                                       }
+                                   }
+                               }),
+                       std::max(11, amounts.sweeps / 4));
 }

@@ -1,16 +1,18 @@
 #include "interruption.h"
 
-#include <cerrno>
+#include <algorithm>
 #include <csignal>
 #include <ctime>
 
 namespace {
 
 volatile std::sig_atomic_t interrupted = 0;
+volatile std::sig_atomic_t signalCount = 0;
 
-extern "C" void markInterrupted(int)
+extern "C" void markInterrupted(int signal)
 {
-    interrupted = 1;
+    interrupted = signal;
+    signalCount = signalCount + 1;
 }
 
 } // namespace
@@ -23,12 +25,23 @@ void catchInterrupt()
     sigemptyset(&action.sa_mask);
     // Reads and writes carry on; clock_nanosleep returns early whatever the flags.
     action.sa_flags = SA_RESTART;
-    sigaction(SIGINT, &action, nullptr);
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP})
+        sigaction(signal, &action, nullptr);
 }
 
 bool isInterrupted()
 {
     return interrupted != 0;
+}
+
+int interruptions()
+{
+    return signalCount;
+}
+
+int interruptedStatus()
+{
+    return 128 + (interrupted != 0 ? int(interrupted) : SIGINT);
 }
 
 // The steady clock of the C++ library here is CLOCK_MONOTONIC, so its time points are absolute
@@ -50,17 +63,14 @@ timespec timespecOf(std::chrono::steady_clock::time_point deadline)
 
 bool sleepUntil(std::chrono::steady_clock::time_point deadline)
 {
-    const timespec until = timespecOf(deadline);
+    // In slices: a signal that comes between the check and the sleep waits one slice at most.
+    constexpr auto slice = std::chrono::milliseconds(50);
     while (!isInterrupted()) {
-        const int result = clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &until, nullptr);
-        if (result != EINTR)
-            return !isInterrupted();
+        const auto now = std::chrono::steady_clock::now();
+        if (now >= deadline)
+            return true;
+        const timespec until = timespecOf(std::min(deadline, now + slice));
+        clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &until, nullptr);
     }
     return false;
-}
-
-void sleepThrough(std::chrono::steady_clock::time_point deadline)
-{
-    const timespec until = timespecOf(deadline);
-    while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &until, nullptr) == EINTR) { }
 }

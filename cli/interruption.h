@@ -3,13 +3,15 @@
 
 #include <chrono>
 
-// From now on SIGINT only marks the run as interrupted; the program stops at its next check.
+// From now on SIGINT, SIGTERM and SIGHUP only mark the run as interrupted; the program stops at
+// its next check.
 void catchInterrupt();
 
 bool isInterrupted();
+// How many such signals have come so far.
+int interruptions();
+// 128 + the last signal's number, as a shell counts a process that it ended: 130 for Ctrl-C.
+int interruptedStatus();
 
 // Sleeps until the deadline on the steady clock; false, at once, when interrupted.
 bool sleepUntil(std::chrono::steady_clock::time_point deadline);
-
-// Sleeps until the deadline whatever comes: a measurement's settling is never cut short.
-void sleepThrough(std::chrono::steady_clock::time_point deadline);

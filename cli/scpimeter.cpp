@@ -1,6 +1,6 @@
 #include "scpimeter.h"
 
-#include <QDeadlineTimer>
+#include "interruption.h"
 
 #include <cmath>
 
@@ -23,7 +23,7 @@ QString shown(const QByteArray &text)
 } // namespace
 
 ScpiMeter::ScpiMeter(const QString &host, std::uint16_t port, const QString &query, int timeoutMs)
-    : m_where(QStringLiteral("%1:%2").arg(host).arg(port))
+    : m_where(QStringLiteral("%1:%2").arg(host.contains(u':') ? '[' + host + ']' : host).arg(port))
     , m_host(host)
     , m_port(port)
     , m_query(query.toUtf8())
@@ -36,11 +36,31 @@ bool ScpiMeter::fail(const QString &what)
     return false;
 }
 
+bool ScpiMeter::waitForMore(const QDeadlineTimer &deadline)
+{
+    while (!isInterrupted() && !deadline.hasExpired()) {
+        if (m_socket.waitForReadyRead(int(std::min<qint64>(deadline.remainingTime(), 50))))
+            return true;
+        if (m_socket.state() != QAbstractSocket::ConnectedState)
+            return false;
+    }
+    return false;
+}
+
 bool ScpiMeter::connectMeter()
 {
     m_socket.connectToHost(m_host, m_port);
-    if (!m_socket.waitForConnected(m_timeoutMs))
-        return fail(QStringLiteral("cannot be reached: %1").arg(m_socket.errorString()));
+    const QDeadlineTimer deadline(m_timeoutMs);
+    while (m_socket.state() != QAbstractSocket::ConnectedState && !isInterrupted()
+           && !deadline.hasExpired() && m_socket.state() != QAbstractSocket::UnconnectedState)
+        m_socket.waitForConnected(int(std::min<qint64>(deadline.remainingTime(), 50)));
+    if (isInterrupted())
+        return fail(QStringLiteral("was not reached: interrupted"));
+    if (m_socket.state() != QAbstractSocket::ConnectedState)
+        return fail(QStringLiteral("cannot be reached: %1")
+                            .arg(deadline.hasExpired() ? QStringLiteral("no answer within %1 s")
+                                                                 .arg(m_timeoutMs / 1000.0)
+                                                       : m_socket.errorString()));
     const std::optional<QByteArray> identity = ask("*IDN?", m_timeoutMs);
     if (!identity)
         return m_failure.isEmpty()
@@ -52,6 +72,12 @@ bool ScpiMeter::connectMeter()
 
 std::optional<QByteArray> ScpiMeter::ask(const QByteArray &command, int timeoutMs)
 {
+    // An answer that came late, or twice, must not be taken for this one's.
+    m_socket.waitForReadyRead(0);
+    while (m_socket.canReadLine()) {
+        m_socket.readLine(longestAnswer + 2);
+        ++m_discarded;
+    }
     m_socket.write(command + '\n');
     const QDeadlineTimer deadline(timeoutMs);
     while (!m_socket.canReadLine()) {
@@ -65,8 +91,10 @@ std::optional<QByteArray> ScpiMeter::ask(const QByteArray &command, int timeoutM
             fail(QStringLiteral("closed the connection"));
             return std::nullopt;
         }
-        if (deadline.hasExpired() || !m_socket.waitForReadyRead(int(deadline.remainingTime()))) {
-            if (m_socket.state() != QAbstractSocket::ConnectedState)
+        if (!waitForMore(deadline)) {
+            if (isInterrupted())
+                fail(QStringLiteral("was not heard out: interrupted"));
+            else if (m_socket.state() != QAbstractSocket::ConnectedState)
                 fail(QStringLiteral("closed the connection"));
             return std::nullopt;
         }

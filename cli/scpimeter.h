@@ -4,6 +4,7 @@
 #include "sweeprunner.h"
 
 #include <QByteArray>
+#include <QDeadlineTimer>
 #include <QTcpSocket>
 
 class ScpiMeter final : public VoltSource
@@ -17,13 +18,19 @@ public:
     const QString &identity() const { return m_identity; }
 
     // One answer to the query: a number, or nothing when the meter is silent, answers what is not
-    // a number, reports an error or an overload, or has gone.
+    // a number, reports an error or an overload, or has gone, or Ctrl-C came meanwhile.
     std::optional<double> read() override;
     QString failure() const override { return m_failure; }
+    // Lines the meter sent that no query asked for, found before a query and dropped.
+    int discarded() const { return m_discarded; }
+    // "host:port", "[::1]:5025" for an IPv6 address.
+    const QString &where() const { return m_where; }
 
 private:
     // One line sent, one line back without its end; nothing when none came within the time.
     std::optional<QByteArray> ask(const QByteArray &command, int timeoutMs);
+    // Waits for more to read, a slice at a time so that Ctrl-C is seen within one.
+    bool waitForMore(const QDeadlineTimer &deadline);
     // The meter's own account after a failed query, when it gives one: "-113,"Undefined header"".
     QString reportedError();
     bool fail(const QString &what);
@@ -36,4 +43,5 @@ private:
     int m_timeoutMs;
     QString m_identity;
     QString m_failure;
+    int m_discarded = 0;
 };

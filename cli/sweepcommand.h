@@ -30,6 +30,9 @@ public:
     int run(SessionDevice &device);
 
 private:
+    // tx4410-plot on the CSV; the exit status its drawing gives.
+    int drawPlot(const QByteArray &csv);
+
     SweepSettings m_settings;
     QTextStream &m_out;
     QTextStream &m_err;

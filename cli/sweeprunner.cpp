@@ -31,7 +31,7 @@ std::optional<double> AdcSource::read()
     const std::int32_t code = m_device.readAdc();
     if (m_device.failure())
         return std::nullopt;
-    return ReadbackChannels::sampleVolts(code, m_vdd);
+    return ReadbackChannels::sampleVolts(code, m_vdd) + m_vdd / ReadbackChannels::adcFullScale / 2;
 }
 
 SweepRunner::SweepRunner(SessionDevice &device, VoltSource &source)
@@ -41,10 +41,14 @@ SweepRunner::SweepRunner(SessionDevice &device, VoltSource &source)
 
 SweepRunner::Outcome SweepRunner::run(int channel, const std::vector<std::int32_t> &codes,
                                       int settleMs, int samples,
-                                      const std::function<void(std::size_t)> &measured)
+                                      const std::function<bool(const MeasuredPoint &)> &measured)
 {
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point start = Clock::now();
     const auto failed = [this] {
-        return m_device.failure() ? Outcome::RequestFailed : Outcome::SourceFailed;
+        if (m_device.failure())
+            return Outcome::RequestFailed;
+        return isInterrupted() ? Outcome::Interrupted : Outcome::SourceFailed;
     };
     if (!m_source.prepare())
         return failed();
@@ -55,8 +59,9 @@ SweepRunner::Outcome SweepRunner::run(int channel, const std::vector<std::int32_
         m_device.sendWord(commandWordFor(writeAndUpdate, channel, code));
         if (m_device.failure())
             return failed();
-        if (settleMs > 0)
-            sleepThrough(std::chrono::steady_clock::now() + std::chrono::milliseconds(settleMs));
+        if (settleMs > 0 && !sleepUntil(Clock::now() + std::chrono::milliseconds(settleMs)))
+            return Outcome::Interrupted;
+        const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
         // Welford's running mean and sum of squares: no loss to cancellation.
         double mean = 0;
         double squares = 0;
@@ -68,9 +73,10 @@ SweepRunner::Outcome SweepRunner::run(int channel, const std::vector<std::int32_
             mean += delta / sample;
             squares += delta * (*volts - mean);
         }
-        m_points.push_back(
-                {code, mean, samples > 1 ? std::sqrt(squares / (samples - 1)) : 0.0, samples});
-        measured(m_points.size());
+        m_points.push_back({code, mean, samples > 1 ? std::sqrt(squares / (samples - 1)) : 0.0,
+                            samples, seconds});
+        if (!measured(m_points.back()))
+            return Outcome::Stopped;
     }
     return Outcome::Done;
 }

@@ -25,8 +25,8 @@ public:
     virtual QString failure() const = 0;
 };
 
-// The board's own readback: the multiplexer on the swept channel and the 12-bit ADC, in volts
-// as the window computes them.
+// The board's own readback: the multiplexer on the swept channel and the 12-bit ADC. A reading
+// is the middle of its ADC step: the ADC rounds down, and the middle takes that bias away.
 class AdcSource final : public VoltSource
 {
 public:
@@ -45,23 +45,25 @@ struct MeasuredPoint
 {
     std::int32_t code;
     double mean;
-    double deviation; // standard deviation of the samples; 0 for one
+    double deviation; // standard deviation of the samples (over n - 1); 0 for one
     int samples;
+    double seconds; // its first sample, from the start of the sweep
 };
 
 class SweepRunner final
 {
 public:
-    enum class Outcome { Done, Interrupted, RequestFailed, SourceFailed };
+    enum class Outcome { Done, Interrupted, RequestFailed, SourceFailed, Stopped };
 
     // On the board brought up by this run, or held by a server.
     SweepRunner(SessionDevice &device, VoltSource &source);
 
-    // Measures the codes in order. Ctrl-C ends it between two points, never inside one (the
-    // settling included); a failure ends it at once. The points measured are kept either way.
-    // `measured` is told the count after each point.
+    // Measures the codes in order. Ctrl-C (or SIGTERM, SIGHUP) ends it at once, the point in
+    // hand dropped, its settling or a meter's answer cut short; a failure ends it at once. The
+    // points measured are kept either way. `measured` is given each point as it is measured;
+    // false from it stops the sweep.
     Outcome run(int channel, const std::vector<std::int32_t> &codes, int settleMs, int samples,
-                const std::function<void(std::size_t measured)> &measured);
+                const std::function<bool(const MeasuredPoint &point)> &measured);
 
     const std::vector<MeasuredPoint> &points() const { return m_points; }
 

@@ -51,6 +51,13 @@ function(tx4410_bind_board_libraries target)
                               \"$<TARGET_FILE:tx4410_write_library_path>\")")
 endfunction()
 
+# tx4410_link_program(<program target>)
+# A program installed in the program folder that binds no board library: a link to it in bin/.
+function(tx4410_link_program target)
+    install(CODE "include(\"${TX4410_INSTALL_STEPS}\")
+        tx4410_link_into_bin(\"$<TARGET_FILE_NAME:${target}>\")")
+endfunction()
+
 # tx4410_install_board_library(<library target>)
 function(tx4410_install_board_library target)
     # No run path, built or installed: they need only the system's libusb. (Left to CMake, the

@@ -3,40 +3,76 @@
 
 #include <QApplication>
 #include <QFile>
+#include <QFileInfo>
 
 #include <cstdio>
+#include <cstring>
 
 namespace {
+
+const char usage[]
+        = "Usage: tx4410-plot CSV|- FILE.png|FILE.svg\n"
+          "Draws the picture of a sweep from the CSV that tx4410-cli sweep --csv wrote (- for\n"
+          "standard input): the error against the ideal, the INL with its resolution band, and\n"
+          "the DNL and step errors with the carries measured code by code, on one code axis.\n"
+          "No display is needed. tx4410-cli sweep --plot runs it.\n"
+          "  -h, --help     this text\n"
+          "  -v, --version  the version\n"
+          "Exit status: 0 drawn, 1 the CSV cannot be read or the picture cannot be written,\n"
+          "2 usage error.\n";
 
 // Qt's notes about the offscreen platform are no business of the user's: only failures show.
 void criticalOnly(QtMsgType type, const QMessageLogContext &, const QString &message)
 {
     if (type == QtCriticalMsg || type == QtFatalMsg)
-        std::fprintf(stderr, "%s\n", qPrintable(message));
+        std::fprintf(stderr, "tx4410-plot: %s\n", qPrintable(message.simplified()));
+}
+
+int refuse(const char *message, const char *what)
+{
+    std::fprintf(stderr, "tx4410-plot: %s%s\n(see tx4410-plot --help)\n", message, what);
+    return 2;
 }
 
 } // namespace
 
 int main(int argc, char *argv[])
 {
+    // Before Qt starts: the program's own words need no platform.
+    if (argc == 2 && (!std::strcmp(argv[1], "-h") || !std::strcmp(argv[1], "--help"))) {
+        std::fputs(usage, stdout);
+        return 0;
+    }
+    if (argc == 2 && (!std::strcmp(argv[1], "-v") || !std::strcmp(argv[1], "--version"))) {
+        std::puts("tx4410-plot " TX4410_PLOT_VERSION);
+        return 0;
+    }
+    if (argc != 3)
+        return refuse("takes a CSV and a picture file", "");
+    const QString file = QFile::decodeName(argv[2]);
+    const QString suffix = QFileInfo(file).suffix().toLower();
+    if (suffix != u"png" && suffix != u"svg")
+        return refuse("cannot write this kind of picture, only .png and .svg: ", argv[2]);
     // It never shows a window: no display needed, none used.
     qputenv("QT_QPA_PLATFORM", "offscreen");
     qInstallMessageHandler(criticalOnly);
     QApplication application(argc, argv);
-    const QStringList arguments = QCoreApplication::arguments();
-    if (arguments.size() != 3) {
-        std::fputs("Usage: tx4410-plot CSV|- FILE.png|FILE.svg\n", stderr);
-        return 2;
-    }
+    const QString source = QFile::decodeName(argv[1]);
     QFile input;
-    const bool opened = arguments[1] == u"-"
+    const bool opened = source == u"-"
             ? input.open(stdin, QIODevice::ReadOnly)
-            : (input.setFileName(arguments[1]), input.open(QIODevice::ReadOnly));
-    QString problem = opened ? QString() : arguments[1] + ": " + input.errorString();
+            : (input.setFileName(source), input.open(QIODevice::ReadOnly));
+    QString problem = opened ? QString() : source + ": " + input.errorString();
     const std::optional<SweepTable> table
             = opened ? readSweepTable(input.readAll(), problem) : std::nullopt;
-    if (!table || !drawSweep(*table, arguments[2], problem)) {
-        std::fprintf(stderr, "%s\n", qPrintable(problem));
+    const std::optional<QByteArray> picture
+            = table ? drawSweep(*table, suffix == u"svg", problem) : std::nullopt;
+    if (picture) {
+        if (const QString error = writeWhole(file, *picture); !error.isEmpty())
+            problem = QStringLiteral("cannot write %1: %2").arg(file, error);
+    }
+    if (!problem.isEmpty()) {
+        std::fprintf(stderr, "%s\n", qPrintable(problem.simplified()));
         return 1;
     }
     return 0;

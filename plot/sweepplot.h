@@ -9,13 +9,20 @@
 
 struct SweepTable
 {
-    QMap<QString, QString> header;                   // "# key: value" lines
-    QVector<double> code, ideal, measured, inl, dnl; // dnl: NaN for the first row
+    QMap<QString, QString> header; // "# key: value" lines
+    // Per row; NaN where a cell is empty (DNL off steps of one code, a rail's figures).
+    QVector<double> code, error, inl, dnl, step;
+    QVector<bool> rail;
 };
 
 // Reads the CSV; nothing, with `problem` set, when it lacks a column or holds fewer than two rows.
 std::optional<SweepTable> readSweepTable(const QByteArray &text, QString &problem);
 
-// Draws the transfer curve, INL and DNL under a title made from the header, into a .png or
-// .svg file; false, with `problem` set, when the file cannot be written.
-bool drawSweep(const SweepTable &table, const QString &file, QString &problem);
+// The picture of the error against the ideal, INL, and DNL with the step errors, one shared code
+// axis, under a title made from the header; PNG or SVG as `svg` says. Nothing, with `problem`
+// set, when it cannot be drawn.
+std::optional<QByteArray> drawSweep(const SweepTable &table, bool svg, QString &problem);
+
+// Made anew whole or not at all, beside the old one and renamed over it; what is there and no
+// plain file (/dev/stdout) written as it is. The system's reason when it failed.
+QString writeWhole(const QString &path, const QByteArray &bytes);

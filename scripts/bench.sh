@@ -203,6 +203,10 @@ row "sweep.ratio_to_direct.median" "$(fmt 3 "$(aggregate inprocess "$run" median
 row "sweep.ratio_to_direct.p90" "$(fmt 3 "$(aggregate inprocess "$run" p90 ratio_to_direct)")"
 run="sweep/wholeCommand/iterations:1/repeats:$([ $quick = 1 ] && echo 5 || echo 10)/manual_time"
 row "sweep.whole_command.median_us per point (figures, CSV too)" "$(fmt 3 "$(aggregate inprocess "$run" median real_time)")"
+run="sweep/defaultWithCarries/iterations:1/repeats:$([ $quick = 1 ] && echo 11 || echo 25)/manual_time"
+row "sweep.default.median_us (carries code by code, settle 0)" "$(fmt 1 "$(aggregate inprocess "$run" median real_time)")"
+row "sweep.before.median_us (257 points, no carries)" "$(fmt 1 "$(aggregate inprocess "$run" median before_us)")"
+row "sweep.carries.ratio_to_before.median" "$(fmt 3 "$(aggregate inprocess "$run" median ratio_to_before)")" '<=' 1.3
 run="libusb/readAdc/iterations:1/repeats:$([ $quick = 1 ] && echo 2000 || echo 20000)/manual_time"
 for agg in median p10 p90; do
     row "libusb.roundtrip.${agg}_us" "$(fmt 2 "$(aggregate libusb "$run" $agg real_time)")"

@@ -4,7 +4,7 @@
 
 using namespace TransferAnalysis;
 
-// A reference of 65536 V makes one LSB one volt: every figure below is worked out by hand.
+// A reference of 65536 V makes one ideal LSB one volt: every figure below is worked out by hand.
 class tst_TransferAnalysis : public QObject
 {
     Q_OBJECT
@@ -12,57 +12,159 @@ class tst_TransferAnalysis : public QObject
 private slots:
     void figures_data()
     {
-        QTest::addColumn<QString>("points"); // code:volts, or code:volts~standard error
+        // code:volts, or code:volts~deviation/samples
+        QTest::addColumn<QString>("points");
         QTest::addColumn<bool>("endpoint");
-        QTest::addColumn<QString>("expected"); // figure=value, or figure=value@code
+        QTest::addColumn<double>("resolution"); // one ADC step, in volts; 0 for a meter
+        // figure=value, or figure=value@code; "none" when no figures come out
+        QTest::addColumn<QString>("expected");
 
-        const auto row
-                = [](const char *name, const char *points, bool endpoint, const char *expected) {
-                      QTest::newRow(name) << points << endpoint << expected;
-                  };
-        row("ideal", "0:0 100:100 200:200", false,
-            "offset=0 gain=0 inlmax=0@0 inlmin=0@0 dnlmax=0@100 dnlmin=0@100 falls=-1");
-        row("offset and gain", "0:5 100:106 200:207", true,
-            "offset=5 gain=1 inlmax=0@0 dnlmax=0.01@100 falls=-1");
-        row("bow against the end points", "0:0 100:110 200:200", true,
-            "offset=0 gain=0 inlmax=10@100 inlmin=0@0 dnlmax=0.1@100 dnlmin=-0.1@200");
-        row("bow against the best fit", "0:0 100:110 200:200", false,
-            "offset=3.3333333 gain=0 inlmax=6.6666667@100 inlmin=-3.3333333@0");
-        row("a fall", "0:0 1:1 2:0.5 3:3", true, "falls=2 dnlmin=-1.5@2");
-        row("a fall within its doubt", "0:0 1:1~0.2 2:0.5~0.2 3:3", true, "falls=-1 dnlmin=-1.5@2");
+        const auto row = [](const char *name, const char *points, bool endpoint, double resolution,
+                            const char *expected) {
+            QTest::newRow(name) << points << endpoint << resolution << expected;
+        };
+        row("device LSB: a -5 % gain is not in DNL", "0:10 1:10.95 2:11.9 3:12.85", true, 0,
+            "lsb=0.95 gain=-5 dnlmax=0 dnlmin=0 inlmax=0 dnlsteps=3 mono=yes");
+        // End-point slope 4/3: INL at 1 is 11 - 11.333 = -1/3 V = -0.25 of the device's LSB.
+        row("INL and DNL in the end-point line's LSB", "0:10 1:11 2:13 3:14", true, 0,
+            "lsb=1.3333333 inlmax=0.25@2 inlmin=-0.25@1 dnlmax=0.5@2 dnlmin=-0.25@1 mono=yes");
+        // Best fit of 0,1,3,4 (+10): slope 1.4, through the means (1.5, 12): INL -0.1/1.4 at 0.
+        row("INL in the best-fit line's LSB, DNL still in the average step", "0:10 1:11 2:13 3:14",
+            false, 0, "lsb=1.4 bfoffset=9.9 inlmin=-0.2142857@1 dnlmax=0.5@2");
+        row("offsets of both lines at code 0, the sweep starting above it",
+            "100:110 200:210 300:310", true, 0, "offset=10 bfoffset=10 gain=0");
+        row("a best-fit line of its own", "0:10 100:111 200:210", true, 0,
+            "offset=10 bfoffset=10.3333333 bfgain=0 gain=0");
+        row("steps of 256 codes: step error, no DNL", "0:10 256:264.5 512:522", true, 0,
+            "stepmin=-1.5@256 stepmax=1.5@512 dnlsteps=0 widesteps=2 mono=not");
+        // The average step is (200 - 10) / 512: a fall of 66 V is 177.85 of it.
+        row("a fall across a wide step", "0:10 256:266 512:200", true, 0,
+            "mono=no fall=512 fallfrom=256 falllsb=177.8526316");
+        row("the first fall, not the last", "0:10 1:11 2:10.5 3:12 4:11.5 5:13", true, 0,
+            "mono=no fall=2 fallfrom=1 falllsb=0.8333333");
+        row("a rise of nothing is monotonic", "0:10 1:11 2:11 3:13", true, 0,
+            "mono=yes dnlmin=-1@2");
+        // The noise pooled over 4 points: 12 degrees, t at 0.001 / 3 one-sided 4.55; the rise's
+        // standard error 0.354: a guard band of 1.61, and of 0.161 for a tenth of the spread.
+        row("a fall within the noise", "0:10~0.5/4 1:11~0.5/4 2:10~0.5/4 3:13~0.5/4", true, 0,
+            "mono=not");
+        row("a fall beyond the noise", "0:10~0.05/4 1:11~0.05/4 2:10~0.05/4 3:13~0.05/4", true, 0,
+            "mono=no fall=2");
+        // 60 degrees, t 3.59. Guard 3.59 × 0.1 × √2 / √16 = 0.127 with the standard errors;
+        // 0.508 with the samples' spread, and the fall of 0.45 within it.
+        row("the means' standard errors, not the samples' spread",
+            "0:10~0.1/16 1:11~0.1/16 2:10.55~0.1/16 3:13~0.1/16", true, 0, "mono=no fall=2");
+        // Pooled: √(3 × 1² / 12) = 0.5 for every point, not the average deviation 0.25.
+        row("the noise pooled over the points", "0:10~0/4 1:11~0/4 2:10.2~1/4 3:13~0/4", true, 0,
+            "mono=not noise=0.5");
+        // 101 codes, 16 samples each: 1000 degrees. The t for 0.001 over the 100 steps compared
+        // is 4.30, a guard band of 0.152; uncorrected, 3.10 and 0.110, short of the fall.
+        static const QByteArray many = [] {
+            QStringList points;
+            for (int code = 0; code <= 100; ++code)
+                points << QStringLiteral("%1:%2~0.1/16")
+                                  .arg(code)
+                                  .arg(code == 50 ? 58.87 : code + 10);
+            return points.join(u' ').toLatin1();
+        }();
+        row("a fall within the noise of 100 steps", many.constData(), true, 0, "mono=not");
+        row("a fall within one ADC step", "0:20 1:21 2:20.5 3:23", true, 1, "mono=not");
+        row("a fall beyond one ADC step", "0:20 1:21 2:19.5 3:23", true, 1, "mono=no fall=2");
+        row("clipped at 0 V, left out", "0:0 10:15 20:25 30:35", true, 0,
+            "rails=1 offset=5 gain=0 inlmax=0 inlmin=0");
+        row("clipped at the reference, left out", "65000:65005 65100:65105 65535:65536", true, 0,
+            "rails=1 offset=5 gain=0");
+        row("all clipped", "0:0 1:0 2:0", true, 0, "none");
+        row("a flat line: the ideal LSB stands in", "16:20 17:20 18:20", false, 16,
+            "lsb=1 inlmax=0 inlbound=18.6666667 mono=not");
+        // Through a 16 V step: each end of the end-point line off by 8, a point by 8 besides.
+        row("the resolution's bounds, end-point", "100:100 200:200 300:300", true, 16,
+            "inlbound=16 stepbound=16 offsetbound=16 gainbound=8");
+        // Best fit of 100, 200, 300 at code 100: weights 5/6, 1/3, -1/6, so 8 × (1 + 4/3); at
+        // code 0: 4/3, 1/3, -2/3, so 8 × 7/3.
+        row("the resolution's bounds, best fit", "100:100 200:200 300:300", false, 16,
+            "inlbound=18.6666667 bfoffsetbound=18.6666667");
     }
 
     void figures()
     {
         QFETCH(QString, points);
         QFETCH(bool, endpoint);
+        QFETCH(double, resolution);
         QFETCH(QString, expected);
         std::vector<Point> measured;
-        for (const QString &point : points.split(u' '))
+        for (const QString &point : points.split(u' ')) {
+            const QString spread = point.section(u'~', 1);
             measured.push_back({point.section(u':', 0, 0).toInt(),
                                 point.section(u':', 1).section(u'~', 0, 0).toDouble(),
-                                point.section(u'~', 1).toDouble()});
-        const Figures figures
-                = analyse(measured, codeCount, endpoint ? Method::Endpoint : Method::BestFit);
-        const QMap<QString, Extreme> extremes = {{"inlmax", figures.inlMax},
-                                                 {"inlmin", figures.inlMin},
-                                                 {"dnlmax", figures.dnlMax},
-                                                 {"dnlmin", figures.dnlMin}};
+                                spread.section(u'/', 0, 0).toDouble(),
+                                spread.isEmpty() ? 1 : spread.section(u'/', 1).toInt()});
+        }
+        const std::optional<Figures> figures
+                = analyse(measured, codeCount, endpoint ? Method::Endpoint : Method::BestFit,
+                          {resolution, 0, codeCount});
+        QCOMPARE(figures.has_value(), expected != u"none");
+        if (!figures)
+            return;
+        const QMap<QString, Extreme> extremes
+                = {{"inlmax", figures->inlMax},   {"inlmin", figures->inlMin},
+                   {"dnlmax", figures->dnlMax},   {"dnlmin", figures->dnlMin},
+                   {"stepmax", figures->stepMax}, {"stepmin", figures->stepMin}};
+        const QMap<QString, double> values = {
+                {"offset", figures->endpoint.offsetVolts},
+                {"bfoffset", figures->bestFit.offsetVolts},
+                {"gain", figures->endpoint.gainErrorPercent},
+                {"bfgain", figures->bestFit.gainErrorPercent},
+                {"offsetbound", figures->endpoint.offsetBoundVolts},
+                {"bfoffsetbound", figures->bestFit.offsetBoundVolts},
+                {"gainbound", figures->endpoint.gainBoundPercent},
+                {"lsb", figures->lsb},
+                {"inlbound", figures->inlBoundLsb},
+                {"stepbound", figures->stepBoundLsb},
+                {"rails", figures->railPoints},
+                {"dnlsteps", figures->dnlSteps},
+                {"widesteps", figures->wideSteps},
+                {"fall", figures->fallCode},
+                {"fallfrom", figures->fallFrom},
+                {"falllsb", figures->fallLsb},
+                {"noise", figures->noiseVolts},
+        };
         for (const QString &check : expected.split(u' ')) {
             const QString key = check.section(u'=', 0, 0);
-            const double value = check.section(u'=', 1).section(u'@', 0, 0).toDouble();
-            double got = extremes.value(key).lsb;
-            if (key == u"offset")
-                got = figures.offsetLsb;
-            else if (key == u"gain")
-                got = figures.gainErrorPercent;
-            else if (key == u"falls")
-                got = figures.nonMonotonicAt.value_or(-1);
-            QVERIFY2(std::fabs(got - value) < 1e-6,
-                     qPrintable(QStringLiteral("%1: %2").arg(check).arg(got)));
+            const QString text = check.section(u'=', 1).section(u'@', 0, 0);
+            if (key == u"mono") {
+                const QStringList verdicts = {"yes", "no", "not"};
+                QCOMPARE(verdicts.value(int(figures->monotonic)), text);
+                continue;
+            }
+            QVERIFY2(values.contains(key) || extremes.contains(key), qPrintable(key));
+            const double got = values.value(key, extremes.value(key).lsb);
+            QVERIFY2(std::fabs(got - text.toDouble()) < 1e-6,
+                     qPrintable(QStringLiteral("%1: %2").arg(check).arg(got, 0, 'g', 10)));
             if (check.contains(u'@'))
                 QCOMPARE(extremes.value(key).code, check.section(u'@', 1).toInt());
         }
+    }
+
+    void tQuantile_data()
+    {
+        QTest::addColumn<double>("tail");
+        QTest::addColumn<int>("degrees");
+        QTest::addColumn<double>("expected"); // from published tables
+        QTest::newRow("1 degree, 2.5 %") << 0.025 << 1 << 12.7062;
+        QTest::newRow("2 degrees, 0.1 %") << 0.001 << 2 << 22.3271;
+        QTest::newRow("3 degrees, 2.5 %") << 0.025 << 3 << 3.1824;
+        QTest::newRow("10 degrees, 0.5 %") << 0.005 << 10 << 3.1693;
+        QTest::newRow("1000 degrees, 5 %") << 0.05 << 1000 << 1.6464;
+    }
+
+    void tQuantile()
+    {
+        QFETCH(double, tail);
+        QFETCH(int, degrees);
+        QFETCH(double, expected);
+        QVERIFY2(std::fabs(TransferAnalysis::tQuantile(tail, degrees) - expected) < 1e-4,
+                 qPrintable(QString::number(TransferAnalysis::tQuantile(tail, degrees))));
     }
 };
 

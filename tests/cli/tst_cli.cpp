@@ -3,8 +3,6 @@
 #include <QEventLoop>
 #include <QProcess>
 #include <QRegularExpression>
-#include <QTcpServer>
-#include <QTcpSocket>
 #include <QTest>
 #include <QTimer>
 
@@ -12,49 +10,6 @@
 #include <unistd.h>
 
 namespace {
-
-// A bench meter clipped to the simulated board's pins: it reads the outputs the board publishes
-// and answers SCPI on a port of its own. After `good` answers, "silent" stops answering,
-// "garbage" answers junk and "error" queues an error as a meter does for a bad query.
-class SimMeter final : public QTcpServer
-{
-public:
-    SimMeter()
-    {
-        listen(QHostAddress::LocalHost);
-        connect(this, &QTcpServer::newConnection, this, [this] {
-            QTcpSocket *socket = nextPendingConnection();
-            connect(socket, &QTcpSocket::readyRead, socket, [this, socket] {
-                while (socket->canReadLine())
-                    socket->write(answer(socket->readLine().trimmed()));
-            });
-        });
-    }
-    QTemporaryDir folder;
-    const QString outputs = folder.filePath("outputs");
-    QString mode;
-    int good = 0;
-    int channel = 0;
-
-private:
-    QByteArray answer(const QByteArray &line)
-    {
-        if (line == "*IDN?")
-            return "TX4410 tests,simulated meter,0,1\n";
-        if (line == "SYST:ERR?")
-            return mode == "error" && good < 0 ? "-113,\"Undefined header\"\n"
-                                               : "+0,\"No error\"\n";
-        QFile file(outputs);
-        if (--good >= 0 || mode.isEmpty())
-            return file.open(QIODevice::ReadOnly)
-                    ? QByteArray::number(file.readAll().split(' ').value(channel).toDouble(), 'E',
-                                         9)
-                            + '\n'
-                    : "no outputs\n";
-        return mode == "garbage" ? "hello\n" : "";
-    }
-};
-SimMeter *meter = nullptr;
 
 struct CliRun
 {
@@ -67,7 +22,6 @@ struct CliRun
 // The real program on the simulated board, every board call traced; '' is an empty argument.
 // Each word of extra: VARIABLE=value; >FILE, 2>FILE, <&- (closed) as in a shell; INT@N, STOP@N:
 // that signal once N calls are traced (INT as Ctrl-C; STOP for 2.5 s as Ctrl-Z and fg);
-// METER:MODE/N, the meter's mode after N good answers. METER in the arguments: its address.
 CliRun runCli(QString arguments, const QByteArray &input = {}, const QString &extra = {})
 {
     const QTemporaryDir scratch;
@@ -76,20 +30,13 @@ CliRun runCli(QString arguments, const QByteArray &input = {}, const QString &ex
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("TX4410_BOARD"), QStringLiteral("sim"));
     environment.insert(QStringLiteral("TX4410_BOARD_TRACE"), trace);
-    if (arguments.contains("METER")) {
-        arguments.replace("METER", QStringLiteral("127.0.0.1:%1").arg(meter->serverPort()));
-        environment.insert("TX4410_SIM_OUTPUTS_FILE", meter->outputs);
-        meter->mode = extra.section("METER:", 1).section(u'/', 0, 0);
-        meter->good = extra.section("METER:", 1).section(u'/', 1).section(u' ', 0, 0).toInt();
-        meter->channel = arguments.section("--channel ", 1).at(0).unicode() - u'A';
-    }
     for (const QString &word : extra.split(u' ', Qt::SkipEmptyParts)) {
         if (word.startsWith(u'>') || word.startsWith(u"2>"))
             word[0] == u'>' ? process.setStandardOutputFile(word.mid(1))
                             : process.setStandardErrorFile(word.mid(2));
         else if (word == u"<&-")
             process.setChildProcessModifier([] { ::close(STDIN_FILENO); });
-        else if (!word.contains(u'@') && !word.startsWith(u"HEX:") && !word.startsWith(u"METER:"))
+        else if (!word.contains(u'@') && !word.startsWith(u"HEX:"))
             environment.insert(word.section(u'=', 0, 0), word.section(u'=', 1));
     }
     process.setProcessEnvironment(environment);
@@ -117,7 +64,6 @@ CliRun runCli(QString arguments, const QByteArray &input = {}, const QString &ex
         QTest::qSleep(stop ? 2500 : 0);
         ::kill(pid, SIGCONT);
     }
-    // Events go on meanwhile, each at once: the meter answers.
     QEventLoop loop;
     QObject::connect(&process, &QProcess::finished, &loop, &QEventLoop::quit);
     QTimer::singleShot(20000, &loop, &QEventLoop::quit);
@@ -146,30 +92,6 @@ QStringList callsOf(const QList<TraceRecord> &records, bool requestsOnly = false
     return calls;
 }
 
-// A figure of a sweep's summary: the n-th number after "key:"; NaN when there is none.
-double figure(const QStringList &summary, const QString &key, int n)
-{
-    const QString line = summary.filter(QRegularExpression("^" + key + ": ")).value(0);
-    QList<double> numbers;
-    for (const auto &match :
-         QRegularExpression("[-+]?\\d+(\\.\\d+)?").globalMatch(line.section(u':', 1)))
-        numbers << match.captured().toDouble();
-    return numbers.value(n, qQNaN());
-}
-
-// The data rows of a sweep's CSV, after checking its columns.
-QStringList csvRows(const QString &path)
-{
-    QFile file(path);
-    QStringList lines = file.open(QIODevice::ReadOnly)
-            ? QString::fromUtf8(file.readAll()).split(u'\n', Qt::SkipEmptyParts)
-            : QStringList();
-    lines.removeIf([](const QString &line) { return line.startsWith(u'#'); });
-    if (lines.value(0) != "code,ideal_v,measured_v,stddev_v,samples,error_lsb,inl_lsb,dnl_lsb")
-        return {"no header"};
-    return lines.mid(1);
-}
-
 } // namespace
 
 // tx4410-cli as a script runs it, checked by what reached the board.
@@ -178,9 +100,6 @@ class tst_Cli : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase() { meter = new SimMeter; }
-    void cleanupTestCase() { delete meter; }
-
     void writeSendsTheWindowsWord_data()
     {
         QTest::addColumn<QString>("steps"); // controls clicked; "box=text" typed into a box
@@ -260,128 +179,6 @@ private slots:
         QCOMPARE(calls[3].number("handle"), calls[1].number("handle"));
     }
 
-    void sweepRecoversTheBoard_data()
-    {
-        QTest::addColumn<QString>("setting");
-        QTest::addColumn<QString>("arguments");
-        QTest::addColumn<QString>("expected"); // figure=value~tolerance, as the summary says it
-
-        const auto row = [](const char *name, const char *setting, const char *arguments,
-                            const char *expected) {
-            QTest::newRow(name) << setting << arguments << expected;
-        };
-        // Through the ADC within its step, 16 LSB: 0.037 % of full scale for the gain (1.5 steps),
-        // 0.07 LSB per code for steps of 256 codes; through the meter within 0.1 LSB.
-        const char *adc = "offset=0~16 gain=0~0.037 inlmax=0~16 inlmin=0~16 dnlmax=0~0.07 "
-                          "dnlmin=0~0.07 falls=-1~0";
-        row("ideal, ADC", "", "--plot DIR/p.png", adc);
-        row("offset, ADC", "TX4410_SIM_OFFSET_MV=5", "--to 60000", "offset=65.536~16 gain=0~0.037");
-        row("gain, ADC", "TX4410_SIM_GAIN_ERROR_PCT=-1", "", "gain=-1~0.037 offset=0~16");
-        row("bow, ADC, end points", "TX4410_SIM_BOW_LSB=200", "--method endpoint",
-            "inlmax=200~16 inlmin=0~16");
-        row("noise, ADC", "TX4410_SIM_NOISE_MV=2", "--samples 16", "noise=2~0.2 offset=0~16");
-        row("ideal, meter", "", "--meter METER --plot DIR/p.svg",
-            "offset=0~0.1 gain=0~0.0002 inlmax=0~0.1 inlmin=0~0.1 dnlmax=0~0.1 dnlmin=0~0.1 "
-            "falls=-1~0");
-        row("offset, meter", "TX4410_SIM_OFFSET_MV=5", "--meter METER --to 60000",
-            "offset=65.536~0.1 gain=0~0.0002");
-        row("gain, meter", "TX4410_SIM_GAIN_ERROR_PCT=-1", "--meter METER",
-            "gain=-1~0.0002 offset=0~0.1");
-        row("bow, meter, end points", "TX4410_SIM_BOW_LSB=40", "--meter METER --method endpoint",
-            "inlmax=40~0.1 inlcode=32768~0 inlmin=0~0.1");
-        row("bow, meter, best fit", "TX4410_SIM_BOW_LSB=30", "--meter METER",
-            "inlmax=10~0.1 inlmin=-20~0.1");
-        row("non-monotonic step, meter", "TX4410_SIM_STEP=32768:-3",
-            "--meter METER --from 32760 --to 32775 --step 1",
-            "falls=32768~0 dnlmin=-3~0.1 dnlcode=32768~0 dnlmax=0~0.1");
-    }
-
-    void sweepRecoversTheBoard()
-    {
-        QFETCH(QString, setting);
-        QFETCH(QString, arguments);
-        QFETCH(QString, expected);
-        const QTemporaryDir scratch;
-        const QString csv = scratch.filePath("s.csv");
-        arguments.replace("DIR", scratch.path());
-        const CliRun cli = runCli("sweep --channel B --csv " + csv + ' ' + arguments, {}, setting);
-        QCOMPARE(cli.status, 0);
-        const QStringList rows = csvRows(csv);
-        QCOMPARE(QString::number(rows.size()),
-                 cli.out.filter("measured: ").value(0).section(u' ', 1, 1));
-        double noise = 0;
-        for (const QString &row : rows)
-            noise += row.section(u',', 3, 3).toDouble() * 1e3 / rows.size();
-        const QMap<QString, std::pair<QString, int>> where
-                = {{"offset", {"offset error", 1}}, {"gain", {"gain error", 0}},
-                   {"inlmax", {"INL", 0}},          {"inlcode", {"INL", 1}},
-                   {"inlmin", {"INL", 2}},          {"dnlmax", {"DNL", 0}},
-                   {"dnlmin", {"DNL", 2}},          {"dnlcode", {"DNL", 3}},
-                   {"falls", {"monotonic", 0}}};
-        for (const QString &check : expected.split(u' ')) {
-            const QString key = check.section(u'=', 0, 0);
-            double value = key == u"noise" ? noise
-                                           : figure(cli.out, where[key].first, where[key].second);
-            value = std::isnan(value) && key == u"falls" ? -1 : value;
-            QVERIFY2(std::fabs(value - check.section(u'=', 1).section(u'~', 0, 0).toDouble())
-                             <= check.section(u'~', 1).toDouble(),
-                     qPrintable(QStringLiteral("%1: %2\n%3")
-                                        .arg(check)
-                                        .arg(value)
-                                        .arg(cli.out.join(u'\n'))));
-        }
-        if (arguments.contains("--plot")) {
-            QFile plot(arguments.section("--plot ", 1).section(u' ', 0, 0));
-            QVERIFY(plot.open(QIODevice::ReadOnly));
-            QVERIFY(plot.read(5) == (plot.fileName().endsWith("png") ? "\x89PNG\r" : "<?xml"));
-        }
-    }
-
-    void sweepKeepsWhatWasMeasured_data()
-    {
-        QTest::addColumn<QString>("setting");
-        QTest::addColumn<QString>("arguments");
-        QTest::addColumn<int>("status");
-        QTest::addColumn<QString>("message");
-        QTest::addColumn<int>("rows"); // -1: some, not all
-
-        const QString meter = "--meter METER --meter-timeout 0.5 --points 10 --samples 2";
-        QTest::newRow("meter silent") << "METER:silent/6" << meter << 5
-                                      << "at code \\d+: the meter at 127.0.0.1:\\d+ did not "
-                                         "answer MEAS:VOLT:DC\\? within 0.5 s$"
-                                      << 3;
-        QTest::newRow("meter answers garbage")
-                << "METER:garbage/6" << meter << 5
-                << "answered MEAS:VOLT:DC\\? with \"hello\", which is not a number$" << 3;
-        QTest::newRow("meter reports an error")
-                << "METER:error/6" << meter << 5
-                << "reports the error -113,\"Undefined header\" after MEAS:VOLT:DC\\?$" << 3;
-        QTest::newRow("Ctrl-C") << "INT@30"
-                                << "--points 100 --settle-ms 20 --samples 1" << 130
-                                << "interrupted after \\d+ of 100 points$" << -1;
-        QTest::newRow("request failed")
-                << "TX4410_SIM_FAIL_REQUESTS=1"
-                << "" << 4 << "at code 0: request SelectMuxChannel \\(0xcc\\) failed" << 0;
-    }
-
-    void sweepKeepsWhatWasMeasured()
-    {
-        QFETCH(QString, setting);
-        QFETCH(QString, arguments);
-        QFETCH(QString, message);
-        QFETCH(int, rows);
-        const QTemporaryDir scratch;
-        const QString csv = scratch.filePath("s.csv");
-        const CliRun cli = runCli("sweep --channel D --csv " + csv + ' ' + arguments, {}, setting);
-        QTEST(cli.status, "status");
-        QVERIFY2(cli.err.trimmed().contains(QRegularExpression(message)), qPrintable(cli.err));
-        const QStringList kept = csvRows(csv);
-        const int measured = cli.out.filter("measured: ").value(0).section(u' ', 1, 1).toInt();
-        QCOMPARE(kept.size(), measured);
-        QVERIFY2(rows >= 0 ? measured == rows : measured > 0 && measured < 100,
-                 qPrintable(cli.out.join(u'\n')));
-    }
-
     void exitStatus_data()
     {
         QTest::addColumn<QString>("arguments");
@@ -453,18 +250,6 @@ private slots:
             "TX4410_SIM_ABSENT_ATTEMPTS=1");
         row("stopped past the deadline of a wait", "--wait 2 pins --clr 1", 3, "no board", 6,
             "TX4410_SIM_ABSENT_ATTEMPTS=always STOP@3"); // attempts at 0 s and when continued
-        row("sweep from above to", "sweep --channel A --from 9 --to 9", 2,
-            "--from 9 is not below --to 9", 0);
-        row("sweep by step and by count", "sweep --channel A --step 4 --points 9", 2, "not both",
-            0);
-        row("sweep of more points than codes", "sweep --channel A --to 3 --points 5", 2,
-            "out of range 2 to 4", 0);
-        row("sweep plot of no known kind", "sweep --channel A --plot x.jpg", 2, "no .png or .svg",
-            0);
-        row("sweep with an unreachable meter", "sweep --channel A --meter 127.0.0.1:1", 5,
-            "the meter at 127.0.0.1:1 cannot be reached: Connection refused", 0);
-        row("sweep CSV in no folder", "sweep --channel A --csv /nonexistent/a.csv", 1,
-            "cannot write /nonexistent/a.csv: there is no folder /nonexistent", 0);
         const QString read = QStringLiteral("read --channel B --csv --interval-ms ");
         row("Ctrl-C, the rows so far", read + "5000 --count 9", 0, "^0\\.000,B,0,0\\.00000$", 5,
             "INT@5");
