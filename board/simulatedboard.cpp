@@ -259,19 +259,26 @@ double SimulatedBoard::readbackVolts()
 }
 
 // Replaced whole by a rename, so that a reader never sees half a line.
-void SimulatedBoard::publishOutputs() const
+void SimulatedBoard::publishOutputs()
 {
     if (m_knobs.outputsFile.empty())
+        return;
+    std::array<double, SimulatedDac::channelCount> volts {};
+    for (int channel = 0; channel < SimulatedDac::channelCount; ++channel)
+        volts[std::size_t(channel)] = channelVolts(channel);
+    // Most requests (every ADC read) change no output: the file is rewritten only when it
+    // would say something new, which keeps a long readback sweep off the disk.
+    if (m_published == volts)
         return;
     const std::string partial = m_knobs.outputsFile + ".partial";
     std::FILE *file = std::fopen(partial.c_str(), "w");
     if (file == nullptr)
         return;
-    for (int channel = 0; channel < SimulatedDac::channelCount; ++channel)
-        std::fprintf(file, channel ? " %.12g" : "%.12g", channelVolts(channel));
+    for (std::size_t channel = 0; channel < volts.size(); ++channel)
+        std::fprintf(file, channel ? " %.12g" : "%.12g", volts[channel]);
     std::fputc('\n', file);
-    if (std::fclose(file) == 0)
-        std::rename(partial.c_str(), m_knobs.outputsFile.c_str());
+    if (std::fclose(file) == 0 && std::rename(partial.c_str(), m_knobs.outputsFile.c_str()) == 0)
+        m_published = volts;
 }
 
 std::uint16_t SimulatedBoard::adcCode(double volts)

@@ -3,7 +3,9 @@
 #include "boardbackend.h"
 #include "simulateddac.h"
 
+#include <array>
 #include <cstdint>
+#include <optional>
 #include <random>
 #include <string>
 
@@ -87,7 +89,7 @@ private:
     void startFirmware();
     BoardStatus request(const BoardProtocol::RequestKind &kind, std::int32_t value,
                         std::int32_t index, std::span<std::uint8_t> data);
-    void publishOutputs() const;
+    void publishOutputs();
     bool unplugged() const;
 
     Knobs m_knobs;
@@ -100,4 +102,6 @@ private:
     std::uint8_t m_muxMask = 1;
     SimulatedDac m_dac;
     std::mt19937 m_noise;
+    // What the outputs file last said; nothing before the first write.
+    std::optional<std::array<double, SimulatedDac::channelCount>> m_published;
 };
