@@ -19,6 +19,7 @@ struct BoardListing
     bool firmwareRunning = false;         // shows the firmware identity, not only its loader's
     BoardStatus access = BoardStatus::Ok; // what opening and claiming it gives
     bool kernelDriver = false;            // a kernel driver holds its interface
+    std::string failure;                  // the step and USB's error, when access is UsbError
 };
 
 // What stands behind the board core: the simulated board or one on USB. The core has already

@@ -214,7 +214,8 @@ BoardStatus BoardCore::list(std::vector<BoardListing> &listings)
         m_detail = reading.problem;
         return BoardStatus::ConfigInvalid;
     }
-    return m_backend->list(reading.config, listings);
+    m_detail.clear();
+    return failed(m_backend->list(reading.config, listings));
 }
 
 BoardStatus BoardCore::transfer(const RequestArguments &request)
@@ -233,5 +234,6 @@ BoardStatus BoardCore::transfer(const RequestArguments &request)
     if (request.index < 0 || request.index > kind->maxIndex)
         return BoardStatus::IndexOutOfRange;
     const std::span<std::uint8_t> data(request.buffer, static_cast<std::size_t>(kind->length));
-    return m_backend->transfer(*kind, request.value, request.index, data);
+    m_detail.clear();
+    return failed(m_backend->transfer(*kind, request.value, request.index, data));
 }

@@ -17,6 +17,7 @@ struct BoardListEntry
     std::uint8_t firmwareRunning; // 1: it shows the firmware identity; 0: only its loader's
     std::uint8_t kernelDriver;    // 1: a kernel driver holds its interface
     std::int16_t access;          // 0: it can be opened; else the status opening it gives
+    char failure[160]; // with access 31: the step that failed and USB's error; NUL-terminated
 };
 
 struct BoardSettings
@@ -32,8 +33,9 @@ struct BoardSettings
     std::uint8_t attach;
 };
 
-// More on the last failed bring-up attempt (the file, the port, the configuration line), at
-// most size - 1 bytes and a NUL; "" when there is nothing more.
+// More on the last failed bring-up attempt, listing or request (the file, the port, the
+// configuration line, the step and USB's error), at most size - 1 bytes and a NUL; "" when
+// there is nothing more.
 std::int16_t Board_StatusDetail(char *text, std::int32_t size);
 // Up to `capacity` boards into `entries`, and how many there are in *count.
 std::int16_t Board_List(BoardListEntry *entries, std::int32_t capacity, std::int32_t *count);

@@ -35,7 +35,8 @@ enum class BoardStatus : std::int16_t {
     NotRunningFirmware = 27, // attaching found a board that runs only its loader
     PortNotFound = 28,       // no board at the port that was chosen
     Unconfigured = 29,       // the device has no active USB configuration
-    UsbUnavailable = 30,     // libusb could not start
+    UsbUnavailable = 30,     // USB cannot be looked at: no /dev/bus/usb, or libusb did not start
+    UsbError = 31,           // libusb failed a step with an error of no other kind
 };
 
 constexpr std::int16_t statusCode(BoardStatus status)

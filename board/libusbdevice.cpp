@@ -3,6 +3,18 @@
 #include <libusb.h>
 
 #include <limits>
+#include <utility>
+
+namespace {
+
+// Per thread, as libusb's own calls are: the server's board and a test's may differ.
+std::string &noted()
+{
+    thread_local std::string name;
+    return name;
+}
+
+} // namespace
 
 LibusbDevice::LibusbDevice(libusb_device_handle *handle)
     : m_handle(handle)
@@ -69,6 +81,12 @@ UsbResult LibusbDevice::resultOf(int error)
     case LIBUSB_ERROR_PIPE:
         return UsbResult::Stall;
     default:
+        noted() = libusb_error_name(error);
         return UsbResult::Failed;
     }
+}
+
+std::string LibusbDevice::takeNoted()
+{
+    return std::exchange(noted(), {});
 }

@@ -2,6 +2,8 @@
 
 #include "usbdevice.h"
 
+#include <string>
+
 struct libusb_device_handle;
 
 // A device opened through libusb; closed when destroyed.
@@ -19,8 +21,10 @@ public:
     UsbTransferResult controlTransfer(const UsbControlSetup &setup, std::span<std::uint8_t> data,
                                       std::chrono::milliseconds timeout) override;
 
-    // A libusb error code in our terms.
+    // A libusb error code in our terms; one that is only Failed is noted by its name.
     static UsbResult resultOf(int error);
+    // libusb's name of the last error noted ("LIBUSB_ERROR_OTHER"), cleared as it is taken.
+    static std::string takeNoted();
 
 private:
     libusb_device_handle *m_handle;

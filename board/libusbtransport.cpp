@@ -4,21 +4,28 @@
 
 #include <libusb.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <array>
+#include <cerrno>
+#include <cstring>
 #include <optional>
 #include <string>
 
 namespace {
 
 // Made at the first call that succeeds: USB that was not there (no /dev/bus/usb yet, say) is
-// looked for again at the next bring-up.
-bool contextReady()
+// looked for again at the next bring-up. 0 or libusb's error.
+int contextError()
 {
     static bool ready = false;
-    if (!ready)
-        ready = libusb_init(nullptr) == LIBUSB_SUCCESS;
-    return ready;
+    if (ready)
+        return LIBUSB_SUCCESS;
+    const int error = libusb_init(nullptr);
+    ready = error == LIBUSB_SUCCESS;
+    return error;
 }
 
 // One enumeration of the bus, freed with the devices it did not hand out.
@@ -27,8 +34,12 @@ class DeviceList final
 public:
     DeviceList()
     {
-        const ssize_t count = contextReady() ? libusb_get_device_list(nullptr, &m_list) : 0;
+        const ssize_t count
+                = contextError() == LIBUSB_SUCCESS ? libusb_get_device_list(nullptr, &m_list) : 0;
         m_count = count > 0 ? static_cast<std::size_t>(count) : 0;
+        // Not "no board": the bus could not be listed.
+        if (count < 0)
+            LibusbDevice::resultOf(int(count));
     }
     ~DeviceList()
     {
@@ -69,9 +80,27 @@ std::optional<UsbDeviceAddress> addressOf(libusb_device *device)
 
 } // namespace
 
-bool LibusbTransport::ready()
+std::string LibusbTransport::unavailable()
 {
-    return contextReady();
+    // libusb starts without the device nodes (it lists the bus from sysfs), and then finds
+    // boards that it can never open: the nodes' folder decides.
+    const char *const nodes = "/dev/bus/usb";
+    struct stat folder
+    { };
+    if (::stat(nodes, &folder) != 0)
+        return std::string(nodes) + ": " + std::strerror(errno);
+    if (!S_ISDIR(folder.st_mode))
+        return std::string(nodes) + ": not a folder";
+    if (::access(nodes, X_OK) != 0)
+        return std::string(nodes) + ": " + std::strerror(errno);
+    if (const int error = contextError(); error != LIBUSB_SUCCESS)
+        return std::string("libusb_init: ") + libusb_error_name(error);
+    return {};
+}
+
+std::string LibusbTransport::takeError()
+{
+    return LibusbDevice::takeNoted();
 }
 
 std::vector<UsbDeviceAddress> LibusbTransport::devices(std::span<const UsbIdentity> identities)

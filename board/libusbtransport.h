@@ -7,7 +7,8 @@
 class LibusbTransport final : public UsbTransport
 {
 public:
-    bool ready() override;
+    std::string unavailable() override;
+    std::string takeError() override;
     std::vector<UsbDeviceAddress> devices(std::span<const UsbIdentity> identities) override;
     UsbOpened open(const UsbDeviceAddress &address) override;
 };

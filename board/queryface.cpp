@@ -52,6 +52,7 @@ extern "C" {
             entry.firmwareRunning = listing.firmwareRunning ? 1 : 0;
             entry.kernelDriver = listing.kernelDriver ? 1 : 0;
             entry.access = statusCode(listing.access);
+            copyText(entry.failure, listing.failure);
             entries[at] = entry;
         }
         return status;

@@ -139,6 +139,9 @@ std::optional<BoardStatus> SimulatedBoard::attach()
 BoardStatus SimulatedBoard::list(const BoardConfig &, std::vector<BoardListing> &listings)
 {
     listings.clear();
+    // As a search would meet them: doctor names the variable.
+    if (!m_knobs.problem.empty())
+        return BoardStatus::ConfigInvalid;
     if (m_knobs.absentAttempts >= 0 && m_attempts >= m_knobs.absentAttempts && !unplugged())
         listings.push_back({{{BoardProtocol::vendorId, BoardProtocol::productId}, 0, 1, port},
                             m_firmwareRunning});

@@ -18,7 +18,7 @@ struct Row
     const char *fix; // empty where there is nothing a user can do
 };
 
-inline constexpr std::array<Row, 31> rows = {{
+inline constexpr std::array<Row, 32> rows = {{
         {BoardStatus::Ok, "Ok", "done", ""},
         {BoardStatus::NoBoard, "NoBoard", "no board found under the configured USB identities",
          "connect the board to a USB port; 'tx4410-cli list' shows what is on the bus"},
@@ -78,8 +78,12 @@ inline constexpr std::array<Row, 31> rows = {{
          "choose a port that 'tx4410-cli list' shows (--board, TX4410_BOARD_PORT)"},
         {BoardStatus::Unconfigured, "Unconfigured", "the board has no active USB configuration",
          "plug the board in again; 'tx4410-cli doctor' checks it"},
-        {BoardStatus::UsbUnavailable, "UsbUnavailable", "USB could not be started (libusb_init)",
-         "check that /dev/bus/usb exists; a container needs the USB bus passed through"},
+        {BoardStatus::UsbUnavailable, "UsbUnavailable", "USB cannot be looked at on this machine",
+         "check /dev/bus/usb: it must exist and be open to you ('tx4410-cli doctor' checks it); "
+         "a container needs it passed through (docker run --device /dev/bus/usb)"},
+        {BoardStatus::UsbError, "UsbError",
+         "USB failed a step with an error this program does not expect",
+         "plug the board in again; if it stays, report the step and error named here"},
 }};
 
 // The row of a status, or nullptr for a number that is no status: rows are in status order.

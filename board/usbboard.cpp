@@ -42,6 +42,8 @@ BoardStatus openStatus(UsbResult result)
         return BoardStatus::BoardBusy;
     case UsbResult::Unconfigured:
         return BoardStatus::Unconfigured;
+    case UsbResult::Failed:
+        return BoardStatus::UsbError;
     default:
         return BoardStatus::NoBoard;
     }
@@ -87,14 +89,21 @@ int UsbBoard::search(const BoardConfig &config)
     m_found.clear();
     m_detail.clear();
     m_searchStatus = BoardStatus::NoBoard;
-    if (!m_transport->ready()) {
+    if (std::string why = m_transport->unavailable(); !why.empty()) {
         m_searchStatus = BoardStatus::UsbUnavailable;
+        m_detail = std::move(why);
         return 0;
     }
     // A board that runs our firmware already (the program started again) is loaded again too,
     // unless it is to be attached: its loader answers whatever runs on the CPU.
     const std::array identities {config.loader, config.firmware};
+    m_transport->takeError();
     std::vector<UsbDeviceAddress> present = m_transport->devices(identities);
+    if (const std::string error = m_transport->takeError(); !error.empty()) {
+        m_searchStatus = BoardStatus::UsbError;
+        m_detail = "listing the bus: " + error;
+        return 0;
+    }
     // In the order of the ports, whatever order the bus lists them in: "first" means the same
     // board every time.
     std::ranges::sort(present, {}, &UsbDeviceAddress::port);
@@ -150,7 +159,8 @@ BoardStatus UsbBoard::open(int board)
         if (!m_config.port.empty() || !heldElsewhere(status))
             break;
     }
-    m_detail = tried;
+    // The step that failed names its port itself.
+    m_detail = first == BoardStatus::UsbError ? m_failedStep : tried;
     return first;
 }
 
@@ -163,14 +173,26 @@ void UsbBoard::close()
     m_device.reset();
 }
 
+std::string UsbBoard::failedStep(const std::string &step, const UsbDeviceAddress &address)
+{
+    std::string error = m_transport->takeError();
+    return step + " at port " + address.port + ": "
+            + (error.empty() ? "an error of no known kind" : error);
+}
+
 BoardStatus UsbBoard::openAt(const UsbDeviceAddress &address)
 {
+    m_transport->takeError();
     UsbOpened opened = m_transport->open(address);
-    if (opened.result != UsbResult::Ok || !opened.device)
+    if (opened.result != UsbResult::Ok || !opened.device) {
+        m_failedStep = failedStep("opening the board", address);
         return openStatus(opened.result);
+    }
     if (const UsbResult claimed = opened.device->claimInterface(boardInterface);
-        claimed != UsbResult::Ok)
+        claimed != UsbResult::Ok) {
+        m_failedStep = failedStep("claiming its interface", address);
         return openStatus(claimed);
+    }
     m_device = std::move(opened.device);
     m_opened = address;
     return BoardStatus::Ok;
@@ -244,17 +266,25 @@ BoardStatus UsbBoard::awaitFirmware(const UsbDeviceAddress &loaded)
                 return status;
         }
     }
-    m_detail = "port " + loaded.port + ", firmware identity " + identityText(m_config.firmware);
+    m_detail = status == BoardStatus::UsbError
+            ? m_failedStep
+            : "port " + loaded.port + ", firmware identity " + identityText(m_config.firmware);
     return status;
 }
 
 BoardStatus UsbBoard::list(const BoardConfig &config, std::vector<BoardListing> &listings)
 {
     listings.clear();
-    if (!m_transport->ready())
+    m_detail = m_transport->unavailable();
+    if (!m_detail.empty())
         return BoardStatus::UsbUnavailable;
     const std::array identities {config.loader, config.firmware};
+    m_transport->takeError();
     std::vector<UsbDeviceAddress> present = m_transport->devices(identities);
+    if (const std::string error = m_transport->takeError(); !error.empty()) {
+        m_detail = "listing the bus: " + error;
+        return BoardStatus::UsbError;
+    }
     std::ranges::sort(present, {}, &UsbDeviceAddress::port);
     for (const UsbDeviceAddress &address : present) {
         BoardListing listing {address, address.identity == config.firmware};
@@ -269,6 +299,9 @@ BoardStatus UsbBoard::list(const BoardConfig &config, std::vector<BoardListing> 
                     opened.device->releaseInterface(boardInterface);
             }
         }
+        if (listing.access == BoardStatus::UsbError)
+            listing.failure = failedStep(
+                    opened.device ? "claiming its interface" : "opening the board", address);
         listings.push_back(listing);
     }
     return BoardStatus::Ok;
@@ -310,6 +343,11 @@ BoardStatus UsbBoard::control(const UsbControlSetup &setup, std::span<std::uint8
     BoardStatus status = transferStatus(result.result);
     if (status == BoardStatus::Ok && moved < data.size())
         status = BoardStatus::ShortTransfer;
+    if (result.result == UsbResult::Failed) {
+        char step[32];
+        std::snprintf(step, sizeof step, "request 0x%02x", setup.request);
+        m_detail = failedStep(step, m_opened);
+    }
     traceCall([&] {
         return TraceLine("ControlTransfer")
                 .hex("requestType", setup.requestType)

@@ -59,6 +59,8 @@ private:
     BoardStatus awaitFirmware(const UsbDeviceAddress &loaded);
     // One control transfer, traced.
     BoardStatus control(const UsbControlSetup &setup, std::span<std::uint8_t> data);
+    // "claiming its interface at port 1-2: LIBUSB_ERROR_OTHER", taking the transport's error.
+    std::string failedStep(const std::string &step, const UsbDeviceAddress &address);
 
     std::unique_ptr<UsbTransport> m_transport;
     ComeBack m_comeBack;
@@ -66,6 +68,7 @@ private:
     std::vector<UsbDeviceAddress> m_found;
     BoardStatus m_searchStatus = BoardStatus::NoBoard;
     std::string m_detail;
+    std::string m_failedStep;            // the last open's, when it met an error of no known kind
     std::unique_ptr<UsbDevice> m_device; // opened with its interface claimed
     UsbDeviceAddress m_opened;           // where m_device is
 };

@@ -41,8 +41,12 @@ class UsbTransport
 public:
     virtual ~UsbTransport() = default;
 
-    // False when USB cannot be used at all now (libusb did not start); asked again each time.
-    virtual bool ready() { return true; }
+    // Why USB cannot be looked at now (no /dev/bus/usb, libusb did not start); empty when it
+    // can. Asked again each time.
+    virtual std::string unavailable() { return {}; }
+    // The name of the last error that fits no UsbResult but Failed ("LIBUSB_ERROR_OTHER"),
+    // cleared as it is taken; empty when there was none.
+    virtual std::string takeError() { return {}; }
     // The devices now on the bus that show one of these identities, in the bus's order.
     virtual std::vector<UsbDeviceAddress> devices(std::span<const UsbIdentity> identities) = 0;
     // Opens the device seen at this address, if it is still there.

@@ -68,6 +68,8 @@ QString accessText(const BoardListEntry &board)
         return QStringLiteral("held by another program");
     case BoardStatus::Unconfigured:
         return QStringLiteral("no USB configuration");
+    case BoardStatus::UsbError:
+        return QStringLiteral("USB error: ") + QString::fromUtf8(board.failure);
     default:
         return QStringLiteral("gone");
     }

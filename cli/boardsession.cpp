@@ -3,6 +3,8 @@
 #include "interruption.h"
 #include "readbackchannels.h"
 
+#include <QDateTime>
+
 #include <cmath>
 
 namespace {
@@ -63,18 +65,23 @@ BoardSession::Outcome BoardSession::readSamples(const ReadSamples &read)
     m_device.selectChannel(read.channel);
     if (failure())
         return Outcome::RequestFailed;
-    if (read.csv && !m_csvHeaderPrinted) {
-        if (!print(QStringLiteral("time_s,channel,code,volts")))
+    // A batch prints its header again only where a read's columns differ from the last.
+    const QString header = read.isoTime ? QStringLiteral("time_s,time_utc,channel,code,volts")
+                                        : QStringLiteral("time_s,channel,code,volts");
+    if (read.csv && m_csvHeader != header) {
+        if (!print(header))
             return Outcome::OutputFailed;
-        m_csvHeaderPrinted = true;
+        m_csvHeader = header;
     }
     const QChar channel(u'A' + read.channel);
     const std::chrono::milliseconds interval(read.intervalMs);
     Clock::time_point first {};
-    for (int sample = 0; sample < read.count; ++sample) {
+    // 64 bits: a log of one sample a millisecond runs for years.
+    for (std::int64_t sample = 0; read.count == 0 || sample < read.count; ++sample) {
         if (sample > 0 && !sleepUntil(first + sample * interval))
             return Outcome::Interrupted;
         const Clock::time_point taken = Clock::now();
+        const QDateTime wallClock = QDateTime::currentDateTimeUtc();
         if (sample == 0)
             first = taken;
         const std::int32_t code = m_device.readAdc();
@@ -89,10 +96,10 @@ BoardSession::Outcome BoardSession::readSamples(const ReadSamples &read)
         if (!m_firstSample)
             m_firstSample = taken;
         const std::chrono::duration<double> since = taken - *m_firstSample;
-        if (!print(QStringLiteral("%1,%2,%3,%4")
-                           .arg(QString::number(since.count(), 'f', 3), channel)
-                           .arg(code)
-                           .arg(volts)))
+        QString time = QString::number(since.count(), 'f', 3);
+        if (read.isoTime)
+            time += u',' + wallClock.toString(Qt::ISODateWithMs);
+        if (!print(QStringLiteral("%1,%2,%3,%4").arg(time, channel).arg(code).arg(volts)))
             return Outcome::OutputFailed;
     }
     return Outcome::Done;

@@ -34,6 +34,6 @@ private:
 
     SessionDevice &m_device;
     QTextStream &m_out;
-    bool m_csvHeaderPrinted = false;
+    QString m_csvHeader; // the columns printed last
     std::optional<std::chrono::steady_clock::time_point> m_firstSample;
 };

@@ -90,12 +90,16 @@ BoardStep readStep(const QCommandLineParser &parser)
     read.count = parser.isSet("count")
             ? int(wholeNumber("--count", parser.value("count"), highestInt))
             : 1;
-    if (read.count == 0)
-        refuse("--count 0: a read takes at least one sample");
     read.intervalMs = parser.isSet("interval-ms")
             ? int(wholeNumber("--interval-ms", parser.value("interval-ms"), highestInt))
             : 1000;
     read.csv = parser.isSet("csv");
+    if (parser.isSet("timestamps")) {
+        read.isoTime
+                = nameIndex("--timestamps", parser.value("timestamps"), {"RELATIVE", "ISO"}) == 1;
+        if (!read.csv)
+            refuse("--timestamps goes with --csv");
+    }
     return read;
 }
 
@@ -136,7 +140,8 @@ BoardStep step(QCommandLineParser &parser, const QString &command, const QString
                   extra
                           + QList {valued("channel", "A|B|C|D"), valued("vdd", "VDD"),
                                    valued("count", "N"), valued("interval-ms", "MS"),
-                                   QCommandLineOption("csv")});
+                                   QCommandLineOption("csv"),
+                                   valued("timestamps", "relative|iso")});
         return asksForHelp() ? BoardStep {} : readStep(parser);
     }
     if (command == u"pins") {
@@ -202,9 +207,10 @@ std::variant<Invocation, UsageError> parseInvocation(const QStringList &argument
         if (global.isSet(serverOption) && (command == u"list" || command == u"doctor"))
             refuse(command + " looks at this machine's USB: it takes no --server");
         if (command == u"list" || command == u"doctor") {
-            readWords(local, command, words, {helpOption});
+            readWords(local, command, words, {helpOption, QCommandLineOption("json")});
             invocation.kind
                     = command == u"list" ? Invocation::Kind::List : Invocation::Kind::Doctor;
+            invocation.json = local.isSet("json");
             return local.isSet(helpOption) ? Invocation {} : invocation;
         }
         if (command == u"sweep") {
@@ -252,7 +258,7 @@ QString usageText()
             "[--vref VREF])\n"
             "  tx4410-cli word WORD\n"
             "  tx4410-cli read --channel A|B|C|D [--vdd VDD] [--count N] [--interval-ms MS] "
-            "[--csv]\n"
+            "[--csv [--timestamps relative|iso]]\n"
             "  tx4410-cli pins [--clr 0|1] [--ldac 0|1]\n"
             "  tx4410-cli batch [FILE]\n"
             "  tx4410-cli sweep --channel A|B|C|D [--from CODE] [--to CODE] [--step CODE | "
@@ -262,7 +268,7 @@ QString usageText()
             "             [--settle-ms MS] [--samples N] [--vref VREF] [--vdd VDD]\n"
             "             [--meter HOST[:PORT] [--meter-query TEXT] [--meter-timeout SECONDS]]\n"
             "             [--csv FILE] [--plot FILE.png|FILE.svg] [--method endpoint|best-fit]\n"
-            "  tx4410-cli list | doctor\n"
+            "  tx4410-cli list | doctor [--json]\n"
             "  tx4410-cli --server HOST[:PORT] write|word|read|pins|batch|sweep ...\n"
             "  tx4410-cli --version (-v) | --help (-h)\n"
             "\n"
@@ -274,8 +280,11 @@ QString usageText()
             "that holds the board instead: nothing is brought up, the outputs stay as they\n"
             "are, and --wait retries the connection.\n"
             "  list    prints each board on the bus: port, vendor:product, state, access.\n"
-            "  doctor  checks the library, configuration, firmware image, udev rule and boards;\n"
+            "  doctor  checks the library, configuration, firmware image, USB device nodes, udev\n"
+            "          rules and boards (the simulated board's variables with TX4410_BOARD=sim);\n"
             "          one line each, ok, warn or FAIL with its fix. Exit 1 when one fails.\n"
+            "          --json: for list and doctor, one JSON array of objects, one per board or\n"
+            "          check, each with its id, status, detail and fix.\n"
             "  write   composes the command word as Write to Part does and sends it; prints it.\n"
             "          N, in the order of the window's command list:\n"
             "            0 Write to Input Register n       4 Power Down DAC (Power-up)\n"
@@ -287,8 +296,10 @@ QString usageText()
             "          VREF (default 5), 0 to VREF, for commands 0, 2 and 3 only.\n"
             "  word    sends a word of bits 0 to 30, decimal or 0x hex; prints it.\n"
             "  read    selects the channel and samples it: volts = code / 4096 * VDD (default\n"
-            "          5). N samples (default 1) MS apart (default 1000); --csv prints\n"
-            "          time_s,channel,code,volts. Ctrl-C ends the run with the rows so far.\n"
+            "          5). N samples (default 1; 0: until Ctrl-C or SIGTERM) MS apart (default\n"
+            "          1000), each line flushed as it is read; --csv prints\n"
+            "          time_s,channel,code,volts, and with --timestamps iso a time_utc column\n"
+            "          (ISO 8601, UTC) after time_s. Ctrl-C ends the run with the rows so far.\n"
             "  pins    drives CLR and LDAC: 0 low, 1 high.\n"
             "  batch   runs the commands of FILE (or standard input, -), one a line, on one\n"
             "          bring-up; blank lines and # comments are skipped. Every line is checked\n"
@@ -301,7 +312,8 @@ QString usageText()
             "          meter: 257 points), and code by code around the carries of bits 8 to 15\n"
             "          (--carries all: every bit's; none). Prints offset and gain error, INL, DNL\n"
             "          between adjacent codes, the step error of wider steps and whether it is\n"
-            "          monotonic, each with its bound; --csv writes every point as it is measured,\n"
+            "          monotonic, each with its bound; --csv writes every point as it is "
+            "measured,\n"
             "          --plot draws them. Ctrl-C, SIGTERM or SIGHUP ends it at once, with the\n"
             "          figures of what was measured (status 130, 143, 129).\n"
             "\n"

@@ -22,9 +22,10 @@ struct ReadSamples
 {
     int channel; // 0..3, "A" to "D"
     double vdd;  // the ADC's full scale, in volts
-    int count;   // at least 1
+    int count;   // 0: until Ctrl-C or SIGTERM
     int intervalMs;
     bool csv;
+    bool isoTime = false; // a UTC wall-clock column beside time_s
 };
 
 // Drives CLR, then LDAC; a pin without a level is left alone.
@@ -55,6 +56,7 @@ struct Invocation
     QString boardPort;             // the board chosen by its port; empty: the first that opens
     bool attach = false;           // take a board that runs the firmware without loading it
     QString server;                // --server HOST[:PORT]; empty: this machine's board
+    bool json = false;             // Kind::List and Kind::Doctor
 };
 
 // The arguments after the program's name.

@@ -141,10 +141,9 @@ int run(const QStringList &arguments, QTextStream &out, QTextStream &err)
         err << "tx4410-cli: " << printable(message) << '\n';
         err.flush();
     };
+    // One line: the usage itself would bury the message.
     const auto usageError = [&](const QString &message) {
-        complain(message);
-        err << usageText();
-        err.flush();
+        complain(message + QStringLiteral(" (see tx4410-cli --help)"));
         return ExitStatus::usage;
     };
 
@@ -175,8 +174,8 @@ int run(const QStringList &arguments, QTextStream &out, QTextStream &err)
         try {
             const std::unique_ptr<USBStuff> usb = makeUSBStuff(BoardLibraryForm::FourFunction);
             if (invocation.kind == Invocation::Kind::List)
-                return listCommand(*usb, out, err);
-            return doctorCommand(*usb, QFile::decodeName(usb->libraryFile()), out);
+                return listCommand(*usb, invocation.json, out, err);
+            return doctorCommand(*usb, QFile::decodeName(usb->libraryFile()), invocation.json, out);
         } catch (const BoardLibraryError &error) {
             complain(error.message());
             return ExitStatus::libraryUnusable;

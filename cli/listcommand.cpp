@@ -3,14 +3,37 @@
 #include "boardinventory.h"
 #include "cliprogram.h"
 #include "statusreason.h"
+#include "statustexts.h"
 #include "usbstuff.h"
 
-int listCommand(USBStuff &usb, QTextStream &out, QTextStream &err)
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+int listCommand(USBStuff &usb, bool json, QTextStream &out, QTextStream &err)
 {
     const BoardInventory inventory = listBoards(usb);
     if (inventory.status != 0) {
         err << "tx4410-cli: " << statusReason(inventory.status, usb.statusDetail()) << '\n';
         return ExitStatus::libraryUnusable;
+    }
+    if (json) {
+        QJsonArray boards;
+        for (const BoardListEntry &board : inventory.boards) {
+            const StatusTexts::Row *row = StatusTexts::find(board.access);
+            const QString port = QString::fromLatin1(board.port);
+            boards.append(QJsonObject {
+                    {"id", port},
+                    {"port", port},
+                    {"identity", identityText(board.vendorId, board.productId)},
+                    {"firmware_running", board.firmwareRunning != 0},
+                    {"status", row ? QLatin1String(row->name) : QLatin1String("Unknown")},
+                    {"code", board.access},
+                    {"detail", accessText(board)},
+                    {"fix", row ? QString::fromUtf8(row->fix) : QString()}});
+        }
+        out << QJsonDocument(boards).toJson(QJsonDocument::Indented);
+        return ExitStatus::done;
     }
     if (inventory.boards.empty())
         out << "no board\n";

@@ -3,6 +3,8 @@
 #include "cliprogram.h"
 #include "interruption.h"
 #include "readbackchannels.h"
+#include "statusreason.h"
+#include "usbstuff.h"
 
 #include <QRegularExpression>
 
@@ -21,7 +23,8 @@ void SessionDevice::fail(int exitStatus, const QString &message)
 }
 
 LocalDevice::LocalDevice(USBStuff &usb)
-    : m_device(usb, *this)
+    : m_usb(usb)
+    , m_device(usb, *this)
 { }
 
 void LocalDevice::selectChannel(int channel)
@@ -31,11 +34,7 @@ void LocalDevice::selectChannel(int channel)
 
 void LocalDevice::requestFailed(const RequestFailure &failure)
 {
-    fail(ExitStatus::requestFailed,
-         QStringLiteral("request %1 (0x%2) failed with status %3")
-                 .arg(QLatin1String(failure.operation))
-                 .arg(failure.fields.code, 2, 16, QLatin1Char('0'))
-                 .arg(failure.status));
+    fail(ExitStatus::requestFailed, requestFailureReason(failure, m_usb.statusDetail()));
 }
 
 bool ServerDevice::parseAddress(const QString &text, QString &host, quint16 &port)
@@ -96,7 +95,7 @@ QByteArray ServerDevice::exchange(const QByteArray &line)
     if (match.hasMatch() && error == 0)
         return match.captured(1).toLatin1();
     const QString text = match.captured(3).replace(QStringLiteral("\"\""), QStringLiteral("\""));
-    const QString detail = text.section(u';', 1);
+    const QString detail = text.section(u';', 1, -1); // a reason may hold ';' itself
     if (error == -241)
         fail(ExitStatus::noBoard,
              QStringLiteral("the board was not brought up: the server at "

@@ -54,6 +54,7 @@ public:
 private:
     void requestFailed(const RequestFailure &failure) override;
 
+    USBStuff &m_usb;
     TX4418 m_device;
 };
 

@@ -15,3 +15,11 @@ QString statusReason(int status, const QString &detail)
         text += QStringLiteral(". Fix: %1").arg(QString::fromUtf8(row->fix));
     return text + QStringLiteral(" [status %1, %2]").arg(status).arg(QLatin1String(row->name));
 }
+
+QString requestFailureReason(const RequestFailure &failure, const QString &detail)
+{
+    return QStringLiteral("request %1 (0x%2) failed: %3")
+            .arg(QLatin1String(failure.operation))
+            .arg(failure.fields.code, 2, 16, QLatin1Char('0'))
+            .arg(statusReason(failure.status, detail));
+}

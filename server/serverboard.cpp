@@ -99,10 +99,7 @@ template<typename Operation> Scpi::BoardOutcome ServerBoard::request(Operation o
         return {};
     const RequestFailure failure = *m_failure;
     m_selected = -1;
-    const QString text = QStringLiteral("request %1 (0x%2) failed with status %3")
-                                 .arg(QLatin1String(failure.operation))
-                                 .arg(failure.fields.code, 2, 16, QLatin1Char('0'))
-                                 .arg(failure.status);
+    const QString text = requestFailureReason(failure, m_usb.statusDetail());
     m_log(text);
     // These say that no board is there for requests any more: only a bring-up helps.
     const auto status = BoardStatus(failure.status);

@@ -282,6 +282,10 @@ void TestBoardLibraries::boardChoice_data()
     row("no board at the port chosen", {}, {"TX4410_BOARD_PORT=1-3"}, PortNotFound, "");
     row("the busy board skipped", {"1-1 6666:4400 busy", "1-2 6666:4400 busy", "1-3 6666:4400"}, {},
         Ok, QString("1-3: " + load + read).replace("|", "|1-3: "));
+    // libusb lists them as they were plugged: 1-3, 1-1, 1-2.
+    row("the first free port, whatever the bus's order",
+        {"1-3 6666:4400", "1-1 6666:4400 busy", "1-2 6666:4400"}, {}, Ok,
+        QString("1-2: " + load + read).replace("|", "|1-2: "));
     row("attached: no load", {"1-2 6666:4400 loaded"}, {"TX4410_BOARD_PORT=1-2", "TX4410_ATTACH=1"},
         Ok, "1-2: c0 bb 0000 0000 2");
     row("attach to a bare board", {}, {"TX4410_ATTACH=1"}, NotRunningFirmware, "");
@@ -384,6 +388,17 @@ void TestBoardLibraries::cliOnTheBus()
                                 "stand-in image"));
     QVERIFY(run({"--board", "1-2", "--attach", "read", "--channel", "A"}, 3)
                     .contains("[status 25, BoardBusy]"));
+    // An error libusb has no kind for: the step, the port and libusb's name, not "no board".
+    testbed.plug("1-3", "6666:4400");
+    testbed.refuseClaims("1-3");
+    QVERIFY(run({"list"}, 0)
+                    .endsWith("1-3       6666:4400  loader only       USB error: claiming its "
+                              "interface at port 1-3: "
+                              "LIBUSB_ERROR_OTHER\n"));
+    QVERIFY(run({"--board", "1-3", "read", "--channel", "A"}, 3)
+                    .startsWith("tx4410-cli: the board was not brought up: USB failed a step with "
+                                "an error this program does not expect (claiming its interface at "
+                                "port 1-3: LIBUSB_ERROR_OTHER). Fix: "));
     QCOMPARE(testbed.takeLog(), QStringList());
 
     // A user the board is closed to: it is said so, and skipped for the next board.

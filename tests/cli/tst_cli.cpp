@@ -1,6 +1,10 @@
+#include "udevrules.h"
 #include "windowonboard.h"
 
 #include <QEventLoop>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTest>
@@ -20,8 +24,9 @@ struct CliRun
 };
 
 // The real program on the simulated board, every board call traced; '' is an empty argument.
-// Each word of extra: VARIABLE=value; >FILE, 2>FILE, <&- (closed) as in a shell; INT@N, STOP@N:
-// that signal once N calls are traced (INT as Ctrl-C; STOP for 2.5 s as Ctrl-Z and fg);
+// Each word of extra: VARIABLE=value; >FILE, 2>FILE, <&- (closed) as in a shell; INT@N, TERM@N,
+// STOP@N: that signal once N calls are traced (INT as Ctrl-C; STOP for 2.5 s as Ctrl-Z and fg);
+// NOUSB: the USB board, in a umockdev testbed that has no /dev/bus/usb.
 CliRun runCli(QString arguments, const QByteArray &input = {}, const QString &extra = {})
 {
     const QTemporaryDir scratch;
@@ -36,6 +41,8 @@ CliRun runCli(QString arguments, const QByteArray &input = {}, const QString &ex
                             : process.setStandardErrorFile(word.mid(2));
         else if (word == u"<&-")
             process.setChildProcessModifier([] { ::close(STDIN_FILENO); });
+        else if (word == u"NOUSB")
+            environment.remove(QStringLiteral("TX4410_BOARD"));
         else if (!word.contains(u'@') && !word.startsWith(u"HEX:"))
             environment.insert(word.section(u'=', 0, 0), word.section(u'=', 1));
     }
@@ -50,16 +57,21 @@ CliRun runCli(QString arguments, const QByteArray &input = {}, const QString &ex
             || (hex != u"-" && !(image.open(QIODevice::WriteOnly) && image.write(hex.toLatin1()))))
             return {};
     }
-    process.start(program,
-                  arguments.split(u' ', Qt::SkipEmptyParts).replaceInStrings("''", QString()));
+    QStringList words = arguments.split(u' ', Qt::SkipEmptyParts).replaceInStrings("''", QString());
+    if (extra.contains(u"NOUSB")) {
+        words = QStringList {"--", program} + words;
+        program = QStringLiteral(TX4410_UMOCKDEV_RUN);
+    }
+    process.start(program, words);
     process.write(input);
     process.closeWriteChannel();
     if (const int after = extra.section(u'@', 1).section(u' ', 0, 0).toInt(); after > 0) {
         const bool stop = extra.contains(u"STOP@");
+        const int signal = stop ? SIGSTOP : extra.contains(u"TERM@") ? SIGTERM : SIGINT;
         const bool traced = QTest::qWaitFor([&] { return readTrace(trace).size() >= after; });
         // 0 once it has ended, and kill(0) would signal this whole process group.
         const auto pid = pid_t(process.processId());
-        if (!traced || pid <= 0 || ::kill(pid, stop ? SIGSTOP : SIGINT) != 0)
+        if (!traced || pid <= 0 || ::kill(pid, signal) != 0)
             return {};
         QTest::qSleep(stop ? 2500 : 0);
         ::kill(pid, SIGCONT);
@@ -253,9 +265,32 @@ private slots:
         const QString read = QStringLiteral("read --channel B --csv --interval-ms ");
         row("Ctrl-C, the rows so far", read + "5000 --count 9", 0, "^0\\.000,B,0,0\\.00000$", 5,
             "INT@5");
+        row("count 0, until Ctrl-C", read + "5000 --count 0", 0, "^0\\.000,B,0,0\\.00000$", 5,
+            "INT@5");
+        row("count 0, until SIGTERM", read + "5000 --count 0", 0, "^0\\.000,B,0,0\\.00000$", 5,
+            "TERM@5");
+        row("count 0 goes on", read + "1000 --count 0", 0, "^1\\.0\\d\\d,B,0,0\\.00000$", 6,
+            "INT@6");
+        row("UTC beside the seconds, in another zone", "read --channel C --csv --timestamps iso", 0,
+            "^0\\.000,20\\d\\d-[01]\\d-[0-3]\\dT[0-2]\\d:[0-5]\\d:[0-5]\\d\\.\\d{3}Z,C,0,0\\."
+            "00000$",
+            5, "TZ=Asia/Tokyo");
+        row("timestamps without CSV", "read --channel C --timestamps iso", 2,
+            "--timestamps goes with --csv \\(see tx4410-cli --help\\)$", 0);
+        row("timestamps of no kind", "read --channel C --csv --timestamps local", 2,
+            "--timestamps \"local\"", 0);
+        row("no /dev/bus/usb: list", "list", 1,
+            "^tx4410-cli: USB cannot be looked at on this machine \\(/dev/bus/usb: No such file or "
+            "directory\\)\\. Fix: check /dev/bus/usb.*\\[status 30, UsbUnavailable\\]$",
+            0, "NOUSB");
+        row("no /dev/bus/usb: a bring-up", "read --channel A", 3,
+            "not brought up: USB cannot be looked at on this machine \\(/dev/bus/usb: No such file",
+            3, "NOUSB");
         row("stopped read, sample 79 due at 3.95 s", read + "50 --count 80", 0,
             "^(3\\.9[5-9]|4\\.)\\d*,B,0,0\\.00000$", 84, "STOP@8");
-        row("request failed", "read --channel A", 4, "request SelectMuxChannel \\(0xcc\\) failed",
+        row("request failed, with its meaning and fix", "read --channel A", 4,
+            "request SelectMuxChannel \\(0xcc\\) failed: a USB transfer failed\\. Fix: check the "
+            "cable.*\\[status 14, RequestFailed\\]$",
             4, "TX4410_SIM_FAIL_REQUESTS=1");
         row("request failed in a batch", "batch", 4, "line 2: request SetClrPin \\(0xe0\\) failed",
             4, "TX4410_SIM_FAIL_REQUESTS=1", "\npins --ldac 1 --clr 0\nword 1\n");
@@ -276,8 +311,182 @@ private slots:
         QVERIFY2(said.contains(QRegularExpression(message)) && !said.contains(u"cli: tx4410-cli")
                          && (status || cli.err.isEmpty()),
                  qPrintable(said + '\n' + cli.err));
-        QCOMPARE(cli.err.contains(QStringLiteral("\nUsage:")), status == 2);
+        // A usage error is one line, never the usage itself.
+        QCOMPARE(cli.err.endsWith(QStringLiteral(" (see tx4410-cli --help)\n")), status == 2);
+        QVERIFY(status != 2 || cli.err.count(u'\n') == 1);
         QTEST(int(cli.trace.size()), "calls");
+    }
+
+    void doctor_data()
+    {
+        QTest::addColumn<QString>("arguments");
+        QTest::addColumn<QString>("setting");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QStringList>("lines"); // patterns of lines; "!" one that must not be
+
+        QTest::newRow("all well") << "doctor"
+                                  << "" << 0
+                                  << QStringList {"^ok    simulated board: TX4410_BOARD=sim",
+                                                  "^ok    board at sim: 6666:4410, loader only"};
+        QTest::newRow("a failure before checks that pass")
+                << "doctor"
+                << "HEX:-" << 1
+                << QStringList {"^FAIL  firmware image: .*TX4413.hex: the firmware image",
+                                "^ok    board at sim: "};
+        QTest::newRow("the board chosen")
+                << "--board sim doctor"
+                << "" << 0 << QStringList {"^ok    board at sim: ", "!chosen port"};
+        QTest::newRow("a board chosen that is not there")
+                << "--board 1-9 doctor"
+                << "" << 1
+                << QStringList {"^FAIL  chosen port: 1-9 -- fix: choose a port", "!board at sim"};
+        QTest::newRow("a simulated board's variable")
+                << "doctor"
+                << "TX4410_SIM_NOISE_MV=lots" << 1
+                << QStringList {"^FAIL  simulated board: TX4410_SIM_NOISE_MV \"lots\" is not a "
+                                "number -- fix: correct the TX4410_SIM_ variable",
+                                "!boards:"};
+        QTest::newRow("a malformed configuration, its page named")
+                << "doctor"
+                << "TX4410_LOADER_ID=66664400" << 1
+                << QStringList {
+                           "^FAIL  configuration: TX4410_LOADER_ID .* -- fix: correct the line "
+                           "or variable named; see \"The board configuration\" in "
+                           "real-board.md",
+                           "!^ok    simulated board"};
+    }
+
+    // doctor's verdicts and exit status, each check on its own line.
+    void doctor()
+    {
+        QFETCH(QString, arguments);
+        QFETCH(QString, setting);
+        QFETCH(QStringList, lines);
+        const CliRun cli = runCli(arguments, {}, setting);
+        QTEST(cli.status, "status");
+        for (const QString &line : lines) {
+            const bool absent = line.startsWith(u'!');
+            const QRegularExpression pattern(absent ? line.mid(1) : line);
+            QVERIFY2(std::ranges::any_of(cli.out,
+                                         [&](const QString &out) { return out.contains(pattern); })
+                             != absent,
+                     qPrintable(line + '\n' + cli.out.join(u'\n')));
+        }
+    }
+
+    void json_data()
+    {
+        QTest::addColumn<QString>("arguments");
+        QTest::addColumn<QString>("setting");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QStringList>("keys"); // of every object
+        QTest::addColumn<QString>("objects");  // id=status of each, those that depend on the
+                                               // machine (udev, device nodes) left out
+        const QStringList check {"check", "detail", "fix", "id", "status"};
+        QTest::newRow("doctor") << "doctor --json"
+                                << "" << 0 << check
+                                << "library=ok configuration=ok firmware-image=ok "
+                                   "simulated-board=ok board:sim=ok";
+        QTest::newRow("doctor, a failure")
+                << "doctor --json"
+                << "HEX:-" << 1 << check
+                << "library=ok configuration=ok firmware-image=fail simulated-board=ok "
+                   "board:sim=ok";
+        QTest::newRow("doctor, no board") << "doctor --json"
+                                          << "TX4410_SIM_ABSENT_ATTEMPTS=always" << 1 << check
+                                          << "library=ok configuration=ok firmware-image=ok "
+                                             "simulated-board=ok boards=fail";
+        QTest::newRow("list") << "list --json"
+                              << "" << 0 << QStringList {"code", "detail", "firmware_running",
+                                                         "fix",  "id",     "identity",
+                                                         "port", "status"}
+                              << "sim=Ok";
+        QTest::newRow("list of none")
+                << "list --json"
+                << "TX4410_SIM_ABSENT_ATTEMPTS=always" << 0 << QStringList {} << "";
+    }
+
+    // One JSON array, one object per check or board, for a lab's scripts.
+    void json()
+    {
+        QFETCH(QString, arguments);
+        QFETCH(QString, setting);
+        QFETCH(QStringList, keys);
+        const CliRun cli = runCli(arguments, {}, setting);
+        QTEST(cli.status, "status");
+        QJsonParseError error {};
+        const QJsonDocument document
+                = QJsonDocument::fromJson(cli.out.join(u'\n').toUtf8(), &error);
+        QVERIFY2(error.error == QJsonParseError::NoError && document.isArray(),
+                 qPrintable(cli.out.join(u'\n')));
+        QStringList objects;
+        for (const QJsonValue &value : document.array()) {
+            const QJsonObject object = value.toObject();
+            QCOMPARE(object.keys(), keys);
+            const QString id = object["id"].toString();
+            if (!id.startsWith(u"udev-") && id != u"usb-nodes")
+                objects << id + u'=' + object["status"].toString();
+            // A failing check says how to fix it.
+            QVERIFY(object["status"].toString() != u"fail" || !object["fix"].toString().isEmpty());
+        }
+        QTEST(objects.join(u' '), "objects");
+    }
+
+    void udevRule_data()
+    {
+        QTest::addColumn<QStringList>("local"); // files of /etc/udev/rules.d: name=line
+        QTest::addColumn<QString>("identity");
+        QTest::addColumn<QString>("before"); // the file that names it before the line is added
+        QTest::addColumn<QString>("order");  // the files udev reads after, in its order
+
+        QTest::newRow("an identity of its own")
+                << QStringList {} << "04b4:8613"
+                << ""
+                << "etc/70-tx4410-local.rules lib/70-tx4410.rules lib/73-seat-late.rules";
+        QTest::newRow("the packaged name in /etc replaces the packaged rule")
+                << QStringList {"70-tx4410.rules=" + UdevRules::ruleLine("6666", "4410")}
+                << "6666:4400"
+                << ""
+                << "etc/70-tx4410-local.rules etc/70-tx4410.rules lib/73-seat-late.rules";
+        QTest::newRow("the packaged rule names the loader")
+                << QStringList {} << "6666:4400"
+                << "lib/70-tx4410.rules"
+                << "etc/70-tx4410-local.rules lib/70-tx4410.rules lib/73-seat-late.rules";
+    }
+
+    // The line doctor proposes, written where it says, as udev then reads the folders: the
+    // packaged rule still in force, the new one before the seat's uaccess.
+    void udevRule()
+    {
+        QFETCH(QStringList, local);
+        QFETCH(QString, identity);
+        QFETCH(QString, before);
+        const QTemporaryDir scratch;
+        const QString etc = scratch.filePath("etc"), lib = scratch.filePath("lib");
+        const auto write = [](const QString &path, const QByteArray &text) {
+            QFile file(path);
+            return file.open(QIODevice::WriteOnly) && file.write(text) == text.size();
+        };
+        QVERIFY(QDir().mkpath(etc) && QDir().mkpath(lib));
+        QVERIFY(QFile::copy(TX4410_UDEV_RULE, lib + "/70-tx4410.rules"));
+        QVERIFY(write(lib + "/73-seat-late.rules",
+                      "TAG==\"uaccess\", RUN{builtin}+=\"uaccess\"\n"));
+        for (const QString &file : local)
+            QVERIFY(write(etc + u'/' + file.section(u'=', 0, 0), file.section(u'=', 1).toUtf8()));
+        const QStringList folders {etc, lib};
+        const QString vendor = identity.left(4), product = identity.mid(5);
+        const auto relative = [&](QStringList paths) {
+            return paths.replaceInStrings(scratch.path() + u'/', QString()).join(u' ');
+        };
+        QCOMPARE(relative({UdevRules::fileFor(UdevRules::effective(folders), vendor, product)}),
+                 before);
+        const QString proposed = etc + u'/' + QLatin1String(UdevRules::localFile);
+        QVERIFY(write(proposed, (UdevRules::ruleLine(vendor, product) + u'\n').toUtf8()));
+        const QStringList files = UdevRules::effective(folders);
+        QTEST(relative(files), "order");
+        QCOMPARE(UdevRules::fileFor(files, vendor, product), proposed);
+        // The firmware's line of the packaged file, or its /etc stand-in, is still read.
+        QVERIFY(!UdevRules::fileFor(files, "6666", "4410").isEmpty());
     }
 };
 

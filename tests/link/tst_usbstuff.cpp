@@ -1,4 +1,5 @@
 #include "boardlibrary.h"
+#include "statusreason.h"
 #include "support/boardtrace.h"
 #include "support/simulatedboardcontrol.h"
 #include "usbstuffboardport.h"
@@ -54,6 +55,32 @@ private slots:
         expected.replace(0, path.toLocal8Bit().size() + 1, path.toLocal8Bit() + '\0');
         QCOMPARE(QByteArray(reinterpret_cast<const char *>(usb.pathBuffer().data()), 513),
                  expected);
+    }
+
+    void reasons_data()
+    {
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("detail");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("meaning, detail, fix")
+                << 28 << "no board at port 1-9; none on the bus"
+                << "no board at the chosen port (no board at port 1-9; none on the bus). Fix: "
+                   "choose a port that 'tx4410-cli list' shows (--board, TX4410_BOARD_PORT) "
+                   "[status 28, PortNotFound]";
+        QTest::newRow("no fix to give") << 8 << ""
+                                        << "a request code the firmware does not know "
+                                           "[status 8, UnknownRequest]";
+        QTest::newRow("no such status") << 99 << "x"
+                                        << "the board library failed with status 99, which it "
+                                           "does not explain";
+    }
+
+    // A status for a person: no empty fix, no detail in brackets that is not there.
+    void reasons()
+    {
+        QFETCH(int, status);
+        QFETCH(QString, detail);
+        QTEST(statusReason(status, detail), "reason");
     }
 
     // Search, connect, the program's own path stored again, load; only the load's status tells.

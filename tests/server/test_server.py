@@ -144,9 +144,10 @@ class ServerTest(unittest.TestCase):
         client = self.client(server)
         client.write("SOUR1:VOLT 1")
         self.assertEqual(client.query("SYST:ERR?;*ESR?;*TST?"),
-                         '-240,"Hardware error;request SendCommandWord (0xdd) failed with status '
-                         '14";16;1')
-        server.expect("request SendCommandWord (0xdd) failed with status 14")
+                         '-240,"Hardware error;request SendCommandWord (0xdd) failed: a USB '
+                         'transfer failed. Fix: check the cable, plug the board in again, and run '
+                         '\'tx4410-cli doctor\' [status 14, RequestFailed]";16;1')
+        server.expect("request SendCommandWord (0xdd) failed: a USB transfer failed. Fix:")
 
     def test_status_model(self):
         server = self.serve()
@@ -394,7 +395,7 @@ class ServerTest(unittest.TestCase):
         gone = self.cli("pins", "--ldac", "0", server=server)
         self.assertEqual(gone.returncode, 3)
         self.assertIn(f"server at 127.0.0.1:{server.port} has no board (request SetLdacPin (0xf0) "
-                      "failed with status 23)", gone.stderr)
+                      "failed: the board left the bus. Fix: check the cable", gone.stderr)
 
     def test_sweep_through_the_server(self):
         # The same figures as a sweep of this machine's board, the bow found at mid-scale.

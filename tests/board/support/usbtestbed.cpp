@@ -70,6 +70,12 @@ void UsbTestbed::deny(const QByteArray &port)
     });
 }
 
+void UsbTestbed::refuseClaims(const QByteArray &port)
+{
+    const std::lock_guard lock(m_mutex);
+    m_boards[port].refusesClaims = true;
+}
+
 // Nodes and their emulation sockets open to another user, as the udev rule would make them,
 // but those of boards denied.
 void UsbTestbed::openToAll()
@@ -253,6 +259,8 @@ bool UsbTestbed::answer(const QByteArray &port, unsigned long request, void *ioc
     auto *urb = urbData ? reinterpret_cast<usbdevfs_urb *>(urbData->data) : nullptr;
     if (request == USBDEVFS_CLAIMINTERFACE && error == 0 && m_boards.value(port).busy)
         error = EBUSY;
+    if (request == USBDEVFS_CLAIMINTERFACE && error == 0 && m_boards.value(port).refusesClaims)
+        error = EIO;
     if (request == USBDEVFS_CLAIMINTERFACE || request == USBDEVFS_RELEASEINTERFACE)
         return error == 0;
     if (request == USBDEVFS_DISCARDURB) { // the transfer timed out

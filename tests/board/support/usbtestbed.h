@@ -39,6 +39,8 @@ public:
     // The device node of the board at the port closed to everyone but root (as without the udev
     // rule); the testbed's own folders stay open to all.
     void deny(const QByteArray &port);
+    // Claims of the board at the port fail with an error libusb has no name of its own for.
+    void refuseClaims(const QByteArray &port);
 
 private:
     UsbTestbed();
@@ -51,6 +53,7 @@ private:
         bool busy = false;
         bool present = false; // on the bus now
         bool denied = false;
+        bool refusesClaims = false;
     };
     bool answer(const QByteArray &port, unsigned long request, void *arg, int &error);
     void addBoard(const QByteArray &port, const QByteArray &identity);
