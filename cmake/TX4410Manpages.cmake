@@ -8,6 +8,8 @@ function(tx4410_add_manpage target source)
     # Not VERBATIM: the redirections are the shell's.
     add_custom_command(OUTPUT ${page}
         COMMAND ${SCDOC} < ${source} > ${CMAKE_CURRENT_BINARY_DIR}/${target}.1
+        # man's .TH turns hyphenation back on, which splits command names (SYS-Tem) at a line end.
+        COMMAND sed -i "/^\\.TH /a .nh" ${CMAKE_CURRENT_BINARY_DIR}/${target}.1
         COMMAND gzip -9nf ${CMAKE_CURRENT_BINARY_DIR}/${target}.1
         DEPENDS ${source}
         COMMENT "Writing the manual page of ${target}")
@@ -15,6 +17,6 @@ function(tx4410_add_manpage target source)
     install(FILES ${page} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
     if(BUILD_TESTING)
         add_test(NAME manpage_${target}
-                 COMMAND ${PROJECT_SOURCE_DIR}/tests/docs/manpage.sh $<TARGET_FILE:${target}> ${page})
+                 COMMAND ${PROJECT_SOURCE_DIR}/tests/docs/manpage.sh $<TARGET_FILE:${target}> ${page} ${source})
     endif()
 endfunction()

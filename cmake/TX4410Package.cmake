@@ -3,7 +3,23 @@
 # udev rule where board/CMakeLists.txt installs it (lib/udev/rules.d, /usr/lib/udev/rules.d).
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME tx4410)
-set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+# The package's version: the project's and a Debian revision, each settable when configuring (a
+# rebuild for a distribution, a local fix). cmake/debian/changelog holds the history, its top
+# entry the version released; a build under another version gets an entry of its own above it.
+set(TX4410_PACKAGE_VERSION "${PROJECT_VERSION}" CACHE STRING "The package's upstream version")
+set(TX4410_DEBIAN_REVISION "1" CACHE STRING "The package's Debian revision; empty for none")
+if(NOT TX4410_PACKAGE_VERSION MATCHES "^[0-9][A-Za-z0-9.+~]*$")
+    message(FATAL_ERROR "TX4410_PACKAGE_VERSION '${TX4410_PACKAGE_VERSION}' is not a Debian upstream version")
+endif()
+if(NOT TX4410_DEBIAN_REVISION MATCHES "^[A-Za-z0-9.+~]*$")
+    message(FATAL_ERROR "TX4410_DEBIAN_REVISION '${TX4410_DEBIAN_REVISION}' is not a Debian revision")
+endif()
+set(package_version "${TX4410_PACKAGE_VERSION}")
+if(NOT TX4410_DEBIAN_REVISION STREQUAL "")
+    string(APPEND package_version "-${TX4410_DEBIAN_REVISION}")
+endif()
+set(CPACK_PACKAGE_VERSION ${TX4410_PACKAGE_VERSION})
+set(CPACK_DEBIAN_PACKAGE_RELEASE ${TX4410_DEBIAN_REVISION})
 # Who answers for the package: the Maintainer field and the changelog's signature. The default's
 # address is in .invalid, a domain that never exists (so never someone else's), and Debian's
 # checks take it; set a real name and address when publishing the package.
@@ -37,20 +53,34 @@ set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "rpcbind, avahi-daemon")
 # No symbols or debug information (and with them the build tree's paths) in the package.
 set(CPACK_STRIP_FILES ON)
 
-# What Debian asks of every package besides: a copyright file and a changelog, compressed as
-# dpkg does (no name or time stamp in it, so that the same changelog packs the same). Its date
-# is the configure's, or SOURCE_DATE_EPOCH's when that is set.
-string(TIMESTAMP changelog_date "%a, %d %b %Y %H:%M:%S +0000" UTC)
-file(WRITE ${PROJECT_BINARY_DIR}/debian/changelog
-     "tx4410 (${PROJECT_VERSION}) unstable; urgency=medium\n\n"
-     "  * TX4410 1.0.0, TX4410(version2) ${PROJECT_VERSION}, tx4410-cli and tx4410-server\n"
-     "    on the board libraries and their simulated board: see README.md beside this\n"
-     "    file.\n\n"
-     " -- ${TX4410_MAINTAINER}  ${changelog_date}\n")
+# What Debian asks of every package besides: a copyright file and the changelog, compressed as
+# dpkg does (no name or time stamp in it, so that the same changelog packs the same).
+set(changelog ${CMAKE_CURRENT_LIST_DIR}/debian/changelog)
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${changelog})
+file(STRINGS ${changelog} released LIMIT_COUNT 1 REGEX "^tx4410 \\(")
+string(REGEX REPLACE "^tx4410 \\(([^)]*)\\).*" "\\1" released "${released}")
+file(READ ${changelog} history)
+if(NOT released STREQUAL package_version)
+    # Dated as the configure (or SOURCE_DATE_EPOCH), so that the same build packs the same.
+    string(TIMESTAMP changelog_date "%a, %d %b %Y %H:%M:%S +0000" UTC)
+    string(CONCAT history "tx4410 (${package_version}) unstable; urgency=medium\n\n"
+        "  * Built as ${package_version} from ${released}, with no change of its own.\n\n"
+        " -- ${TX4410_MAINTAINER}  ${changelog_date}\n\n" "${history}")
+endif()
+file(WRITE ${PROJECT_BINARY_DIR}/debian/changelog "${history}")
 execute_process(COMMAND gzip -9nc ${PROJECT_BINARY_DIR}/debian/changelog
                 OUTPUT_FILE ${PROJECT_BINARY_DIR}/debian/changelog.gz COMMAND_ERROR_IS_FATAL ANY)
-install(FILES ${PROJECT_BINARY_DIR}/debian/changelog.gz ${CMAKE_CURRENT_LIST_DIR}/debian/copyright
-        DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/tx4410)
+# A package with a Debian revision is not native: its changelog is changelog.Debian.
+if(TX4410_DEBIAN_REVISION STREQUAL "")
+    set(changelog_name changelog.gz)
+else()
+    set(changelog_name changelog.Debian.gz)
+endif()
+install(FILES ${PROJECT_BINARY_DIR}/debian/changelog.gz DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/tx4410
+        RENAME ${changelog_name})
+install(FILES ${CMAKE_CURRENT_LIST_DIR}/debian/copyright DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/tx4410)
+install(FILES ${CMAKE_CURRENT_LIST_DIR}/debian/lintian-overrides
+        DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/lintian/overrides RENAME tx4410)
 
 # The firmware image in etc is the user's to replace: a conffile, kept by dpkg on upgrade.
 # Where the install steps put it for the prefix /usr.

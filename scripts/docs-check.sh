@@ -2,10 +2,12 @@
 # Keeps the docs true to the programs.
 #   docs-check.sh --status-table PROGRAM   docs/statuses.md holds exactly the table PROGRAM prints
 #   docs-check.sh --commands BIN_DIR       runs every shell block of README.md and docs/*.md that
-#                                          follows a line "<!-- runnable -->", on the simulated
-#                                          board, with BIN_DIR first on the PATH and python/ on
-#                                          PYTHONPATH (where an install puts them), each in a fresh
-#                                          folder; fails on the first block that fails. After
+#                                          follows a line "<!-- runnable -->", as a user who
+#                                          copies it would: with BIN_DIR first on the PATH and
+#                                          python/ on PYTHONPATH (where an install puts them) and
+#                                          no other variable set (a block that needs the simulated
+#                                          board says so), each in a fresh folder that is its HOME;
+#                                          fails on the first block that fails. After
 #                                          "<!-- runnable: prints the block after it -->" the
 #                                          next fenced block is what it must print, exactly.
 set -euo pipefail
@@ -34,8 +36,8 @@ case ${1:-} in
             count=$((count + 1))
             work=$(mktemp -d)
             status=0
-            (cd "$work" && PATH="$bin:$PATH" PYTHONPATH="$root/python" TX4410_BOARD=sim \
-                QT_QPA_PLATFORM=offscreen \
+            (cd "$work" && env -i PATH="$bin:$PATH" HOME="$work" LANG=C.UTF-8 \
+                PYTHONPATH="$root/python" \
                 timeout 120 bash -euo pipefail -c "$block") >"$work/.output" 2>"$work/.errors" \
                 || status=$?
             if [ "$status" -ne 0 ] || { [ "$expected" != - ] \
@@ -65,7 +67,7 @@ case ${1:-} in
         ' "$page")
     done
     [ "$count" -gt 0 ] || { echo "no runnable block in the docs"; exit 1; }
-    echo "$count runnable blocks of the docs ran on the simulated board"
+    echo "$count runnable blocks of the docs ran as shown"
     ;;
 *)
     echo "usage: docs-check.sh --status-table PROGRAM | --commands BIN_DIR" >&2

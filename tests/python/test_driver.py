@@ -14,29 +14,38 @@ SERVER = os.environ["TX4410_SERVER_PROGRAM"]
 
 
 class Server:
-    """A tx4410-server on a port the system chooses, its board unpluggable through a file."""
+    """A tx4410-server on ports the system chooses, its board unpluggable through a file; its log
+    goes to a file, so that it never waits on a pipe no one reads."""
 
     def __init__(self):
         self.scratch = tempfile.TemporaryDirectory()
         self.unplugged = os.path.join(self.scratch.name, "unplugged")
+        self.log = os.path.join(self.scratch.name, "log")
         env = dict(os.environ, TX4410_BOARD="sim", TX4410_SIM_UNPLUGGED=self.unplugged)
-        self.process = subprocess.Popen([SERVER, "--listen", "127.0.0.1:0"], env=env,
-                                        stderr=subprocess.PIPE, text=True)
-        for line in self.process.stderr:
-            found = re.search(r"listening on 127\.0\.0\.1:(\d+)", line)
-            if found:
+        with open(self.log, "w") as log:
+            self.process = subprocess.Popen([SERVER, "--listen", "127.0.0.1:0"], env=env,
+                                            stderr=log)
+        # VXI-11 is on once the port mapper (rpcbind, or the server's own) knows it.
+        deadline = time.monotonic() + 30
+        while time.monotonic() < deadline and self.process.poll() is None:
+            with open(self.log) as log:
+                text = log.read()
+            found = re.search(r"listening on 127\.0\.0\.1:(\d+)", text)
+            vxi11 = re.search(r"VXI-11 (on|off).*", text)
+            if found and vxi11:
                 self.port = int(found.group(1))
-                break
-        else:
-            raise AssertionError("the server did not listen")
+                self.vxi11 = vxi11.group(0)
+                return
+            time.sleep(0.05)
+        raise AssertionError("the server did not listen with VXI-11 settled: " + open(self.log).read())
 
     def resources(self):
-        return {"socket": f"TCPIP::127.0.0.1::{self.port}::SOCKET"}
+        return {"socket": f"TCPIP::127.0.0.1::{self.port}::SOCKET",
+                "instr": "TCPIP::127.0.0.1::inst0::INSTR"}
 
     def stop(self):
         self.process.terminate()
         self.process.wait(20)
-        self.process.stderr.close()
         self.scratch.cleanup()
 
 
@@ -44,6 +53,8 @@ class DriverTest(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         cls.server = Server()
+        # Run in a private network as root, the server answers the port mapper itself.
+        assert cls.server.vxi11.startswith("VXI-11 on"), cls.server.vxi11
 
     @classmethod
     def tearDownClass(cls):
