@@ -37,7 +37,7 @@ case ${1:-} in
             work=$(mktemp -d)
             status=0
             (cd "$work" && env -i PATH="$bin:$PATH" HOME="$work" LANG=C.UTF-8 \
-                PYTHONPATH="$root/python" \
+                PYTHONPATH="$root/python" PYTHONDONTWRITEBYTECODE=1 \
                 timeout 120 bash -euo pipefail -c "$block") >"$work/.output" 2>"$work/.errors" \
                 || status=$?
             if [ "$status" -ne 0 ] || { [ "$expected" != - ] \

@@ -5,6 +5,7 @@
 # a page of the installed docs that exists; every option the program's --help names is in it.
 # Usage: manpage.sh PROGRAM PAGE SOURCE
 set -euo pipefail
+export LC_ALL=C.UTF-8 # as a reader's terminal: man's own hyphens, widths counted in characters
 program=$1 page=$2 source=$3
 docs=$(cd "$(dirname "$0")/../../docs" && pwd)
 fail=0
@@ -16,18 +17,22 @@ text=$(MANWIDTH=80 man -l "$page" 2>/dev/null | col -b | expand)
 
 while IFS= read -r line; do
     problem "wider than 80 columns: $line"
-done < <(awk 'length($0) > 80' <<<"$text")
+done < <(grep -E '^.{81}' <<<"$text" || true)
 # Emphasis scdoc did not take (inside a word, or unbalanced) shows as the marks themselves.
 while IFS= read -r line; do
     problem "scdoc markup left: $line"
 done < <(grep -E '_[[:alnum:]]+_([^[:alnum:]_]|$)|\*[[:alnum:]][^* ]*\*' <<<"$text" || true)
 
+# A word split at a line's end: a command name broken in two (man hyphenates unless told not to).
+while IFS= read -r line; do
+    problem "a word hyphenated at the line's end: $line"
+done < <(grep -E '[[:alpha:]]‐$' <<<"$text" || true)
 # Each literal line must be a rendered line of its own: never run into the next, never wrapped.
 rendered=$(sed -E 's/^[[:space:]]+//; s/[[:space:]]+$//' <<<"$text")
 while IFS= read -r line; do
     [ -z "$line" ] && continue
     grep -qxF -- "$line" <<<"$rendered" || problem "literal line not whole: $line"
-done < <(awk '/^```/ { inside = !inside; next } inside { sub(/^[ \t]+/, ""); sub(/[ \t]+$/, ""); print }' "$source")
+done < <(awk '/^```/ { inside = !inside; next } inside { sub(/^[ \t]+/, ""); sub(/[ \t]+$/, ""); gsub(/\\\\/, "\\"); print }' "$source")
 # Indented lines in EXAMPLES are paragraphs that man fills and wraps, not commands.
 awk '/^# /{ examples = ($0 == "# EXAMPLES") } examples && /^\t/ { exit 1 }' "$source" \
     || problem "an example indented with a tab, not in a literal block"
