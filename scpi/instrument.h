@@ -59,6 +59,7 @@ public:
     void boardRestarted();
 
     double reference() const { return m_reference; }
+    double vdd() const { return m_vdd; }
 
 private:
     // Runs one unit whose row is known; returns 0 or an error number (detail in m_detail).

@@ -15,6 +15,7 @@ packages=(
     clang libclang-rt-14-dev
     libbenchmark-dev
     python3-pyvisa python3-pyvisa-py lxi-tools python3-pymeasure
+    chromium chromium-driver python3-selenium
     qt6-httpserver-dev qt6-websockets-dev libavahi-client-dev libavahi-glib-dev
     avahi-daemon avahi-utils rpcbind dbus-daemon iproute2
     scdoc man-db groff-base bsdextrautils appstream

@@ -3,6 +3,7 @@
 // records over DNS-SD.
 #include "announcer.h"
 #include "boardlibrary.h"
+#include "frontpanel.h"
 #include "identification.h"
 #include "instrument.h"
 #include "instrumenthost.h"
@@ -17,12 +18,14 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QFile>
 #include <QHostInfo>
 #include <QNetworkInterface>
 #include <QRegularExpression>
 #include <QSocketNotifier>
 #include <QTextStream>
 #include <QTimer>
+#include <QWebSocket>
 
 #include <csignal>
 #include <optional>
@@ -53,6 +56,7 @@ struct Options
 {
     Endpoint listen {QHostAddress::LocalHost, 5025};
     std::optional<Endpoint> http; // nothing: off
+    QByteArray httpToken;         // empty: the panel asks for none
     SocketServer::Limits limits;
     QString text; // for --help and --version: printed, and nothing else done
 };
@@ -65,11 +69,14 @@ struct UsageError
 const char usage[]
         = "Usage: tx4410-server [--listen ADDRESS:PORT] [--http ADDRESS:PORT|off] [--board PORT]\n"
           "                     [--attach] [--max-clients N] [--idle-timeout SECONDS]\n"
+          "                     [--http-token FILE]\n"
           "Brings the board up once and serves it as an instrument: SCPI on a raw TCP socket,\n"
           "by default 127.0.0.1:5025 (this machine only; 0.0.0.0:5025 lets any machine that\n"
           "can reach the port drive the DAC), and over VXI-11 (TCPIP::HOST::inst0::INSTR) on\n"
-          "the same address; the LXI identification and a welcome page over HTTP on --http,\n"
-          "by default the --listen address, port 8080 (any free port when --listen's is 0);\n"
+          "the same address; the LXI identification, a welcome page and the front panel\n"
+          "(/panel/) over HTTP on --http, by default the --listen address, port 8080 (any\n"
+          "free port when --listen's is 0); --http-token: the panel asks for the first line\n"
+          "of FILE (no encryption: reach it through SSH or a TLS proxy on a LAN);\n"
           "DNS-SD records through avahi-daemon. --board and --attach as for tx4410-cli.\n"
           "--max-clients (default 16) connections at once on each interface. --idle-timeout\n"
           "(default 600, 0 never) closes a connection silent that long. SIGINT or SIGTERM\n"
@@ -118,9 +125,11 @@ Options readOptions(const QStringList &arguments)
     const QCommandLineOption attach("attach");
     const QCommandLineOption maxClients("max-clients", {}, "N");
     const QCommandLineOption idleTimeout("idle-timeout", {}, "SECONDS");
+    const QCommandLineOption httpToken("http-token", {}, "FILE");
     const QCommandLineOption help(QStringList {"help", "h"});
     const QCommandLineOption version(QStringList {"version", "v"});
-    parser.addOptions({listen, http, board, attach, maxClients, idleTimeout, help, version});
+    parser.addOptions(
+            {listen, http, board, attach, maxClients, idleTimeout, httpToken, help, version});
     if (!parser.parse(arguments))
         throw UsageError {parser.errorText()};
     if (!parser.positionalArguments().isEmpty())
@@ -139,6 +148,19 @@ Options readOptions(const QStringList &arguments)
         options.http = parser.value(http) == u"off"
                 ? std::nullopt
                 : std::optional(readEndpoint("--http", parser.value(http)));
+    if (parser.isSet(httpToken)) {
+        QFile file(parser.value(httpToken));
+        if (!file.open(QIODevice::ReadOnly))
+            throw UsageError {QStringLiteral("--http-token \"%1\": %2")
+                                      .arg(file.fileName(), file.errorString())};
+        options.httpToken = file.readLine().trimmed();
+        static const QRegularExpression cookieSafe(QStringLiteral("^[A-Za-z0-9._~+/=-]{8,}$"));
+        if (!cookieSafe.match(QString::fromLatin1(options.httpToken)).hasMatch())
+            throw UsageError {QStringLiteral("--http-token \"%1\": its first line is not at "
+                                             "least 8 letters, digits or ._~+/=- (as openssl "
+                                             "rand -hex 16 writes)")
+                                      .arg(file.fileName())};
+    }
     if (parser.isSet(maxClients))
         options.limits.maxClients = readWhole(parser, maxClients, 1, 1000);
     if (parser.isSet(idleTimeout))
@@ -319,16 +341,21 @@ int main(int argc, char *argv[])
         reach.vxi11Device = vxi11On ? QStringLiteral("inst0") : QString();
         return reach;
     };
+    FrontPanel panel(host, board, options.limits.maxClients, log);
     WebFront pages(
             {[&](const QString &asked) { return identificationDocument(identity, reach(asked)); },
              [&](const QString &asked) {
                  return welcomePage(identity, reach(asked), boardState(instrument, board, host));
-             }});
+             },
+             [&](std::unique_ptr<QWebSocket> socket) { panel.addPage(std::move(socket)); },
+             [&](const QString &name) { return panel.sweepFile(name); }},
+            options.httpToken);
     bool httpOn = false;
     if (options.http) {
         httpOn = pages.listen(options.http->address, options.http->port);
         httpPort = pages.port();
-        log(httpOn ? QStringLiteral("HTTP on %1: /lxi/identification and the welcome page")
+        log(httpOn ? QStringLiteral("HTTP on %1: /lxi/identification, the welcome page and the "
+                                    "front panel (/panel/)")
                              .arg(endpointText(options.http->address, pages.port()))
                    : QStringLiteral("HTTP off: cannot listen on %1: %2")
                              .arg(endpointText(options.http->address, options.http->port),

@@ -71,6 +71,9 @@ void ServerBoard::look()
         return;
     if (tryBringUp())
         return;
+    m_awayReason = QStringLiteral("a board is on the bus but was not brought up: ")
+            + m_usb.bringUpFailure();
+    emit changed();
     m_failedWith = bus;
     m_retryAnyway.setRemainingTime(retryAfterFailure);
 }
@@ -106,8 +109,12 @@ template<typename Operation> Scpi::BoardOutcome ServerBoard::request(Operation o
     if (status == BoardStatus::BoardGone || status == BoardStatus::NotLoaded
         || status == BoardStatus::BadHandle || status == BoardStatus::NoBoard) {
         m_up = false;
+        m_awayReason = QStringLiteral("the board has gone (%1); brought up again once it is "
+                                      "back on the bus")
+                               .arg(statusReason(failure.status));
         m_log(QStringLiteral("the board has gone (%1); brought up again once it is back")
                       .arg(statusReason(failure.status)));
+        emit changed();
         // Its firmware went with it: load it again, whatever --attach said at the start.
         qunsetenv("TX4410_ATTACH");
         m_retry.start();
@@ -126,11 +133,13 @@ bool ServerBoard::tryBringUp()
     }
     m_retry.stop();
     m_up = true;
+    m_awayReason.clear();
     m_selected = -1;
     m_failedWith.reset();
     brought();
     m_log(QStringLiteral("the board is back: firmware loaded, every DAC output at 0 V"));
     emit restarted();
+    emit changed();
     return true;
 }
 

@@ -41,6 +41,8 @@ public:
     // After a bring-up: notes the board's USB port path ("1-2.3", "sim").
     void brought();
     bool isUp() const { return m_up; }
+    // Why it is away, and what to do, as the last failed bring-up or the loss said it.
+    const QString &awayReason() const { return m_awayReason; }
     const QString &port() const { return m_port; }
 
     Scpi::BoardOutcome sendWord(std::int32_t word) override;
@@ -52,6 +54,8 @@ public:
 signals:
     // The board was brought up again after it had gone: the firmware loaded, the DAC at zero.
     void restarted();
+    // It went, came back, or a bring-up failed: isUp() or awayReason() changed.
+    void changed();
 
 private:
     void requestFailed(const RequestFailure &failure) override;
@@ -68,6 +72,7 @@ private:
     bool m_up = true;
     int m_selected = -1; // the readback input the multiplexer is on, -1 when unknown
     QString m_port;
+    QString m_awayReason;
     QTimer m_retry;
     std::optional<QStringList> m_failedWith; // the bus when the last bring-up failed
     QDeadlineTimer m_retryAnyway;

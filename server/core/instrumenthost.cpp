@@ -17,6 +17,17 @@ Session::~Session()
     m_host.closed(*this);
 }
 
+namespace {
+
+// A client that learns of a restart only from the power-on bit: not a page, not our own sweep.
+bool isScpiClient(const Session *session)
+{
+    return session->interface() == Session::Interface::Socket
+            || session->interface() == Session::Interface::Vxi11;
+}
+
+} // namespace
+
 InstrumentHost::InstrumentHost(Scpi::Instrument &instrument)
     : m_instrument(instrument)
 { }
@@ -25,13 +36,15 @@ InstrumentHost::~InstrumentHost() = default;
 
 QByteArray InstrumentHost::execute(std::string_view message, Session &session)
 {
-    return m_instrument.execute(message, session.status);
+    QByteArray answers = m_instrument.execute(message, session.status);
+    emit executed();
+    return answers;
 }
 
 void InstrumentHost::opened(Session &session)
 {
     m_sessions.push_back(&session);
-    if (std::exchange(m_unseenRestart, false))
+    if (isScpiClient(&session) && std::exchange(m_unseenRestart, false))
         session.status.setEvents(Scpi::Event::powerOn);
 }
 
@@ -176,7 +189,8 @@ void InstrumentHost::boardRestarted()
 {
     ++m_restarts;
     m_instrument.boardRestarted();
-    m_unseenRestart = m_sessions.empty();
+    m_unseenRestart = std::ranges::none_of(m_sessions, isScpiClient);
     for (Session *session : m_sessions)
         session->status.setEvents(Scpi::Event::powerOn);
+    emit executed();
 }

@@ -57,11 +57,16 @@ public:
     void cancelWait(WaitId id);
 
     // The board was brought up again: its DAC is at zero. Every open session gets the power-on
-    // bit; with none open, the next session to open gets it.
+    // bit; with no SCPI client open, the next one to open gets it (a page shows the restart
+    // itself, so it takes the bit from no one).
     void boardRestarted();
     int restarts() const { return m_restarts; }
 
     int sessionCount(Session::Interface interface) const;
+
+signals:
+    // A program message ran: what it set may have changed.
+    void executed();
 
 private:
     friend class Session;

@@ -6,12 +6,13 @@
 
 class InstrumentHost;
 
-// One client of the instrument, with its own status model: a connection to the socket port, or
-// a VXI-11 link. It is known to the host for as long as it lives.
+// One client of the instrument, with its own status model: a connection to the socket port, a
+// VXI-11 link, or a front panel page. It is known to the host for as long as it lives.
 class Session
 {
 public:
-    enum class Interface { Socket, Vxi11 };
+    // Sweep: the connection of a sweep a page started, which holds the lock while it runs.
+    enum class Interface { Socket, Vxi11, Web, Sweep };
 
     Session(InstrumentHost &host, Interface interface, QString peer);
     virtual ~Session();

@@ -9,9 +9,10 @@
 #include <unistd.h>
 
 SocketServer::SocketServer(InstrumentHost &host, Limits limits,
-                           std::function<void(const QString &)> log)
+                           std::function<void(const QString &)> log, Session::Interface interface)
     : m_host(host)
     , m_limits(limits)
+    , m_interface(interface)
     , m_log(std::move(log))
     , m_tooLong("a line longer than " + std::to_string(limits.maxLineBytes)
                 + " bytes, discarded up to its end")
@@ -38,8 +39,12 @@ void SocketServer::accept(int descriptor)
     }
     const QString peer = connection->peer();
     SocketSession &session = *m_sessions.emplace_back(
-            std::make_unique<SocketSession>(*this, m_host, std::move(connection)));
+            std::make_unique<SocketSession>(*this, m_host, std::move(connection), m_interface));
     m_log(QStringLiteral("%1 connected (%2 open)").arg(peer).arg(openCount()));
+    if (m_interface == Session::Interface::Sweep && !m_host.lock(session)) {
+        session.finish(QStringLiteral("closed: the sweep found the instrument locked"));
+        return;
+    }
     if (session.connection().bytesAvailable() > 0)
         m_host.wantTurn(session);
 }

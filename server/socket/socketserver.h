@@ -1,6 +1,7 @@
 #pragma once
 
 #include "listener.h"
+#include "session.h"
 
 #include <QObject>
 
@@ -34,7 +35,10 @@ public:
     // How long a close waits for the client's end of the connection.
     static constexpr std::chrono::milliseconds linger {2000};
 
-    SocketServer(InstrumentHost &host, Limits limits, std::function<void(const QString &)> log);
+    // `interface`: Sweep for the one connection of a sweep, which takes the lock as it opens
+    // (and is closed when another holds it).
+    SocketServer(InstrumentHost &host, Limits limits, std::function<void(const QString &)> log,
+                 Session::Interface interface = Session::Interface::Socket);
     ~SocketServer() override;
 
     bool listen(const QHostAddress &address, quint16 port);
@@ -54,6 +58,7 @@ private:
 
     InstrumentHost &m_host;
     Limits m_limits;
+    Session::Interface m_interface;
     std::function<void(const QString &)> m_log;
     Listener m_listener;
     std::list<std::unique_ptr<SocketSession>> m_sessions;

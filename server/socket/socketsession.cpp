@@ -10,8 +10,8 @@ constexpr qint64 readChunk = 64 * 1024;
 } // namespace
 
 SocketSession::SocketSession(SocketServer &server, InstrumentHost &host,
-                             std::unique_ptr<Connection> connection)
-    : Session(host, Interface::Socket, connection->peer())
+                             std::unique_ptr<Connection> connection, Interface interface)
+    : Session(host, interface, connection->peer())
     , m_server(server)
     , m_connection(std::move(connection))
 {

@@ -17,7 +17,7 @@ class SocketSession final : public QObject, public Session
 
 public:
     SocketSession(SocketServer &server, InstrumentHost &host,
-                  std::unique_ptr<Connection> connection);
+                  std::unique_ptr<Connection> connection, Interface interface);
     ~SocketSession() override;
 
     bool runTurn() override;

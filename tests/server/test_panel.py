@@ -1,0 +1,357 @@
+"""The front panel in a real browser: Debian's chromium, headless, driven through chromedriver by
+Selenium, on tx4410-server's simulated board, beside SCPI clients (PyVISA) and bare HTTP and
+WebSocket requests for what a browser will not send. Run in a private network
+(scripts/private-network.sh), as the other server tests.
+"""
+import base64
+import csv
+import http.client
+import io
+import os
+import shutil
+import socket
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+import unittest
+
+from selenium import webdriver
+from selenium.webdriver.chrome.service import Service
+from selenium.webdriver.common.by import By
+from selenium.webdriver.support.ui import WebDriverWait
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from test_server import CLI, SERVER, Server  # noqa: E402
+
+FLAGS = ["--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
+         "--disable-background-networking", "--disable-component-update", "--disable-sync",
+         "--disable-dev-shm-usage"]
+
+
+def browser(downloads):
+    options = webdriver.ChromeOptions()
+    options.binary_location = "/usr/bin/chromium"
+    for flag in FLAGS:
+        options.add_argument(flag)
+    options.add_argument("--user-data-dir=" + tempfile.mkdtemp(dir=downloads))
+    options.add_argument("--window-size=1200,1000")
+    options.add_experimental_option("prefs", {"download.default_directory": downloads,
+                                              "download.prompt_for_download": False})
+    return webdriver.Chrome(service=Service("/usr/bin/chromedriver"), options=options)
+
+
+def upgrade(port, origin=None, host=None, path="/panel/socket", cookie=None):
+    """A bare WebSocket upgrade; the status line and what came with it."""
+    with socket.create_connection(("127.0.0.1", port), timeout=10) as sock:
+        key = base64.b64encode(os.urandom(16)).decode()
+        lines = [f"GET {path} HTTP/1.1", f"Host: {host or f'127.0.0.1:{port}'}",
+                 "Upgrade: websocket", "Connection: Upgrade", f"Sec-WebSocket-Key: {key}",
+                 "Sec-WebSocket-Version: 13"]
+        lines += [f"Origin: {origin}"] if origin else []
+        lines += [f"Cookie: {cookie}"] if cookie else []
+        sock.sendall(("\r\n".join(lines) + "\r\n\r\n").encode())
+        answer = b""
+        while b"\r\n\r\n" not in answer and (chunk := sock.recv(4096)):
+            answer += chunk
+    return answer.split(b"\r\n", 1)[0].decode()
+
+
+class PanelTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.scratch = tempfile.mkdtemp()
+        cls.driver = browser(cls.scratch)
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.driver.quit()
+        shutil.rmtree(cls.scratch, ignore_errors=True)
+
+    def serve(self, *arguments, environment=None):
+        server = Server("--http", "127.0.0.1:0", *arguments, environment=environment)
+        self.addCleanup(server.stop)
+        server.http = server.endpoint("HTTP on")
+        return server
+
+    def scpi(self, server):
+        client = server.client()
+        self.addCleanup(client.close)
+        return client
+
+    def open_panel(self, server):
+        self.driver.get(f"http://127.0.0.1:{server.http}/panel/")
+        self.text("board", "Board up")
+        return self.driver
+
+    def field(self, name):
+        return self.driver.find_element(By.ID, name)
+
+    def text(self, name, part, seconds=10):
+        """Waits until the element's text holds part; returns the text."""
+        WebDriverWait(self.driver, seconds).until(lambda d: part in self.field(name).text,
+                                                  f"{name} never showed {part!r}")
+        return self.field(name).text
+
+    def enter(self, name, value):
+        box = self.field(name)
+        box.clear()
+        box.send_keys(value + "\n")
+
+    def test_set_from_the_page_reads_back_over_scpi(self):
+        server = self.serve()
+        client = self.scpi(server)
+        self.open_panel(server)
+        rows = [  # field, entry, SCPI query, its answer, the readback the page shows
+            ("volts-A", "2.5", "SOUR1:VOLT?", "2.50000000000000", ("read-A", "2.500000 V (code 2048)")),
+            ("volts-B", "1250 mV", "SOUR2:VOLT:CODE?", "16384", ("read-B", "(code 1024)")),
+            ("code-C", "#HFFFF", "SOUR3:VOLT?", "4.99992370605469", ("read-C", "(code 4095)")),
+            ("code-D", "16384", "SOUR4:VOLT?", "1.25000000000000", ("set-D", "1.250000 V (code 16384)")),
+            ("reference", "2.5", "SOUR:VOLT:REF?", "2.50000000000000", ("supplies", "Reference 2.500000 V")),
+            ("vdd", "2.5", "MEAS:VDD?;:MEAS4:VOLT?", "2.50000000000000;0.62500000000000",
+             ("read-D", "0.625000 V (code 1024)")),
+        ]
+        for name, entry, query, answer, (shown, text) in rows:
+            with self.subTest(name):
+                self.enter(name, entry)
+                self.text(shown, text)
+                self.assertEqual(client.query(query), answer)
+                self.assertEqual(self.field(name).get_attribute("value"), "")
+        for button, query, answer in [("CLR low", "PIN:CLR?", "LOW"), ("LDAC low", "PIN:LDAC?", "LOW"),
+                                      ("CLR high", "PIN:CLR?", "HIGH")]:
+            with self.subTest(button):
+                self.driver.find_element(By.XPATH, f"//button[.='{button}']").click()
+                self.text(query[4:-1].lower() + "-level", answer)
+                self.assertEqual(client.query(query), answer)
+        self.assertEqual(self.field("errors").text, "")
+        self.assertEqual(client.query("SYST:ERR:COUN?"), "0")
+
+    def test_scpi_settings_followed_by_the_page(self):
+        server = self.serve()
+        client = self.scpi(server)
+        self.open_panel(server)
+        rows = [("SOUR4:VOLT 3.75", "set-D", "3.750000 V (code 49152)"),
+                ("SOUR1:VOLT:CODE 100", "set-A", "(code 100)"),
+                ("PIN:LDAC LOW", "ldac-level", "LOW"),
+                ("MEAS:VDD 2.5", "supplies", "Vdd 2.500000 V"),
+                ("*RST", "set-D", "0.000000 V (code 0)")]
+        for command, shown, text in rows:
+            with self.subTest(command):
+                client.write(command)
+                self.text(shown, text)
+        self.text("clients", "1 on the socket, 0 over VXI-11, 1 page.")
+
+    def test_readback_moves_and_the_chart_downloads_as_csv(self):
+        server = self.serve(environment={"TX4410_SIM_NOISE_MV": "20"})
+        client = self.scpi(server)
+        client.write("SOUR1:VOLT 2;:SOUR2:VOLT 4")
+        self.assertEqual(client.query("*OPC?"), "1")
+        self.open_panel(server)
+        self.field("pick-B").click()
+        seen = {self.text("read-A", "V (code")}
+
+        def moved(_):
+            seen.add(self.field("read-A").text)
+            return len(seen) >= 3
+        WebDriverWait(self.driver, 15).until(moved, "the readback of DAC A did not move")
+        for old in os.listdir(self.scratch):
+            if old.endswith(".csv"):
+                os.remove(os.path.join(self.scratch, old))
+        self.field("csv").click()
+        path = os.path.join(self.scratch, "tx4410-readback.csv")
+        WebDriverWait(self.driver, 10).until(lambda d: os.path.exists(path))
+        with open(path) as file:
+            rows = list(csv.reader(file))
+        header = subprocess.run([CLI, "--server", f"127.0.0.1:{server.port}", "read", "--channel",
+                                 "A", "--csv"], capture_output=True, text=True, timeout=20)
+        self.assertEqual(rows[0], header.stdout.splitlines()[0].split(","))
+        self.assertEqual({row[1] for row in rows[1:]}, {"A", "B"})
+        self.assertEqual(rows[1][0], "0.000")
+        times = [float(row[0]) for row in rows[1:]]
+        self.assertEqual(times, sorted(times))
+        for row in rows[1:]:
+            code, volts = int(row[2]), float(row[3])
+            self.assertAlmostEqual(volts, code / 4096 * 5, places=12)
+            self.assertLess(abs(code - (1638 if row[1] == "A" else 3277)), 60)
+
+    def test_invalid_entries_shown_as_errors(self):
+        server = self.serve()
+        client = self.scpi(server)
+        self.open_panel(server)
+        client.write("SOUR1:VOLT 1.25")
+        rows = [("volts-A", "6", "Data out of range (-222)"),
+                ("code-A", "70000", "Data out of range (-222)"),
+                ("volts-A", "1 A", "Invalid suffix (-131)"),
+                ("volts-A", "1;*RST", "\"1;*RST\" is not a number"),
+                ("volts-A", "", "nothing entered"),
+                ("reference", "0", "Data out of range (-222)")]
+        for name, entry, error in rows:
+            with self.subTest(entry):
+                self.enter(name, entry)
+                self.text("errors", error)
+                self.assertEqual(self.field(name).get_attribute("aria-invalid"), "true")
+                self.driver.find_element(By.ID, "clear-errors").click()
+        self.assertEqual(client.query("SOUR1:VOLT?;:SOUR:VOLT:REF?"), "1.25000000000000;5.00000000000000")
+
+    def test_board_away_and_back(self):
+        server = self.serve()
+        client = self.scpi(server)
+        self.open_panel(server)
+        client.write("SOUR2:VOLT 3.75")
+        self.text("read-B", "3.750000 V (code 3072)")
+        open(server.unplugged, "w").close()
+        self.assertIn("the board has gone", self.text("board", "Board away:").lower())
+        self.text("read-B", "not read: Hardware missing (-241)")
+        self.enter("volts-B", "1")
+        self.text("errors", "Hardware missing (-241)")
+        os.remove(server.unplugged)
+        self.text("board", "Board up, brought back 1 time since the server started.")
+        self.text("read-B", "0.000000 V (code 0)")
+        self.enter("volts-B", "1.25")
+        self.text("read-B", "1.250000 V (code 1024)")
+
+    def test_two_pages_and_a_scpi_client(self):
+        server = self.serve()
+        client = self.scpi(server)
+        self.open_panel(server)
+        first = self.driver.current_window_handle
+        self.driver.switch_to.new_window("window")
+        self.addCleanup(self.driver.close)
+        self.open_panel(server)
+        second = self.driver.current_window_handle
+        self.text("clients", "1 on the socket, 0 over VXI-11, 2 pages.")
+        self.enter("volts-C", "3.75")
+        self.driver.switch_to.window(first)
+        self.text("set-C", "3.750000 V")
+        self.enter("code-A", "1000")
+        client.write("SOUR2:VOLT:CODE 2000")
+        self.driver.switch_to.window(second)
+        self.text("set-A", "(code 1000)")
+        self.text("set-B", "(code 2000)")
+        self.assertEqual(client.query("SOUR1:VOLT:CODE?;:SOUR3:VOLT?"), "1000;3.75000000000000")
+        self.driver.switch_to.window(first)
+
+    def test_sweep_from_the_page_while_a_client_writes(self):
+        server = self.serve(environment={"TX4410_SIM_BOW_LSB": "100"})
+        self.open_panel(server)
+        writer = self.scpi(server)
+        stop = threading.Event()
+        answers = []
+
+        def hammer():  # DAC C to 0 over and over: any of it between the sweep's steps spoils it
+            while not stop.is_set():
+                answers.append(writer.query("SOUR3:VOLT:CODE 0;:SOUR3:VOLT:CODE?"))
+        self.field("sweep-channel").send_keys("C")
+        self.field("sweep-points").send_keys("33")
+        self.field("sweep-start").click()
+        self.text("sweep-state", "Sweeping DAC C")
+        thread = threading.Thread(target=hammer)
+        thread.start()
+        self.addCleanup(thread.join)
+        self.addCleanup(stop.set)
+        self.enter("volts-A", "1")
+        self.text("errors", "a sweep is running: try again when it is done")
+        self.text("sweep-state", "Sweep of DAC C done", seconds=120)
+        stop.set()
+        thread.join()
+        # The figures of the same sweep on a board of its own, that no one else wrote to.
+        alone = subprocess.run([CLI, "sweep", "--channel", "C", "--points", "33", "--vref", "5",
+                                "--vdd", "5"], capture_output=True, text=True, timeout=120,
+                               env=dict(os.environ, TX4410_BOARD="sim", TX4410_SIM_BOW_LSB="100"))
+        figures = [line for line in alone.stdout.splitlines()
+                   if line.split(":")[0] in ("offset error", "gain error", "INL", "DNL")]
+        self.assertEqual(len(figures), 4)
+        summary = self.field("sweep-summary").text.splitlines()
+        self.assertEqual([line for line in summary if line in figures], figures)
+        WebDriverWait(self.driver, 20).until(
+            lambda d: d.execute_script("return document.getElementById('sweep-picture').naturalWidth") > 400)
+        table = self.driver.execute_async_script(
+            "fetch(document.getElementById('sweep-csv').href).then(r => r.text()).then(arguments[0])")
+        rows = [line for line in table.splitlines() if line[:1].isdigit()]
+        self.assertIn("\ncode,ideal_v,measured_v,", table)
+        self.assertEqual(len(rows), 68)  # the grid and the codes around the carries
+        self.assertEqual(set(answers), {"0"})
+        self.assertEqual(writer.query("SOUR1:VOLT:CODE?"), "0")  # the page's setting was refused
+
+    def test_foreign_hosts_and_origins_refused(self):
+        server = self.serve()
+        client = self.scpi(server)
+        own = f"http://127.0.0.1:{server.http}"
+        rows = [  # origin, host, status line
+            (own, None, "HTTP/1.1 101 Switching Protocols"),
+            (None, None, "HTTP/1.1 101 Switching Protocols"),  # not a browser: no page to fear
+            ("http://evil.example", None, "HTTP/1.1 403 Forbidden"),
+            ("null", None, "HTTP/1.1 403 Forbidden"),
+            (f"http://127.0.0.1:{server.http + 1}", None, "HTTP/1.1 403 Forbidden"),
+            ("http://evil.example", "evil.example", "HTTP/1.1 421 Misdirected Request"),
+            (None, f"evil.example:{server.http}", "HTTP/1.1 421 Misdirected Request"),
+            (None, f"localhost:{server.http}", "HTTP/1.1 101 Switching Protocols"),
+        ]
+        for origin, host, status in rows:
+            with self.subTest(origin=origin, host=host):
+                self.assertEqual(upgrade(server.http, origin, host), status)
+        connection = http.client.HTTPConnection("127.0.0.1", server.http, timeout=10)
+        self.addCleanup(connection.close)
+        for method, path, headers, status in [
+                ("GET", "/panel/", {"Host": f"rebound.example:{server.http}"}, 421),
+                ("POST", "/panel/login", {"Origin": "http://evil.example"}, 403),
+                ("GET", "/panel/panel.js", {}, 200),
+                ("GET", "/panel/../panel/", {}, 404),
+                ("POST", "/panel/", {"Origin": own}, 404)]:
+            with self.subTest(path=path, headers=headers):
+                connection.request(method, path, body="token=x" if method == "POST" else None,
+                                   headers=headers)
+                reply = connection.getresponse()
+                reply.read()
+                connection.close()
+                self.assertEqual(reply.status, status)
+        # A page of another origin, in the browser itself, tries both ways.
+        self.driver.get("data:text/html,<p>elsewhere</p>")
+        outcome = self.driver.execute_async_script(f"""
+            const done = arguments[arguments.length - 1];
+            const socket = new WebSocket('ws://127.0.0.1:{server.http}/panel/socket');
+            socket.onopen = () => {{
+                socket.send(JSON.stringify({{id: 1, action: 'volts', channel: 1, value: '3'}}));
+                done('opened');
+            }};
+            socket.onclose = () => done('closed');""")
+        self.assertEqual(outcome, "closed")
+        self.assertEqual(client.query("SOUR1:VOLT:CODE?"), "0")
+
+    def test_token(self):
+        token = os.path.join(self.scratch, "token")
+        with open(token, "w") as file:
+            file.write("0123456789abcdef\nsecond line ignored\n")
+        server = self.serve("--http-token", token)
+        client = self.scpi(server)
+        self.assertEqual(upgrade(server.http), "HTTP/1.1 401 Unauthorized")
+        self.assertEqual(upgrade(server.http, cookie="tx4410_token=0123456789abcdeF"),
+                         "HTTP/1.1 401 Unauthorized")
+        self.assertEqual(upgrade(server.http, cookie="tx4410_token=0123456789abcdef"),
+                         "HTTP/1.1 101 Switching Protocols")
+        self.driver.delete_all_cookies()
+        self.driver.get(f"http://127.0.0.1:{server.http}/panel/")
+        for attempt, shown in [("wrong", "That is not the server's token."), ("0123456789abcdef", None)]:
+            self.field("token").send_keys(attempt + "\n")
+            if shown:
+                WebDriverWait(self.driver, 10).until(lambda d: shown in d.page_source)
+        self.text("board", "Board up")
+        self.enter("volts-A", "2.5")
+        self.text("set-A", "2.500000 V")
+        self.assertEqual(client.query("SOUR1:VOLT?"), "2.50000000000000")
+        self.driver.delete_all_cookies()
+        for content in (None, "short\n"):
+            with self.subTest(content=content):
+                path = os.path.join(self.scratch, "bad-token")
+                if content:
+                    with open(path, "w") as file:
+                        file.write(content)
+                refused = subprocess.run([SERVER, "--http-token", path], capture_output=True,
+                                         text=True, timeout=20)
+                self.assertEqual(refused.returncode, 2)
+                self.assertIn("--http-token", refused.stderr)
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)
