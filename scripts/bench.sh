@@ -30,7 +30,7 @@ cannot() {
     [ -n "${out:-}" ] && touch "$out/failed"
     exit 2
 }
-for tool in hyperfine jq umockdev-wrapper lxi stdbuf; do
+for tool in hyperfine jq umockdev-wrapper lxi stdbuf chromium chromedriver; do
     command -v $tool >/dev/null || cannot "$tool is missing (scripts/install-deps.sh --bench)"
 done
 for daemon in avahi-daemon dbus-daemon; do
@@ -107,6 +107,10 @@ lxi_rate=$(lxi benchmark --raw --address 127.0.0.1 --port "$port" \
     --count "$([ $quick = 1 ] && echo 500 || echo 5000)" | sed -n 's/.*Result: \([0-9.]*\) requests.*/\1/p')
 kill -TERM $server; wait $server || cannot "tx4410-server did not end with status 0"
 [ -n "$lxi_rate" ] || cannot "lxi benchmark gave no result"
+# The front panel in headless chromium: a setting to its readback shown, ten pages beside an
+# SCPI client, the page's transfer.
+"${lan[@]}" /usr/bin/python3 "$root/bench/panel.py" "$bin/tx4410-server" \
+    $([ $quick = 1 ] && echo --quick) > "$out/panel.json" || cannot "the front panel's figures failed"
 
 read -r busy1 total1 < <(cpu)
 # What the rest of the machine used meanwhile: all its work less this script's and its children's.
@@ -237,6 +241,14 @@ row "server.vxi11.median_us (MEAS1:CODE? written and read over VXI-11)" "$(fmt 2
 row "server.vxi11.p90_us" "$(fmt 2 "$(aggregate server "$run" p90 real_time)")"
 row "server.vxi11.socket_median_us (the same query on the socket)" "$(fmt 2 $socket_us)"
 row "server.vxi11.ratio_to_socket" "$(ratio $vxi11_us $socket_us)" '<=' 2.5
+panel() { jq -r "$1" "$out/panel.json"; }
+row "panel.readback.median_ms (Set on the page to the readback shown)" "$(fmt 2 "$(panel .readback_ms.median)")"
+row "panel.readback.max_ms" "$(fmt 2 "$(panel .readback_ms.max)")" '<=' 300
+row "panel.floor.median_ms (a request refused without the board)" "$(fmt 2 "$(panel .floor_ms.median)")"
+row "panel.scpi.no_page_median_us (MEAS1:CODE? on the socket)" "$(fmt 2 "$(panel .scpi_us.no_page)")"
+row "panel.scpi.ten_pages_median_us" "$(fmt 2 "$(panel .scpi_us.ten_pages)")"
+row "panel.scpi.ratio_ten_pages_to_none" "$(fmt 4 "$(panel .scpi_us.ratio)")" '<=' 1.2
+row "panel.transfer_bytes (page, style and script)" "$(panel .transfer_bytes)" '<' 200000
 discovery() { sort -n "$out/discovery.txt" | awk -v q="$1" '{ v[NR] = $1 } END { i = int(q * NR + 0.999); if (i < 1) i = 1; print v[i] }'; }
 row "discovery.lxi_mdns.median_s (from the server's start to lxi discover -m listing it)" "$(discovery 0.5)"
 row "discovery.lxi_mdns.max_s" "$(discovery 1)" '<=' 2
