@@ -249,6 +249,7 @@ void TestBoardLibraries::usbBoard()
     QVERIFY(image.open(QIODevice::WriteOnly)
             && image.write(":03000000020100FA\n:00000001FF\n") > 0);
     image.close();
+    testbed.settle();
     QCOMPARE(bringUp(form, image.fileName().toLocal8Bit()), 0);
     QCOMPARE(testbed.takeLog(), // reset, image, run (the chunks: the USB board's own tests)
              QStringList({"40 a0 e600 0000 [01]", "40 a0 0000 0000 [02 01 00]",
@@ -310,9 +311,11 @@ void TestBoardLibraries::boardChoice()
     QFETCH(QByteArrayList, settings);
     UsbTestbed &testbed = UsbTestbed::instance();
     testbed.reset();
+    testbed.settle(); // each change's events read before the next: libusb's socket holds ten
     for (const QByteArray &board : boards) {
         const QByteArrayList words = board.split(' ');
         testbed.plug(words[0], words[1], words.contains("loaded"), words.contains("busy"));
+        testbed.settle();
         if (words.contains("racer"))
             testbed.setRacer(words[0]);
     }
@@ -339,6 +342,7 @@ void TestBoardLibraries::boardChoice()
             && image.write(":03000000020100FA\n:00000001FF\n") > 0);
     image.close();
     QCOMPARE(m_usb4Control.reset(), 0);
+    testbed.settle();
     const BoardStatus status
             = BoardStatus(bringUp(Form::FourFunction, image.fileName().toLocal8Bit()));
     Buffer buffer = untouched;

@@ -25,7 +25,7 @@ struct CliRun
 
 // The real program on the simulated board, every board call traced; '' is an empty argument.
 // Each word of extra: VARIABLE=value; >FILE, 2>FILE, <&- (closed) as in a shell; INT@N, TERM@N,
-// STOP@N: that signal once N calls are traced (INT as Ctrl-C; STOP for 2.5 s as Ctrl-Z and fg);
+// STOP@N: that signal once N calls are traced (INT as Ctrl-C; STOP for 1.3 s as Ctrl-Z and fg);
 // NOUSB: the USB board, in a umockdev testbed that has no /dev/bus/usb.
 CliRun runCli(QString arguments, const QByteArray &input = {}, const QString &extra = {})
 {
@@ -73,7 +73,7 @@ CliRun runCli(QString arguments, const QByteArray &input = {}, const QString &ex
         const auto pid = pid_t(process.processId());
         if (!traced || pid <= 0 || ::kill(pid, signal) != 0)
             return {};
-        QTest::qSleep(stop ? 2500 : 0);
+        QTest::qSleep(stop ? 1300 : 0);
         ::kill(pid, SIGCONT);
     }
     QEventLoop loop;
@@ -260,7 +260,7 @@ private slots:
             "HEX::00000001FF");
         row("board during a wait", "pins --clr 1 --wait 2", 0, "", 7,
             "TX4410_SIM_ABSENT_ATTEMPTS=1");
-        row("stopped past the deadline of a wait", "--wait 2 pins --clr 1", 3, "no board", 6,
+        row("stopped past the deadline of a wait", "--wait 1 pins --clr 1", 3, "no board", 6,
             "TX4410_SIM_ABSENT_ATTEMPTS=always STOP@3"); // attempts at 0 s and when continued
         const QString read = QStringLiteral("read --channel B --csv --interval-ms ");
         row("Ctrl-C, the rows so far", read + "5000 --count 9", 0, "^0\\.000,B,0,0\\.00000$", 5,
@@ -286,8 +286,8 @@ private slots:
         row("no /dev/bus/usb: a bring-up", "read --channel A", 3,
             "not brought up: USB cannot be looked at on this machine \\(/dev/bus/usb: No such file",
             3, "NOUSB");
-        row("stopped read, sample 79 due at 3.95 s", read + "50 --count 80", 0,
-            "^(3\\.9[5-9]|4\\.)\\d*,B,0,0\\.00000$", 84, "STOP@8");
+        row("stopped read, sample 39 due at 1.95 s", read + "50 --count 40", 0,
+            "^(1\\.9[5-9]|2\\.)\\d*,B,0,0\\.00000$", 44, "STOP@8");
         row("request failed, with its meaning and fix", "read --channel A", 4,
             "request SelectMuxChannel \\(0xcc\\) failed: a USB transfer failed\\. Fix: check the "
             "cable.*\\[status 14, RequestFailed\\]$",

@@ -86,7 +86,11 @@ class Server:
         if self.process.poll() is None:
             self.process.send_signal(number)
         status = self.process.wait(20)
-        self.reader.join(10)
+        # The log is whole only once the reader has met the end of standard error; a join that
+        # merely timed out would let a test read a log still coming.
+        self.reader.join(60)
+        if self.reader.is_alive():
+            raise AssertionError("the server's standard error is still open after it ended")
         self.process.stderr.close()
         self.scratch.cleanup()
         return status

@@ -3,7 +3,11 @@
 
 #include "usbtestbed.h"
 
+#include <QDeadlineTimer>
 #include <QDirIterator>
+#include <QThread>
+
+#include <dlfcn.h>
 
 #include <linux/usbdevice_fs.h>
 #include <sys/ioctl.h>
@@ -26,6 +30,23 @@ QByteArray descriptorIds(const QByteArray &identity)
     };
     return swapped(identity.left(4)) + swapped(identity.mid(5, 4));
 }
+
+// The board libraries' libusb context, its default one, shared by the whole process: bound at
+// run time, as the benchmark stands in front of a libusb function itself.
+struct Libusb
+{
+    template<typename Function> static Function bound(void *library, const char *name)
+    {
+        return library ? reinterpret_cast<Function>(dlsym(library, name)) : nullptr;
+    }
+    void *library = dlopen("libusb-1.0.so.0", RTLD_NOW);
+    ssize_t (*list)(void *, void ***) = bound<decltype(list)>(library, "libusb_get_device_list");
+    std::uint8_t (*address)(void *)
+            = bound<decltype(address)>(library, "libusb_get_device_address");
+    void (*free)(void **, int) = bound<decltype(free)>(library, "libusb_free_device_list");
+    int (*init)(void **) = bound<decltype(init)>(library, "libusb_init");
+    bool started = list && address && free && init && init(nullptr) == 0;
+};
 
 QByteArray firmwareIdentity(const QByteArray &loader)
 {
@@ -220,6 +241,35 @@ void UsbTestbed::comeBack(const QByteArray &port)
             [](gpointer data) { delete static_cast<Later *>(data); });
     g_source_attach(later, m_glib->context);
     g_source_unref(later);
+}
+
+void UsbTestbed::settle()
+{
+    static const Libusb libusb;
+    if (!libusb.started)
+        qFatal("libusb does not start in the testbed");
+    QList<int> expected;
+    {
+        const std::lock_guard lock(m_mutex);
+        for (auto board = m_boards.cbegin(); board != m_boards.cend(); ++board) {
+            if (board->present)
+                expected << m_nodes.value(board.key()).right(3).toInt();
+        }
+    }
+    std::ranges::sort(expected);
+    QList<int> listed;
+    for (const QDeadlineTimer deadline(10000); !deadline.hasExpired(); QThread::msleep(2)) {
+        void **devices = nullptr;
+        const ssize_t count = libusb.list(nullptr, &devices);
+        listed.clear();
+        for (ssize_t at = 0; at < count; ++at)
+            listed << libusb.address(devices[at]);
+        libusb.free(devices, 1);
+        std::ranges::sort(listed);
+        if (listed == expected)
+            return;
+    }
+    qFatal("libusb lists other boards than the testbed has");
 }
 
 QStringList UsbTestbed::takeLog()

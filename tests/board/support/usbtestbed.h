@@ -41,6 +41,11 @@ public:
     void deny(const QByteArray &port);
     // Claims of the board at the port fail with an error libusb has no name of its own for.
     void refuseClaims(const QByteArray &port);
+    // Returns once libusb in this process lists the boards as the testbed has them, before a
+    // bring-up in this process: it learns of each change from an event on a socket that queues
+    // ten (a burst beyond that makes umockdev abort), and a list behind the testbed opens the
+    // nodes of boards that are gone. Child processes list the bus afresh and need no wait.
+    void settle();
 
 private:
     UsbTestbed();
