@@ -36,8 +36,10 @@ case ${1:-} in
             count=$((count + 1))
             work=$(mktemp -d)
             status=0
+            # The sanitizers' settings are the test run's, not the reader's: they pass.
             (cd "$work" && env -i PATH="$bin:$PATH" HOME="$work" LANG=C.UTF-8 \
                 PYTHONPATH="$root/python" PYTHONDONTWRITEBYTECODE=1 \
+                ${ASAN_OPTIONS+ASAN_OPTIONS="$ASAN_OPTIONS"} ${UBSAN_OPTIONS+UBSAN_OPTIONS="$UBSAN_OPTIONS"} \
                 timeout 120 bash -euo pipefail -c "$block") >"$work/.output" 2>"$work/.errors" \
                 || status=$?
             if [ "$status" -ne 0 ] || { [ "$expected" != - ] \
