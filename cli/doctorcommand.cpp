@@ -120,8 +120,7 @@ void checkUdevRule(Checklist &list, const char *role, const QString &vendor, con
         list.line(id, simulated ? Verdict::Warn : Verdict::Fail, check, "none installed", addIt);
         return;
     }
-    const QString name = QFileInfo(found).fileName();
-    if (name >= QLatin1String(UdevRules::seatFile)) {
+    if (!UdevRules::beforeSeat(found)) {
         list.line(
                 id, Verdict::Warn, check,
                 found

@@ -48,6 +48,11 @@ QString fileFor(const QStringList &files, const QString &vendor, const QString &
     return {};
 }
 
+bool beforeSeat(const QString &file)
+{
+    return QFileInfo(file).fileName() < QLatin1String(seatFile);
+}
+
 QString ruleLine(const QString &vendor, const QString &product)
 {
     return QStringLiteral("SUBSYSTEM==\"usb\", ENV{DEVTYPE}==\"usb_device\", "

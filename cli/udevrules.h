@@ -24,6 +24,9 @@ QStringList effective(const QStringList &folders);
 // The first of `files` with a rule line for this identity ("6666", "4400"), or "".
 QString fileFor(const QStringList &files, const QString &vendor, const QString &product);
 
+// Whether a rule in this file comes before the seat file, so that its uaccess tag is acted on.
+bool beforeSeat(const QString &file);
+
 // The rule line for an identity, as the packaged file has them.
 QString ruleLine(const QString &vendor, const QString &product);
 

@@ -400,7 +400,7 @@ private slots:
                               << "" << 0 << QStringList {"code", "detail", "firmware_running",
                                                          "fix",  "id",     "identity",
                                                          "port", "status"}
-                              << "sim=Ok";
+                              << "sim=Ok,loader";
         QTest::newRow("list of none")
                 << "list --json"
                 << "TX4410_SIM_ABSENT_ATTEMPTS=always" << 0 << QStringList {} << "";
@@ -425,7 +425,10 @@ private slots:
             QCOMPARE(object.keys(), keys);
             const QString id = object["id"].toString();
             if (!id.startsWith(u"udev-") && id != u"usb-nodes")
-                objects << id + u'=' + object["status"].toString();
+                objects << id + u'=' + object["status"].toString()
+                                + (!object.contains("firmware_running")          ? ""
+                                           : object["firmware_running"].toBool() ? ",firmware"
+                                                                                 : ",loader");
             // A failing check says how to fix it.
             QVERIFY(object["status"].toString() != u"fail" || !object["fix"].toString().isEmpty());
         }
@@ -437,21 +440,28 @@ private slots:
         QTest::addColumn<QStringList>("local"); // files of /etc/udev/rules.d: name=line
         QTest::addColumn<QString>("identity");
         QTest::addColumn<QString>("before"); // the file that names it before the line is added
-        QTest::addColumn<QString>("order");  // the files udev reads after, in its order
+        QTest::addColumn<bool>("seated");   // whether that file's rule gives the seat's user access
+        QTest::addColumn<QString>("order"); // the files udev reads after, in its order
 
         QTest::newRow("an identity of its own")
                 << QStringList {} << "04b4:8613"
-                << ""
+                << "" << false
                 << "etc/70-tx4410-local.rules lib/70-tx4410.rules lib/73-seat-late.rules";
         QTest::newRow("the packaged name in /etc replaces the packaged rule")
                 << QStringList {"70-tx4410.rules=" + UdevRules::ruleLine("6666", "4410")}
                 << "6666:4400"
-                << ""
+                << "" << false
                 << "etc/70-tx4410-local.rules etc/70-tx4410.rules lib/73-seat-late.rules";
         QTest::newRow("the packaged rule names the loader")
                 << QStringList {} << "6666:4400"
-                << "lib/70-tx4410.rules"
+                << "lib/70-tx4410.rules" << true
                 << "etc/70-tx4410-local.rules lib/70-tx4410.rules lib/73-seat-late.rules";
+        QTest::newRow("a rule read after the seat file")
+                << QStringList {"99-board.rules=" + UdevRules::ruleLine("04b4", "8613")}
+                << "04b4:8613"
+                << "etc/99-board.rules" << false
+                << "etc/70-tx4410-local.rules lib/70-tx4410.rules lib/73-seat-late.rules "
+                   "etc/99-board.rules";
     }
 
     // The line doctor proposes, written where it says, as udev then reads the folders: the
@@ -478,13 +488,15 @@ private slots:
         const auto relative = [&](QStringList paths) {
             return paths.replaceInStrings(scratch.path() + u'/', QString()).join(u' ');
         };
-        QCOMPARE(relative({UdevRules::fileFor(UdevRules::effective(folders), vendor, product)}),
-                 before);
+        const QString found = UdevRules::fileFor(UdevRules::effective(folders), vendor, product);
+        QCOMPARE(relative({found}), before);
+        QTEST(!found.isEmpty() && UdevRules::beforeSeat(found), "seated");
         const QString proposed = etc + u'/' + QLatin1String(UdevRules::localFile);
         QVERIFY(write(proposed, (UdevRules::ruleLine(vendor, product) + u'\n').toUtf8()));
         const QStringList files = UdevRules::effective(folders);
         QTEST(relative(files), "order");
         QCOMPARE(UdevRules::fileFor(files, vendor, product), proposed);
+        QVERIFY(UdevRules::beforeSeat(proposed));
         // The firmware's line of the packaged file, or its /etc stand-in, is still read.
         QVERIFY(!UdevRules::fileFor(files, "6666", "4410").isEmpty());
     }

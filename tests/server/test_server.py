@@ -400,6 +400,10 @@ class ServerTest(unittest.TestCase):
         self.assertEqual(gone.returncode, 3)
         self.assertIn(f"server at 127.0.0.1:{server.port} has no board (request SetLdacPin (0xf0) "
                       "failed: the board left the bus. Fix: check the cable", gone.stderr)
+        # A reason that holds a ';' of its own comes through whole.
+        away = self.cli("pins", "--ldac", "0", server=server)
+        self.assertIn(f"server at 127.0.0.1:{server.port} has no board (the board has gone; the "
+                      "server brings it up again once it is back)", away.stderr)
 
     def test_sweep_through_the_server(self):
         # The same figures as a sweep of this machine's board, the bow found at mid-scale.
