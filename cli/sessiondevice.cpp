@@ -95,7 +95,7 @@ QByteArray ServerDevice::exchange(const QByteArray &line)
     if (match.hasMatch() && error == 0)
         return match.captured(1).toLatin1();
     const QString text = match.captured(3).replace(QStringLiteral("\"\""), QStringLiteral("\""));
-    const QString detail = text.section(u';', 1, -1); // a reason may hold ';' itself
+    const QString detail = text.section(u';', 1);
     if (error == -241)
         fail(ExitStatus::noBoard,
              QStringLiteral("the board was not brought up: the server at "
