@@ -51,7 +51,10 @@ public:
     virtual BoardStatus transfer(const BoardProtocol::RequestKind &kind, std::int32_t value,
                                  std::int32_t index, std::span<std::uint8_t> data)
             = 0;
-    // The boards there are, and whether each could be opened; changes nothing. Fails when the
-    // bus cannot be looked at.
-    virtual BoardStatus list(const BoardConfig &config, std::vector<BoardListing> &listings) = 0;
+    // The boards there are, and, when `probe`, whether each could be opened (claimed and let go
+    // at once; without it no board is touched, so a program claiming one meanwhile is never
+    // refused); changes nothing. Fails when the bus cannot be looked at.
+    virtual BoardStatus list(const BoardConfig &config, std::vector<BoardListing> &listings,
+                             bool probe)
+            = 0;
 };

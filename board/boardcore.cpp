@@ -207,7 +207,7 @@ BoardCore::CheckedImage BoardCore::readFirmware(const char *path) const
     return {BoardStatus::Ok, std::move(image)};
 }
 
-BoardStatus BoardCore::list(std::vector<BoardListing> &listings)
+BoardStatus BoardCore::list(std::vector<BoardListing> &listings, bool probe)
 {
     const BoardConfigReading reading = m_configSource();
     if (!reading.problem.empty()) {
@@ -215,7 +215,7 @@ BoardStatus BoardCore::list(std::vector<BoardListing> &listings)
         return BoardStatus::ConfigInvalid;
     }
     m_detail.clear();
-    return failed(m_backend->list(reading.config, listings));
+    return failed(m_backend->list(reading.config, listings, probe));
 }
 
 BoardStatus BoardCore::transfer(const RequestArguments &request)

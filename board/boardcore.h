@@ -68,8 +68,9 @@ public:
 
     // More on why the last attempt failed, for a person; empty when there is nothing more.
     const std::string &statusDetail() const { return m_detail; }
-    // The boards on the bus, opened and let go again; ConfigInvalid when the configuration is.
-    BoardStatus list(std::vector<BoardListing> &listings);
+    // The boards on the bus, opened and let go again when `probe`; ConfigInvalid when the
+    // configuration is.
+    BoardStatus list(std::vector<BoardListing> &listings, bool probe);
     // Whether a load of the image at the path would get past the file checks and this board's.
     BoardStatus checkFirmware(const char *path) const;
 

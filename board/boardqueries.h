@@ -39,6 +39,10 @@ struct BoardSettings
 std::int16_t Board_StatusDetail(char *text, std::int32_t size);
 // Up to `capacity` boards into `entries`, and how many there are in *count.
 std::int16_t Board_List(BoardListEntry *entries, std::int32_t capacity, std::int32_t *count);
+// The same without opening any board: access and kernelDriver are 0. A program that watches the
+// bus while others bring boards up asks this, since a board it held for a moment would be
+// refused to them.
+std::int16_t Board_Present(BoardListEntry *entries, std::int32_t capacity, std::int32_t *count);
 // The status a load of the image at the path would meet before anything is sent: 0, 4, 5, 6,
 // or 18 for the stand-in image where the USB board is selected.
 std::int16_t Board_CheckFirmware(const char *path);

@@ -32,14 +32,15 @@ extern "C" {
     }));
 }
 
-[[gnu::visibility("default")]] std::int16_t Board_List(BoardListEntry *entries,
-                                                       std::int32_t capacity, std::int32_t *count)
+namespace {
+
+std::int16_t list(BoardListEntry *entries, std::int32_t capacity, std::int32_t *count, bool probe)
 {
     return statusCode(LibraryCore::run([&](BoardCore &core) {
         if (count == nullptr || (entries == nullptr && capacity > 0))
             return BoardStatus::NullArgument;
         std::vector<BoardListing> listings;
-        const BoardStatus status = core.list(listings);
+        const BoardStatus status = core.list(listings, probe);
         *count = static_cast<std::int32_t>(listings.size());
         for (std::size_t at = 0; at < listings.size() && std::int32_t(at) < capacity; ++at) {
             const BoardListing &listing = listings[at];
@@ -57,6 +58,21 @@ extern "C" {
         }
         return status;
     }));
+}
+
+} // namespace
+
+[[gnu::visibility("default")]] std::int16_t Board_List(BoardListEntry *entries,
+                                                       std::int32_t capacity, std::int32_t *count)
+{
+    return list(entries, capacity, count, true);
+}
+
+[[gnu::visibility("default")]] std::int16_t Board_Present(BoardListEntry *entries,
+                                                          std::int32_t capacity,
+                                                          std::int32_t *count)
+{
+    return list(entries, capacity, count, false);
 }
 
 [[gnu::visibility("default")]] std::int16_t Board_CheckFirmware(const char *path)

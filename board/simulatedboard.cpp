@@ -136,7 +136,7 @@ std::optional<BoardStatus> SimulatedBoard::attach()
     return m_firmwareRunning ? BoardStatus::Ok : BoardStatus::NotRunningFirmware;
 }
 
-BoardStatus SimulatedBoard::list(const BoardConfig &, std::vector<BoardListing> &listings)
+BoardStatus SimulatedBoard::list(const BoardConfig &, std::vector<BoardListing> &listings, bool)
 {
     listings.clear();
     // As a search would meet them: doctor names the variable.

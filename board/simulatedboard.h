@@ -66,7 +66,8 @@ public:
     BoardStatus loadFirmware(const IntelHexImage &image) override;
     BoardStatus transfer(const BoardProtocol::RequestKind &kind, std::int32_t value,
                          std::int32_t index, std::span<std::uint8_t> data) override;
-    BoardStatus list(const BoardConfig &config, std::vector<BoardListing> &listings) override;
+    BoardStatus list(const BoardConfig &config, std::vector<BoardListing> &listings,
+                     bool probe) override;
 
     // Counts attempts afresh from now.
     void setAbsentAttempts(int attempts);

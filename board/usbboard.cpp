@@ -272,7 +272,8 @@ BoardStatus UsbBoard::awaitFirmware(const UsbDeviceAddress &loaded)
     return status;
 }
 
-BoardStatus UsbBoard::list(const BoardConfig &config, std::vector<BoardListing> &listings)
+BoardStatus UsbBoard::list(const BoardConfig &config, std::vector<BoardListing> &listings,
+                           bool probe)
 {
     listings.clear();
     m_detail = m_transport->unavailable();
@@ -288,6 +289,10 @@ BoardStatus UsbBoard::list(const BoardConfig &config, std::vector<BoardListing> 
     std::ranges::sort(present, {}, &UsbDeviceAddress::port);
     for (const UsbDeviceAddress &address : present) {
         BoardListing listing {address, address.identity == config.firmware};
+        if (!probe) {
+            listings.push_back(listing);
+            continue;
+        }
         UsbOpened opened = m_transport->open(address);
         listing.access = openStatus(opened.result);
         if (opened.device) {

@@ -51,7 +51,8 @@ public:
     BoardStatus transfer(const BoardProtocol::RequestKind &kind, std::int32_t value,
                          std::int32_t index, std::span<std::uint8_t> data) override;
     void close() override;
-    BoardStatus list(const BoardConfig &config, std::vector<BoardListing> &listings) override;
+    BoardStatus list(const BoardConfig &config, std::vector<BoardListing> &listings,
+                     bool probe) override;
 
 private:
     BoardStatus openAt(const UsbDeviceAddress &address);

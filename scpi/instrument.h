@@ -60,6 +60,8 @@ public:
 
     double reference() const { return m_reference; }
     double vdd() const { return m_vdd; }
+    // The *IDN? answer from now on.
+    void setIdentity(QByteArray identity) { m_identity = std::move(identity); }
 
 private:
     // Runs one unit whose row is known; returns 0 or an error number (detail in m_detail).

@@ -2,6 +2,7 @@
 // SCPI on a raw socket and over VXI-11, its identification and welcome page over HTTP, its
 // records over DNS-SD.
 #include "announcer.h"
+#include "handoff.h"
 #include "boardlibrary.h"
 #include "frontpanel.h"
 #include "identification.h"
@@ -11,6 +12,7 @@
 #include "serverboard.h"
 #include "serverversion.h"
 #include "socketserver.h"
+#include "supervisor.h"
 #include "usbstuff.h"
 #include "vxi11codec.h"
 #include "vxi11server.h"
@@ -57,7 +59,14 @@ struct Options
     Endpoint listen {QHostAddress::LocalHost, 5025};
     std::optional<Endpoint> http; // nothing: off
     QByteArray httpToken;         // empty: the panel asks for none
+    QString httpTokenFile;        // where it was read, for the instruments of --all
     SocketServer::Limits limits;
+    bool all = false;
+    bool attach = false;
+    // As one instrument of the server of every board: its number (-1: a server of its own), and
+    // the channel its VXI-11 connections come through (-1: VXI-11 off).
+    int instrument = -1;
+    int handoff = -1;
     QString text; // for --help and --version: printed, and nothing else done
 };
 
@@ -67,9 +76,9 @@ struct UsageError
 };
 
 const char usage[]
-        = "Usage: tx4410-server [--listen ADDRESS:PORT] [--http ADDRESS:PORT|off] [--board PORT]\n"
-          "                     [--attach] [--max-clients N] [--idle-timeout SECONDS]\n"
-          "                     [--http-token FILE]\n"
+        = "Usage: tx4410-server [--listen ADDRESS:PORT] [--http ADDRESS:PORT|off]\n"
+          "                     [--board PORT|--all] [--attach] [--max-clients N]\n"
+          "                     [--idle-timeout SECONDS] [--http-token FILE]\n"
           "Brings the board up once and serves it as an instrument: SCPI on a raw TCP socket,\n"
           "by default 127.0.0.1:5025 (this machine only; 0.0.0.0:5025 lets any machine that\n"
           "can reach the port drive the DAC), and over VXI-11 (TCPIP::HOST::inst0::INSTR) on\n"
@@ -78,6 +87,9 @@ const char usage[]
           "free port when --listen's is 0); --http-token: the panel asks for the first line\n"
           "of FILE (no encryption: reach it through SSH or a TLS proxy on a LAN);\n"
           "DNS-SD records through avahi-daemon. --board and --attach as for tx4410-cli.\n"
+          "--all serves every board on the bus, and every one plugged in later, each as its\n"
+          "own instrument N (0, 1, ... kept by its USB port path): socket port PORT+N,\n"
+          "VXI-11 device instN, web pages on HTTP port+1+N, an index of them on HTTP port.\n"
           "--max-clients (default 16) connections at once on each interface. --idle-timeout\n"
           "(default 600, 0 never) closes a connection silent that long. SIGINT or SIGTERM\n"
           "ends it, each client getting its answers first.\n"
@@ -126,10 +138,14 @@ Options readOptions(const QStringList &arguments)
     const QCommandLineOption maxClients("max-clients", {}, "N");
     const QCommandLineOption idleTimeout("idle-timeout", {}, "SECONDS");
     const QCommandLineOption httpToken("http-token", {}, "FILE");
+    const QCommandLineOption all("all");
+    // Given by the server of every board to each instrument's own process.
+    const QCommandLineOption instrument("instrument", {}, "N");
+    const QCommandLineOption handoff("handoff", {}, "DESCRIPTOR");
     const QCommandLineOption help(QStringList {"help", "h"});
     const QCommandLineOption version(QStringList {"version", "v"});
-    parser.addOptions(
-            {listen, http, board, attach, maxClients, idleTimeout, httpToken, help, version});
+    parser.addOptions({listen, http, board, attach, maxClients, idleTimeout, httpToken, all,
+                       instrument, handoff, help, version});
     if (!parser.parse(arguments))
         throw UsageError {parser.errorText()};
     if (!parser.positionalArguments().isEmpty())
@@ -154,6 +170,7 @@ Options readOptions(const QStringList &arguments)
             throw UsageError {QStringLiteral("--http-token \"%1\": %2")
                                       .arg(file.fileName(), file.errorString())};
         options.httpToken = file.readLine().trimmed();
+        options.httpTokenFile = parser.value(httpToken);
         static const QRegularExpression cookieSafe(QStringLiteral("^[A-Za-z0-9._~+/=-]{8,}$"));
         if (!cookieSafe.match(QString::fromLatin1(options.httpToken)).hasMatch())
             throw UsageError {QStringLiteral("--http-token \"%1\": its first line is not at "
@@ -175,6 +192,14 @@ Options readOptions(const QStringList &arguments)
                                       .arg(parser.value(board))};
         qputenv("TX4410_BOARD_PORT", parser.value(board).toLocal8Bit());
     }
+    if (parser.isSet(all) && parser.isSet(board))
+        throw UsageError {QStringLiteral("--all and --board exclude each other")};
+    options.all = parser.isSet(all);
+    if (parser.isSet(instrument))
+        options.instrument = readWhole(parser, instrument, 0, 999);
+    if (parser.isSet(handoff))
+        options.handoff = readWhole(parser, handoff, 3, 65535);
+    options.attach = parser.isSet(attach);
     if (parser.isSet(attach))
         qputenv("TX4410_ATTACH", "1");
     return options;
@@ -264,6 +289,42 @@ BoardState boardState(Scpi::Instrument &instrument, const ServerBoard &board,
     return state;
 }
 
+// Every board, each by a one-board server of its own; ends on SIGINT or SIGTERM once each has.
+int serveEveryBoard(const Options &options, const std::function<void(const QString &)> &log)
+{
+    std::unique_ptr<USBStuff> usb;
+    std::unique_ptr<Supervisor> supervisor;
+    try {
+        usb = makeUSBStuff(BoardLibraryForm::FourFunction);
+        supervisor = std::make_unique<Supervisor>(
+                Supervisor::Settings {
+                        QCoreApplication::applicationFilePath(), options.listen.address,
+                        options.listen.port,
+                        options.http ? std::optional(options.http->port) : std::nullopt,
+                        options.http ? options.http->address : QHostAddress(),
+                        options.limits.maxClients, int(options.limits.idle.count()),
+                        options.attach, options.httpTokenFile},
+                *usb, log);
+        if (!supervisor->start())
+            return ExitStatus::unusable;
+    } catch (const std::exception &error) {
+        log(QString::fromUtf8(error.what()));
+        return ExitStatus::unusable;
+    }
+    QSocketNotifier termination(signalPipe[0], QSocketNotifier::Read);
+    QObject::connect(&termination, &QSocketNotifier::activated, [&] {
+        char number = 0;
+        [[maybe_unused]] const auto got = ::read(signalPipe[0], &number, 1);
+        termination.setEnabled(false);
+        log(QStringLiteral("ending on %1").arg(number == SIGINT ? "SIGINT" : "SIGTERM"));
+        supervisor->finish([] { QCoreApplication::exit(ExitStatus::done); });
+        // Each instrument ends within its own limit; this one only if one does not.
+        QTimer::singleShot(endingAtMost + std::chrono::seconds(2),
+                           [] { QCoreApplication::exit(ExitStatus::done); });
+    });
+    return QCoreApplication::exec();
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -289,18 +350,25 @@ int main(int argc, char *argv[])
         return ExitStatus::done;
     }
     catchTermination();
+    if (options.all)
+        return serveEveryBoard(options, log);
 
-    const Identity identity {QStringLiteral("TX4410 bench program"), QStringLiteral("TX4410"),
-                             QStringLiteral("0"), QString::fromLatin1(serverVersion),
+    // The board carries no serial number: its USB port path, known once it is up, tells two
+    // boards apart.
+    Identity identity {QStringLiteral("TX4410 bench program"), QStringLiteral("TX4410"), QString(),
+                       QString::fromLatin1(serverVersion),
                              QStringLiteral("TX4410 evaluation board: four-channel 16-bit "
                                             "voltage-output DAC with readback")};
     const std::unique_ptr<USBStuff> usb = makeUSBStuff(BoardLibraryForm::FourFunction);
     ServerBoard board(*usb, log);
-    Scpi::Instrument instrument(board,
-                                QStringLiteral("%1,%2,%3,%4")
-                                        .arg(identity.manufacturer, identity.model,
-                                             identity.serialNumber, identity.firmwareRevision)
-                                        .toLatin1());
+    Scpi::Instrument instrument(board, {});
+    const auto identify = [&] {
+        identity.serialNumber = board.port();
+        instrument.setIdentity(QStringLiteral("%1,%2,%3,%4")
+                                       .arg(identity.manufacturer, identity.model,
+                                            identity.serialNumber, identity.firmwareRevision)
+                                       .toLatin1());
+    };
     InstrumentHost host(instrument);
     SocketServer socket(host, options.limits, log);
     const QHostAddress &address = options.listen.address;
@@ -320,7 +388,9 @@ int main(int argc, char *argv[])
         return ExitStatus::unusable;
     }
     board.brought();
+    identify();
     QObject::connect(&board, &ServerBoard::restarted, &host, &InstrumentHost::boardRestarted);
+    QObject::connect(&board, &ServerBoard::restarted, identify);
     log(QStringLiteral("listening on %1, at most %2 clients")
                 .arg(endpointText(address, socket.port()))
                 .arg(options.limits.maxClients));
@@ -328,7 +398,9 @@ int main(int argc, char *argv[])
     Vxi11Server vxi11({options.limits.maxClients, options.limits.maxLineBytes,
                        options.limits.maxUnreadBytes, options.limits.idle},
                       log);
-    vxi11.addDevice(host);
+    const int number = std::max(options.instrument, 0);
+    const QString device = QStringLiteral("inst%1").arg(number);
+    vxi11.addDevice(host, number);
     std::unique_ptr<Vxi11Lookup> lookup;
     bool vxi11On = false;
 
@@ -338,7 +410,7 @@ int main(int argc, char *argv[])
         Reach reach = reachFrom(asked, address);
         reach.httpPort = httpPort;
         reach.socketPort = socket.port();
-        reach.vxi11Device = vxi11On ? QStringLiteral("inst0") : QString();
+        reach.vxi11Device = vxi11On ? device : QString();
         return reach;
     };
     FrontPanel panel(host, board, options.limits.maxClients, log);
@@ -380,7 +452,31 @@ int main(int argc, char *argv[])
                                    .arg(identity.model, board.port(), QHostInfo::localHostName()),
                            address, std::move(services));
     };
-    if (!vxi11.listen(address)) {
+    std::unique_ptr<QSocketNotifier> handed;
+    if (options.instrument >= 0) {
+        // The server of every board starts this instrument's server again once its board is
+        // back: a new process binds the board library afresh.
+        QObject::connect(&board, &ServerBoard::gone, [] { noteSignal(0); });
+        // One of several instruments: the server of every board hands each VXI-11 connection
+        // that asks for this device over, and its end of the channel closing ends this one.
+        vxi11On = options.handoff >= 0 && vxi11.listen(address, false);
+        log(vxi11On ? QStringLiteral("VXI-11 as %1, through the server of every board").arg(device)
+                    : QStringLiteral("VXI-11 off for %1").arg(device));
+        announce();
+        if (options.handoff >= 0) {
+            handed = std::make_unique<QSocketNotifier>(options.handoff, QSocketNotifier::Read);
+            QObject::connect(handed.get(), &QSocketNotifier::activated, [&] {
+                int descriptor = -1;
+                QByteArray received;
+                if (receiveConnection(options.handoff, descriptor, received)) {
+                    vxi11.adopt(descriptor, received);
+                } else if (descriptor < 0) {
+                    handed->setEnabled(false);
+                    noteSignal(SIGTERM);
+                }
+            });
+        }
+    } else if (!vxi11.listen(address)) {
         log(QStringLiteral("VXI-11 off: cannot listen on %1: %2")
                     .arg(address.toString(), vxi11.errorString()));
         announce();
@@ -404,7 +500,8 @@ int main(int argc, char *argv[])
         char number = 0;
         [[maybe_unused]] const auto got = ::read(signalPipe[0], &number, 1);
         termination.setEnabled(false);
-        log(QStringLiteral("ending on %1").arg(number == SIGINT ? "SIGINT" : "SIGTERM"));
+        log(number == 0 ? QStringLiteral("ending: the board has gone; served again once it is back")
+                        : QStringLiteral("ending on %1").arg(number == SIGINT ? "SIGINT" : "SIGTERM"));
         // Each part says when it is done; the last to say so ends the run.
         auto waiting = std::make_shared<int>(lookup ? 3 : 2);
         const auto partDone = [waiting] {

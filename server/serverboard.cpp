@@ -29,9 +29,15 @@ void ServerBoard::brought()
 
 std::optional<QStringList> ServerBoard::listing()
 {
-    const auto list = reinterpret_cast<BoardListFunction>(m_usb.resolveOptional("Board_List"));
+    // Looked at without opening a board, so that another server bringing one up is never
+    // refused it for a moment; an older library only has the listing that opens them.
+    auto list = reinterpret_cast<BoardListFunction>(m_usb.resolveOptional("Board_Present"));
+    if (list == nullptr)
+        list = reinterpret_cast<BoardListFunction>(m_usb.resolveOptional("Board_List"));
     if (list == nullptr)
         return std::nullopt;
+    // With a port chosen, the boards elsewhere are not this server's to bring up.
+    const QString chosen = qEnvironmentVariable("TX4410_BOARD_PORT");
     std::array<BoardListEntry, 8> entries {};
     std::int32_t count = 0;
     if (list(entries.data(), std::int32_t(entries.size()), &count) != 0)
@@ -40,6 +46,8 @@ std::optional<QStringList> ServerBoard::listing()
     QStringList boards;
     for (std::size_t at = 0; at < std::size_t(std::clamp(count, 0, 8)); ++at) {
         const BoardListEntry &entry = entries[at];
+        if (!chosen.isEmpty() && chosen != QLatin1String(entry.port))
+            continue;
         const QString line = QStringLiteral("%1 %2.%3 %4")
                                      .arg(QString::fromLatin1(entry.port))
                                      .arg(entry.bus)
@@ -118,6 +126,7 @@ template<typename Operation> Scpi::BoardOutcome ServerBoard::request(Operation o
         // Its firmware went with it: load it again, whatever --attach said at the start.
         qunsetenv("TX4410_ATTACH");
         m_retry.start();
+        emit gone();
         return {Scpi::Error::hardwareMissing, text.toUtf8()};
     }
     return {Scpi::Error::hardware, text.toUtf8()};

@@ -56,6 +56,8 @@ signals:
     void restarted();
     // It went, came back, or a bring-up failed: isUp() or awayReason() changed.
     void changed();
+    // The board has gone; it is looked for on the bus from now on.
+    void gone();
 
 private:
     void requestFailed(const RequestFailure &failure) override;

@@ -136,6 +136,17 @@ void Connection::readSome()
     emit readable();
 }
 
+void Connection::feed(const QByteArray &bytes)
+{
+    if (bytes.isEmpty())
+        return;
+    m_input.prepend(bytes);
+    QTimer::singleShot(0, this, [this] {
+        if (!closed())
+            emit readable();
+    });
+}
+
 QByteArray Connection::read(qint64 most)
 {
     const QByteArray taken = m_input.left(most);

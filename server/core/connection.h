@@ -43,6 +43,8 @@ public:
     QHostAddress localAddress() const { return m_local; }
     int descriptor() const { return m_descriptor; }
 
+    // Bytes the client sent that were read before this connection held it: read first.
+    void feed(const QByteArray &bytes);
     // Up to `most` bytes the client sent that have not been taken yet.
     QByteArray read(qint64 most);
     qint64 bytesAvailable() const { return m_input.size(); }

@@ -165,11 +165,13 @@ WebFront::WebFront(Pages pages, QByteArray token)
     , m_sockets(QStringLiteral("tx4410-server"), QWebSocketServer::NonSecureMode)
     , m_gate(*this)
 {
-    m_http.route("/lxi/identification", QHttpServerRequest::Method::Get,
-                 [this](const QHttpServerRequest &request, QHttpServerResponder &&responder) {
-                     respond(responder, "text/xml; charset=utf-8",
-                             m_pages.identification(askedHost(request)));
-                 });
+    if (m_pages.identification) {
+        m_http.route("/lxi/identification", QHttpServerRequest::Method::Get,
+                     [this](const QHttpServerRequest &request, QHttpServerResponder &&responder) {
+                         respond(responder, "text/xml; charset=utf-8",
+                                 m_pages.identification(askedHost(request)));
+                     });
+    }
     m_http.route("/", QHttpServerRequest::Method::Get,
                  [this](const QHttpServerRequest &request, QHttpServerResponder &&responder) {
                      respond(responder, "text/html; charset=utf-8",

@@ -61,26 +61,24 @@ Vxi11Server::Vxi11Server(Limits limits, std::function<void(const QString &)> log
 
 Vxi11Server::~Vxi11Server() = default;
 
-void Vxi11Server::addDevice(InstrumentHost &host)
+void Vxi11Server::addDevice(InstrumentHost &host, int number)
 {
-    m_devices.push_back(&host);
+    m_devices[number] = &host;
 }
 
 InstrumentHost *Vxi11Server::device(QByteArrayView name) const
 {
-    if (name.isEmpty())
-        return m_devices.empty() ? nullptr : m_devices.front();
     const QByteArray lower = name.toByteArray().toLower();
-    for (std::size_t number = 0; number < m_devices.size(); ++number) {
-        if (lower == "inst" + QByteArray::number(qulonglong(number)))
-            return m_devices[number];
+    for (const auto &[number, host] : m_devices) {
+        if (lower == "inst" + QByteArray::number(number) || (lower.isEmpty() && number == 0))
+            return host;
     }
     return nullptr;
 }
 
-bool Vxi11Server::listen(const QHostAddress &address)
+bool Vxi11Server::listen(const QHostAddress &address, bool core)
 {
-    if (!m_core.listen(address, 0)) {
+    if (core && !m_core.listen(address, 0)) {
         m_error = m_core.errorString();
         return false;
     }
@@ -112,9 +110,10 @@ void Vxi11Server::abort(std::int32_t link, bool &found)
     found = false;
 }
 
-void Vxi11Server::acceptCore(int descriptor)
+void Vxi11Server::adopt(int descriptor, const QByteArray &received)
 {
     auto connection = std::make_unique<Connection>(descriptor, 64 * 1024);
+    connection->feed(received);
     if (int(m_channels.size()) >= m_limits.maxClients) {
         m_log(QStringLiteral("%1 refused on VXI-11: %2 clients are connected, as many as "
                              "--max-clients allows")

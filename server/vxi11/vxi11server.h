@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <functional>
 #include <list>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -39,10 +40,12 @@ public:
     Vxi11Server(Limits limits, std::function<void(const QString &)> log);
     ~Vxi11Server() override;
 
-    // The device "inst<N>", N the number of devices before it; the first is also the device of
-    // an empty name.
-    void addDevice(InstrumentHost &host);
-    bool listen(const QHostAddress &address);
+    // The device "inst<number>"; number 0 is also the device of an empty name.
+    void addDevice(InstrumentHost &host, int number);
+    // The abort channel, and the core channel unless its connections come through adopt().
+    bool listen(const QHostAddress &address, bool core = true);
+    // A core channel connection accepted elsewhere, with the bytes already read from it.
+    void adopt(int descriptor, const QByteArray &received);
     QString errorString() const { return m_error; }
     quint16 corePort() const { return m_core.serverPort(); }
     quint16 abortPort() const { return m_abort.serverPort(); }
@@ -59,14 +62,14 @@ public:
     void log(const QString &line) const { m_log(line); }
 
 private:
-    void acceptCore(int descriptor);
+    void acceptCore(int descriptor) { adopt(descriptor, {}); }
     void acceptAbort(int descriptor);
     void ended(CoreChannel *channel, const QString &why);
     void checkFinished();
 
     Limits m_limits;
     std::function<void(const QString &)> m_log;
-    std::vector<InstrumentHost *> m_devices;
+    std::map<int, InstrumentHost *> m_devices;
     Listener m_core;
     Listener m_abort;
     QString m_error;

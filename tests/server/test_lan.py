@@ -251,7 +251,7 @@ class Vxi11Test(LanTest):
         self.assertEqual((error, most), (0, 1024))
         rows = [  # pieces of one message, the flags of each, the answers
             ([b"SOUR2:VOLT:", b"CODE 5;", b"CODE?"], [0, 0, END], [b"5\n"]),
-            ([b"*IDN?;*OPC", b"?\n"], [0, 0], [b"TX4410 bench program,TX4410,0,1.0.0;1\n"]),
+            ([b"*IDN?;*OPC", b"?\n"], [0, 0], [b"TX4410 bench program,TX4410,sim,1.0.0;1\n"]),
             ([b"*OPC?\r\n*OPC?", b""], [0, END], [b"1\n", b"1\n"]),
             ([b"*OPC?" + b" " * 70000, b"\n*OPC?"], [0, END], [b"1\n"]),
         ]
@@ -272,9 +272,9 @@ class Vxi11Test(LanTest):
         rows = [  # request size, flags, term char, reason, data
             (6, 0, 0, 1, b"TX4410"),
             (100, TERMCHAR, ord(","), 2, b" bench program,"),
-            (20, TERMCHAR, ord(";"), 2, b"TX4410,0,1.0.0;"),
+            (20, TERMCHAR, ord(";"), 2, b"TX4410,sim,1.0.0;"),
             (10, TERMCHAR, ord("\n"), 1, b"TX4410 ben"),
-            (100, TERMCHAR, ord("\n"), 2 | 4, b"ch program,TX4410,0,1.0.0\n"),
+            (100, TERMCHAR, ord("\n"), 2 | 4, b"ch program,TX4410,sim,1.0.0\n"),
         ]
         for size, flags, term, reason, data in rows:
             with self.subTest(data):
@@ -539,7 +539,7 @@ class PortMapperTest(LanTest):
         instr.close()
         answer = subprocess.run(["lxi", "scpi", "--address", "127.0.0.1", "*IDN?"], check=True,
                                 timeout=20, capture_output=True, text=True)
-        self.assertEqual(answer.stdout.strip(), "TX4410 bench program,TX4410,0,1.0.0")
+        self.assertEqual(answer.stdout.strip(), "TX4410 bench program,TX4410,sim,1.0.0")
         self.assertEqual(server.stop(), 0)
         self.assertNotIn("395183", listed())  # taken back at the end
 
@@ -684,7 +684,7 @@ class DiscoveryTest(LanTest):
         self.assertIn(name, browsed)
         self.assertIn(f"port = [{server.port}]", browsed)
         self.assertIn('txt = ["txtvers=1" "Manufacturer=TX4410 bench program" "Model=TX4410" '
-                      '"SerialNumber=0" "FirmwareVersion=1.0.0"]', browsed)
+                      '"SerialNumber=sim" "FirmwareVersion=1.0.0"]', browsed)
         http = subprocess.run(["avahi-browse", "-rt", "_http._tcp"], capture_output=True,
                               text=True, timeout=30).stdout
         self.assertIn('"path=/"', http)
@@ -696,7 +696,7 @@ class DiscoveryTest(LanTest):
                                text=True, timeout=30).stdout
         # Found by the broadcast on the virtual Ethernet, not only by the call to loopback.
         self.assertRegex(found, r'Broadcasting on interface veth.\n  Found "TX4410 bench program,'
-                                r'TX4410,0,1\.0\.0" on address 10\.44\.0\.[12]\n')
+                                r'TX4410,sim,1\.0\.0" on address 10\.44\.0\.[12]\n')
 
     def test_names_and_interfaces(self):
         self.daemons.bus()

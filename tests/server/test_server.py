@@ -260,11 +260,11 @@ class ServerTest(unittest.TestCase):
                 received = b""
                 while chunk := sock.recv(65536):
                     received += chunk
-                self.assertEqual(received, b"TX4410 bench program,TX4410,0,1.0.0\n" * lines)
+                self.assertEqual(received, b"TX4410 bench program,TX4410,sim,1.0.0\n" * lines)
 
     def test_signal_closes_busy_clients_cleanly(self):
         server = self.serve()
-        answer = b"TX4410 bench program,TX4410,0,1.0.0\n"
+        answer = b"TX4410 bench program,TX4410,sim,1.0.0\n"
         with socket.socket() as sock:
             # A small window: the answers wait in the server's system while the server ends.
             sock.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 4096)

@@ -59,7 +59,6 @@ struct UsbTestbed::Glib
 {
     UMockdevTestbed *bed = umockdev_testbed_new();
     GMainContext *context = g_main_context_new();
-    UMockdevIoctlBase *handler = umockdev_ioctl_base_new();
 };
 
 UsbTestbed &UsbTestbed::instance()
@@ -71,7 +70,6 @@ UsbTestbed &UsbTestbed::instance()
 UsbTestbed::UsbTestbed()
     : m_glib(std::make_unique<Glib>())
 {
-    g_signal_connect(m_glib->handler, "handle-ioctl", G_CALLBACK(onIoctl), this);
     std::thread([context = m_glib->context] {
         g_main_context_push_thread_default(context);
         g_main_loop_run(g_main_loop_new(context, FALSE));
@@ -162,6 +160,14 @@ void UsbTestbed::plug(const QByteArray &port, const QByteArray &loader, bool loa
     });
 }
 
+void UsbTestbed::unplug(const QByteArray &port)
+{
+    inThread([&] {
+        const std::lock_guard lock(m_mutex);
+        removeBoard(port);
+    });
+}
+
 void UsbTestbed::setRun(Fault fault, bool comesBack)
 {
     const std::lock_guard lock(m_mutex);
@@ -202,9 +208,12 @@ void UsbTestbed::addBoard(const QByteArray &port, const QByteArray &identity)
             + "\nA: dev=189:" + number + "\nA: bConfigurationValue=1\nH: descriptors=" + descriptors
             + '\n';
     GError *error = nullptr;
+    // A handler of its own per device node: a program may hold one while another opens the next.
+    UMockdevIoctlBase *handler = umockdev_ioctl_base_new();
+    g_signal_connect(handler, "handle-ioctl", G_CALLBACK(onIoctl), this);
     if (!umockdev_testbed_add_from_string(m_glib->bed, record.constData(), &error)
-        || !umockdev_testbed_attach_ioctl(m_glib->bed, ("/dev/" + node).constData(),
-                                          m_glib->handler, &error))
+        || !umockdev_testbed_attach_ioctl(m_glib->bed, ("/dev/" + node).constData(), handler,
+                                          &error))
         qFatal("The testbed does not take the board: %s", error->message);
     umockdev_testbed_uevent(m_glib->bed, syspath.constData(), "add");
     m_boards[port].present = true;
@@ -291,15 +300,21 @@ int UsbTestbed::onIoctl(void *, void *ioctlClient, void *self)
     const std::lock_guard lock(testbed->m_mutex);
     int error = testbed->m_fault == Fault::Gone ? ENODEV : 0;
     const QByteArray port = testbed->m_ports.value(umockdev_ioctl_client_get_devnode(client));
-    const bool done = testbed->answer(port, umockdev_ioctl_client_get_request(client),
+    const bool done = testbed->answer(port, testbed->m_done[client],
+                                      umockdev_ioctl_client_get_request(client),
                                       umockdev_ioctl_client_get_arg(client), error);
     umockdev_ioctl_client_complete(client, done ? 0 : -1, error);
+    // Only once the call is answered: leaving the bus ends the client's hold on the old node,
+    // and what the call resolved with it.
+    if (!testbed->m_comingBack.isEmpty())
+        testbed->comeBack(std::exchange(testbed->m_comingBack, {}));
     return TRUE;
 }
 
 // One usbdevfs call: true when it succeeds, else false with `error` set. libusb gets on
 // without the calls left out (its capabilities among them).
-bool UsbTestbed::answer(const QByteArray &port, unsigned long request, void *ioctlArg, int &error)
+bool UsbTestbed::answer(const QByteArray &port, std::deque<unsigned long> &done,
+                        unsigned long request, void *ioctlArg, int &error)
 {
     auto *arg = static_cast<UMockdevIoctlData *>(ioctlArg);
     const unsigned long address = *reinterpret_cast<unsigned long *>(arg->data);
@@ -315,13 +330,13 @@ bool UsbTestbed::answer(const QByteArray &port, unsigned long request, void *ioc
         return error == 0;
     if (request == USBDEVFS_DISCARDURB) { // the transfer timed out
         urb->status = -ENOENT;
-        m_done.push_back(address);
+        done.push_back(address);
         return true;
     }
-    if (request == USBDEVFS_REAPURBNDELAY && !m_done.empty()) {
+    if (request == USBDEVFS_REAPURBNDELAY && !done.empty()) {
         std::memcpy(umockdev_ioctl_data_resolve(arg, 0, sizeof(void *), nullptr)->data,
-                    &m_done.front(), sizeof(void *));
-        m_done.pop_front();
+                    &done.front(), sizeof(void *));
+        done.pop_front();
         return true;
     }
     if (request != USBDEVFS_SUBMITURB) {
@@ -346,13 +361,13 @@ bool UsbTestbed::answer(const QByteArray &port, unsigned long request, void *ioc
                     + (in ? QString::number(length)
                           : '[' + QString::fromLatin1(data.toHex(' ')) + ']');
     if (runs && m_comesBack)
-        comeBack(port);
+        m_comingBack = port;
     if (error != 0 || fault == Fault::Timeout)
         return error == 0;
     urb->status = fault == Fault::Stall ? -EPIPE : fault == Fault::Failed ? -EPROTO : 0;
     urb->actual_length = fault == Fault::Short ? length - 1 : length;
     if (in)
         std::memcpy(setup + 8, "\x0f\xff", std::size_t(std::min(2, urb->actual_length)));
-    m_done.push_back(address);
+    done.push_back(address);
     return true;
 }

@@ -30,6 +30,8 @@ public:
     // running its firmware already when `loaded`.
     void plug(const QByteArray &port, const QByteArray &loader, bool loaded = false,
               bool busy = false);
+    // The board at the port off the bus, as a cable pulled.
+    void unplug(const QByteArray &port);
     // What the write that lets the CPU run meets, and whether the board comes back after it
     // (with the firmware identity one above the loader's product id, as 6666:4410 for 4400).
     void setRun(Fault fault, bool comesBack);
@@ -60,7 +62,8 @@ private:
         bool denied = false;
         bool refusesClaims = false;
     };
-    bool answer(const QByteArray &port, unsigned long request, void *arg, int &error);
+    bool answer(const QByteArray &port, std::deque<unsigned long> &done, unsigned long request,
+                void *arg, int &error);
     void addBoard(const QByteArray &port, const QByteArray &identity);
     void removeBoard(const QByteArray &port);
     void comeBack(const QByteArray &port);
@@ -70,11 +73,14 @@ private:
     std::unique_ptr<Glib> m_glib;
     std::mutex m_mutex; // what follows is shared with the thread
     QStringList m_log;
-    std::deque<unsigned long> m_done; // URBs to hand back, by their address in the client
+    // URBs to hand back, by their address in the client, for each client (each process that
+    // opened a board has its own).
+    QMap<void *, std::deque<unsigned long>> m_done;
     Fault m_fault = Fault::None;
     Fault m_runFault = Fault::None;
     bool m_comesBack = true;
     QByteArray m_racer;
+    QByteArray m_comingBack; // the board the call in hand lets run
     int m_devnum = 1;                     // the root hub's
     QMap<QByteArray, Board> m_boards;     // by port
     QMap<QByteArray, QByteArray> m_ports; // by device node

@@ -1,0 +1,304 @@
+#include "supervisor.h"
+
+#include "boardqueries.h"
+#include "handoff.h"
+#include "indexpage.h"
+#include "listener.h"
+#include "portmapper.h"
+#include "usbstuff.h"
+#include "webfront.h"
+
+#include <QTimer>
+
+#include <array>
+
+#include <csignal>
+
+#include <fcntl.h>
+#include <sys/prctl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+// The bus as port paths, looked at without opening a board, so that an instrument bringing
+// its board up is never refused it; nothing when the library cannot tell.
+std::optional<QStringList> portsOnBus(USBStuff &usb)
+{
+    auto list = reinterpret_cast<BoardListFunction>(usb.resolveOptional("Board_Present"));
+    if (list == nullptr)
+        return std::nullopt;
+    std::array<BoardListEntry, 64> entries {};
+    std::int32_t count = 0;
+    if (list(entries.data(), std::int32_t(entries.size()), &count) != 0)
+        return std::nullopt;
+    QStringList ports;
+    for (std::int32_t at = 0; at < std::min<std::int32_t>(count, entries.size()); ++at)
+        ports << QString::fromLatin1(entries[std::size_t(at)].port);
+    return ports;
+}
+
+QString endpoint(const QHostAddress &address, quint16 port)
+{
+    return endpointText(address, port);
+}
+
+} // namespace
+
+Supervisor::Supervisor(Settings settings, USBStuff &usb, std::function<void(const QString &)> log)
+    : m_settings(std::move(settings))
+    , m_usb(usb)
+    , m_log(std::move(log))
+{
+    m_watch.setInterval(500);
+    connect(&m_watch, &QTimer::timeout, this, &Supervisor::look);
+}
+
+Supervisor::~Supervisor()
+{
+    for (auto &[port, instrument] : m_instruments) {
+        if (instrument.channel >= 0)
+            ::close(instrument.channel);
+    }
+}
+
+bool Supervisor::start()
+{
+    if (!portsOnBus(m_usb)) {
+        m_log(QStringLiteral("the board library cannot list the boards on the bus"));
+        return false;
+    }
+    if (m_settings.httpPort) {
+        m_pages = std::make_unique<WebFront>(WebFront::Pages {{}, [this](const QString &host) {
+                                                                  return index(host);
+                                                              }});
+        if (m_pages->listen(m_settings.httpAddress, *m_settings.httpPort)) {
+            m_log(QStringLiteral("HTTP on %1: the index of the instruments")
+                          .arg(endpoint(m_settings.httpAddress, m_pages->port())));
+        } else {
+            m_log(QStringLiteral("HTTP off: cannot listen on %1: %2")
+                          .arg(endpoint(m_settings.httpAddress, *m_settings.httpPort),
+                               m_pages->errorString()));
+            m_pages.reset();
+        }
+    }
+    const auto watch = [this] {
+        look();
+        m_watch.start();
+    };
+    m_dispatch = std::make_unique<Vxi11Dispatch>(
+            [this](int number, int descriptor, const QByteArray &received) {
+                return handTo(number, descriptor, received);
+            });
+    if (!m_dispatch->listen(m_settings.address)) {
+        m_log(QStringLiteral("VXI-11 off: cannot listen on %1: %2")
+                      .arg(m_settings.address.toString(), m_dispatch->errorString()));
+        watch();
+        return true;
+    }
+    // The instruments start once it is known whether VXI-11 is on, which they announce.
+    m_lookup = std::make_unique<Vxi11Lookup>(m_settings.address, m_dispatch->corePort(),
+                                             std::chrono::seconds(m_settings.idleSeconds));
+    m_lookupStopped = false;
+    m_lookup->start([this, watch](bool on, const QString &text) {
+        m_vxi11On = on;
+        if (on) {
+            m_log(QStringLiteral("VXI-11 on %1 for every instrument, %2")
+                          .arg(endpoint(m_settings.address, m_dispatch->corePort()), text));
+        } else {
+            m_log(QStringLiteral("VXI-11 off: ") + text);
+            m_dispatch->close();
+        }
+        if (!m_watch.isActive() && !m_finished)
+            watch();
+    });
+    return true;
+}
+
+void Supervisor::look()
+{
+    const std::optional<QStringList> ports = portsOnBus(m_usb);
+    if (!ports)
+        return;
+    for (const QString &port : *ports) {
+        if (!m_instruments.contains(port)) {
+            Instrument &added = m_instruments[port];
+            added.number = int(m_instruments.size()) - 1;
+            added.port = port;
+            m_log(QStringLiteral("inst%1 is the board at USB port %2").arg(added.number).arg(port));
+        }
+    }
+    for (auto &[port, instrument] : m_instruments) {
+        const bool was = instrument.present;
+        instrument.present = ports->contains(port);
+        // Its board has gone: its server ends (clients get what they are owed), and a new one
+        // brings it up when it is back.
+        // Not while it comes up: its board leaves the bus for a moment as its firmware starts.
+        if (instrument.process && instrument.serving && was && !instrument.present)
+            instrument.process->terminate();
+        if (instrument.process)
+            continue;
+        if (!instrument.present)
+            instrument.awaySinceEnd = true;
+        else if (instrument.awaySinceEnd || instrument.retry.hasExpired())
+            run(instrument);
+    }
+}
+
+void Supervisor::run(Instrument &instrument)
+{
+    const int number = instrument.number;
+    const auto offset = [](quint16 base, int by) {
+        return base == 0 ? quint16(0) : quint16(std::min(65535, base + by));
+    };
+    QStringList arguments {QStringLiteral("--board"),
+                           instrument.port,
+                           QStringLiteral("--listen"),
+                           endpoint(m_settings.address, offset(m_settings.socketPort, number)),
+                           QStringLiteral("--http"),
+                           m_settings.httpPort ? endpoint(m_settings.httpAddress,
+                                                          offset(*m_settings.httpPort, number + 1))
+                                               : QStringLiteral("off"),
+                           QStringLiteral("--max-clients"),
+                           QString::number(m_settings.maxClients),
+                           QStringLiteral("--idle-timeout"),
+                           QString::number(m_settings.idleSeconds),
+                           QStringLiteral("--instrument"),
+                           QString::number(number)};
+    if (m_settings.attach)
+        arguments << QStringLiteral("--attach");
+    if (!m_settings.httpTokenFile.isEmpty())
+        arguments << QStringLiteral("--http-token") << m_settings.httpTokenFile;
+    int pair[2] = {-1, -1};
+    if (m_vxi11On && ::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, pair) == 0) {
+        instrument.channel = pair[0];
+        arguments << QStringLiteral("--handoff") << QString::number(pair[1]);
+    }
+    auto process = std::make_unique<QProcess>();
+    process->setProgram(m_settings.program);
+    process->setArguments(arguments);
+    process->setProcessChannelMode(QProcess::SeparateChannels);
+    process->setStandardOutputFile(QProcess::nullDevice());
+    // Only this instrument's end of the channel stays open across its exec.
+    const int theirs = pair[1];
+    process->setChildProcessModifier([theirs] {
+        if (theirs >= 0)
+            ::fcntl(theirs, F_SETFD, 0);
+        // An instrument never outlives the server of every board, however that ends.
+        ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+    });
+    QProcess &started = *process;
+    instrument.process = std::move(process);
+    instrument.awaySinceEnd = false;
+    instrument.socketPort = instrument.httpPort = 0;
+    instrument.serving = false;
+    const QString port = instrument.port;
+    connect(&started, &QProcess::readyReadStandardError, this,
+            [this, port] { relay(m_instruments.at(port)); });
+    connect(&started, &QProcess::finished, this,
+            [this, port](int status, QProcess::ExitStatus how) {
+                ended(m_instruments.at(port), how == QProcess::NormalExit ? status : -1);
+            });
+    started.start();
+    if (theirs >= 0)
+        ::close(theirs);
+}
+
+// Each line of an instrument's log, behind its number and port path; its ports as it names them.
+void Supervisor::relay(Instrument &instrument)
+{
+    instrument.pending += instrument.process->readAllStandardError();
+    qsizetype end = 0;
+    while ((end = instrument.pending.indexOf('\n')) >= 0) {
+        QString line = QString::fromUtf8(instrument.pending.left(end));
+        instrument.pending.remove(0, end + 1);
+        const QString own = QStringLiteral("tx4410-server: ");
+        if (line.startsWith(own))
+            line.remove(0, own.size());
+        const auto portAfter = [&line](const QString &opening) -> quint16 {
+            if (!line.startsWith(opening))
+                return 0;
+            QString rest = line.mid(opening.size()).section(u' ', 0, 0); // "127.0.0.1:8081:"
+            while (rest.endsWith(u':') || rest.endsWith(u','))
+                rest.chop(1);
+            return quint16(rest.section(u':', -1).toUInt());
+        };
+        if (const quint16 socket = portAfter(QStringLiteral("listening on "))) {
+            instrument.socketPort = socket;
+            instrument.serving = true;
+        }
+        if (const quint16 http = portAfter(QStringLiteral("HTTP on ")))
+            instrument.httpPort = http;
+        m_log(QStringLiteral("inst%1 (%2): %3").arg(instrument.number).arg(instrument.port, line));
+    }
+}
+
+void Supervisor::ended(Instrument &instrument, int status)
+{
+    if (!instrument.process)
+        return;
+    relay(instrument);
+    instrument.process.release()->deleteLater();
+    if (instrument.channel >= 0)
+        ::close(std::exchange(instrument.channel, -1));
+    instrument.retry.setRemainingTime(retryAfterEnd);
+    if (m_finished)
+        return checkFinished();
+    m_log(QStringLiteral("inst%1 (%2) ended (%3): started again once its board is back")
+                  .arg(instrument.number)
+                  .arg(instrument.port,
+                       status < 0 ? QStringLiteral("crashed")
+                                  : QStringLiteral("exit status %1").arg(status)));
+}
+
+bool Supervisor::handTo(int number, int descriptor, const QByteArray &received)
+{
+    for (const auto &[port, instrument] : m_instruments) {
+        if (instrument.number == number)
+            return instrument.channel >= 0
+                    && sendConnection(instrument.channel, descriptor, received);
+    }
+    return false;
+}
+
+QByteArray Supervisor::index(const QString &host) const
+{
+    std::vector<IndexRow> rows;
+    for (const auto &[port, instrument] : m_instruments) {
+        rows.push_back({instrument.number, port, instrument.present, bool(instrument.process),
+                        instrument.socketPort, instrument.httpPort});
+    }
+    std::ranges::sort(rows, {}, &IndexRow::number);
+    const QString named = host.contains(u':') ? u'[' + host + u']' : host;
+    return indexPage(named, m_vxi11On, rows);
+}
+
+void Supervisor::finish(std::function<void()> done)
+{
+    m_finished = std::move(done);
+    m_watch.stop();
+    if (m_dispatch)
+        m_dispatch->close();
+    for (auto &[port, instrument] : m_instruments) {
+        if (instrument.process)
+            instrument.process->terminate();
+    }
+    if (m_lookup) {
+        m_lookup->stop([this] {
+            m_lookupStopped = true;
+            checkFinished();
+        });
+    }
+    QTimer::singleShot(0, this, &Supervisor::checkFinished);
+}
+
+void Supervisor::checkFinished()
+{
+    if (!m_finished || !m_lookupStopped)
+        return;
+    for (const auto &[port, instrument] : m_instruments) {
+        if (instrument.process)
+            return;
+    }
+    std::exchange(m_finished, {})();
+}

@@ -1,0 +1,204 @@
+#include "handoff.h"
+
+#include "connection.h"
+#include "vxi11codec.h"
+
+#include <QSocketNotifier>
+
+#include <array>
+#include <cerrno>
+#include <cstring>
+
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+// The most a client may send before its first create_link is handed on with it.
+constexpr qsizetype maxHanded = 64 * 1024;
+
+} // namespace
+
+bool sendConnection(int channel, int descriptor, const QByteArray &received)
+{
+    // A first byte, as an empty packet would read as the channel's end.
+    QByteArray bytes = received.isEmpty() ? QByteArray(1, '\0') : '\1' + received;
+    iovec data {bytes.data(), std::size_t(bytes.size())};
+    alignas(cmsghdr) std::array<char, CMSG_SPACE(sizeof(int))> control {};
+    msghdr message {};
+    message.msg_iov = &data;
+    message.msg_iovlen = 1;
+    message.msg_control = control.data();
+    message.msg_controllen = control.size();
+    cmsghdr *header = CMSG_FIRSTHDR(&message);
+    header->cmsg_level = SOL_SOCKET;
+    header->cmsg_type = SCM_RIGHTS;
+    header->cmsg_len = CMSG_LEN(sizeof(int));
+    std::memcpy(CMSG_DATA(header), &descriptor, sizeof(int));
+    ssize_t sent = 0;
+    do
+        sent = ::sendmsg(channel, &message, MSG_NOSIGNAL);
+    while (sent < 0 && errno == EINTR);
+    return sent == bytes.size();
+}
+
+bool receiveConnection(int channel, int &descriptor, QByteArray &received)
+{
+    descriptor = -1;
+    received.resize(maxHanded + 1);
+    iovec data {received.data(), std::size_t(received.size())};
+    alignas(cmsghdr) std::array<char, CMSG_SPACE(sizeof(int))> control {};
+    msghdr message {};
+    message.msg_iov = &data;
+    message.msg_iovlen = 1;
+    message.msg_control = control.data();
+    message.msg_controllen = control.size();
+    ssize_t got = 0;
+    do
+        got = ::recvmsg(channel, &message, MSG_CMSG_CLOEXEC);
+    while (got < 0 && errno == EINTR);
+    for (cmsghdr *header = got > 0 ? CMSG_FIRSTHDR(&message) : nullptr; header != nullptr;
+         header = CMSG_NXTHDR(&message, header)) {
+        if (header->cmsg_level == SOL_SOCKET && header->cmsg_type == SCM_RIGHTS)
+            std::memcpy(&descriptor, CMSG_DATA(header), sizeof(int));
+    }
+    // The first byte says whether bytes follow it.
+    received = got > 1 && received[0] == '\1' ? received.mid(1, got - 1) : QByteArray();
+    return descriptor >= 0;
+}
+
+int Vxi11Dispatch::instrumentNumber(QByteArrayView device)
+{
+    if (device.isEmpty())
+        return 0;
+    const QByteArray lower = device.toByteArray().toLower();
+    if (!lower.startsWith("inst"))
+        return -1;
+    bool number = false;
+    const int value = lower.mid(4).toInt(&number);
+    // One spelling per instrument: "inst01" is no instrument's.
+    if (!number || value < 0 || "inst" + QByteArray::number(value) != lower)
+        return -1;
+    return value;
+}
+
+Vxi11Dispatch::Vxi11Dispatch(std::function<bool(int, int, const QByteArray &)> handTo)
+    : m_handTo(std::move(handTo))
+{
+    connect(&m_core, &Listener::accepted, this, &Vxi11Dispatch::accept);
+}
+
+Vxi11Dispatch::~Vxi11Dispatch()
+{
+    for (const int descriptor : m_clients.keys())
+        drop(descriptor);
+}
+
+bool Vxi11Dispatch::listen(const QHostAddress &address)
+{
+    return m_core.listen(address, 0);
+}
+
+void Vxi11Dispatch::close()
+{
+    m_core.close();
+}
+
+void Vxi11Dispatch::accept(int descriptor)
+{
+    ::fcntl(descriptor, F_SETFL, ::fcntl(descriptor, F_GETFL) | O_NONBLOCK);
+    keepAlive(descriptor);
+    auto client = std::make_shared<Client>();
+    client->notifier = std::make_unique<QSocketNotifier>(descriptor, QSocketNotifier::Read);
+    connect(client->notifier.get(), &QSocketNotifier::activated, this,
+            [this, descriptor] { readable(descriptor); });
+    m_clients.insert(descriptor, client);
+}
+
+void Vxi11Dispatch::readable(int descriptor)
+{
+    const std::shared_ptr<Client> client = m_clients.value(descriptor);
+    if (!client)
+        return;
+    std::array<char, 4096> bytes;
+    const ssize_t got = ::recv(descriptor, bytes.data(), bytes.size(), 0);
+    if (got < 0 && (errno == EAGAIN || errno == EINTR))
+        return;
+    if (got <= 0 || client->received.size() + got > maxHanded)
+        return drop(descriptor);
+    client->stream.append(bytes.data(), got);
+    client->received.append(bytes.data(), got);
+    for (;;) {
+        QByteArray record;
+        switch (client->records.take(client->stream, record)) {
+        case Rpc::RecordReader::Result::TooLarge:
+            return drop(descriptor);
+        case Rpc::RecordReader::Result::More:
+            return;
+        case Rpc::RecordReader::Result::Record:
+            break;
+        }
+        if (!answer(descriptor, *client, record))
+            return;
+        client->received = client->stream;
+    }
+}
+
+bool Vxi11Dispatch::answer(int descriptor, Client &client, const QByteArray &record)
+{
+    using namespace Vxi11;
+    Rpc::Call call;
+    QByteArray reply;
+    switch (Rpc::readCall(record, call)) {
+    case Rpc::CallProblem::NotACall:
+        return true;
+    case Rpc::CallProblem::RpcVersion:
+        reply = Rpc::rpcMismatchReply(call.xid);
+        break;
+    case Rpc::CallProblem::None:
+        if (call.program != coreProgram) {
+            reply = Rpc::acceptedReply(call.xid, Rpc::AcceptStatus::ProgramUnavailable);
+        } else if (call.version != programVersion) {
+            reply = Rpc::programMismatchReply(call.xid, programVersion, programVersion);
+        } else if (call.procedure == nullProcedure) {
+            reply = Rpc::acceptedReply(call.xid, Rpc::AcceptStatus::Success);
+        } else if (call.procedure == createLink) {
+            CreateLinkParms parms;
+            if (!read(call.arguments, parms)) {
+                reply = Rpc::acceptedReply(call.xid, Rpc::AcceptStatus::GarbageArguments);
+            } else if (const int number = instrumentNumber(parms.device);
+                       number >= 0 && m_handTo(number, descriptor, client.received)) {
+                drop(descriptor); // the instrument holds its own copy now
+                return false;
+            } else {
+                reply = Rpc::acceptedReply(call.xid, Rpc::AcceptStatus::Success,
+                                           createLinkResult(deviceNotAccessible, 0, 0, 0));
+            }
+        } else {
+            // No link exists on this connection yet: every link named is invalid.
+            const QByteArray invalid = call.procedure == deviceWrite ? writeResult(invalidLink, 0)
+                    : call.procedure == deviceRead    ? readResult(invalidLink, 0, {})
+                    : call.procedure == deviceReadStb ? readStbResult(invalidLink, 0)
+                                                      : errorResult(invalidLink);
+            reply = Rpc::acceptedReply(call.xid, Rpc::AcceptStatus::Success, invalid);
+        }
+    }
+    const QByteArray marked = Rpc::markRecord(reply);
+    // A small reply to a client that has not read the last: it goes, or the client is dropped.
+    if (::send(descriptor, marked.constData(), std::size_t(marked.size()), MSG_NOSIGNAL)
+        != marked.size()) {
+        drop(descriptor);
+        return false;
+    }
+    return true;
+}
+
+void Vxi11Dispatch::drop(int descriptor)
+{
+    if (const std::shared_ptr<Client> client = m_clients.take(descriptor)) {
+        client->notifier->setEnabled(false);
+        client->notifier.reset();
+        ::close(descriptor);
+    }
+}

@@ -1,0 +1,60 @@
+#pragma once
+
+#include "listener.h"
+#include "rpccodec.h"
+
+#include <QByteArray>
+#include <QHash>
+#include <QObject>
+
+#include <functional>
+#include <memory>
+
+class QSocketNotifier;
+
+// A connection handed between processes: its descriptor (SCM_RIGHTS) and the bytes already read
+// from it, over a local sequenced-packet socket. Each returns false when nothing went or came.
+bool sendConnection(int channel, int descriptor, const QByteArray &received);
+// `descriptor` is -1 and the result false at the end of the channel.
+bool receiveConnection(int channel, int &descriptor, QByteArray &received);
+
+// The VXI-11 core channel of a server of several instruments, each in a process of its own: it
+// reads a client's calls up to its first create_link and hands the connection, with what it
+// read, to the instrument the device name picks. Calls before it get what a device with no link
+// gives; a device name no instrument has, error 3 (device not accessible).
+class Vxi11Dispatch final : public QObject
+{
+    Q_OBJECT
+
+public:
+    // The instrument's number for a device name ("inst2" 2, "" 0); -1 for no such name.
+    static int instrumentNumber(QByteArrayView device);
+
+    // `handTo(number, descriptor, received)`: true when the instrument took the connection.
+    explicit Vxi11Dispatch(std::function<bool(int, int, const QByteArray &)> handTo);
+    ~Vxi11Dispatch() override;
+
+    bool listen(const QHostAddress &address);
+    QString errorString() const { return m_core.errorString(); }
+    quint16 corePort() const { return m_core.serverPort(); }
+    void close();
+
+private:
+    struct Client
+    {
+        std::unique_ptr<QSocketNotifier> notifier;
+        Rpc::RecordReader records {64 * 1024};
+        QByteArray stream;   // not yet taken as records
+        QByteArray received; // from the start of the record being read
+    };
+
+    void accept(int descriptor);
+    void readable(int descriptor);
+    // What the record is answered; false when the connection has gone elsewhere or must end.
+    bool answer(int descriptor, Client &client, const QByteArray &record);
+    void drop(int descriptor);
+
+    std::function<bool(int, int, const QByteArray &)> m_handTo;
+    Listener m_core;
+    QHash<int, std::shared_ptr<Client>> m_clients;
+};

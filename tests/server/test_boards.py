@@ -1,0 +1,211 @@
+"""tx4410-server --all over several USB boards in a umockdev testbed (the bed host runs it, plugs
+and unplugs boards, and reports each board's transfers), in a private network that CTest makes
+for the run (scripts/private-network.sh): the socket, VXI-11 through the server's own port
+mapper and PyVISA, the index and identification pages, DNS-SD through avahi-browse.
+"""
+import os
+import queue
+import shutil
+import socket
+import struct
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+import unittest
+import urllib.request
+import xml.etree.ElementTree as ElementTree
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from test_lan import CORE, END, LXI, Daemons, Rpc  # noqa: E402
+from test_server import RESOURCES, SERVER  # noqa: E402
+
+BEDHOST = os.environ["TX4410_BEDHOST"]
+WRAPPER = os.environ["UMOCKDEV_WRAPPER"]
+# A one-record image: the USB board refuses the stand-in that comes with the programs.
+IMAGE = ":03000000020100FA\n:00000001FF\n"
+
+
+class Bed:
+    """The bed host with the board at 1-1, and tx4410-server --all on the ports of the docs."""
+
+    def __init__(self):
+        self.scratch = tempfile.TemporaryDirectory()
+        server = os.path.join(self.scratch.name, "tx4410-server")
+        shutil.copy(SERVER, server)
+        with open(os.path.join(self.scratch.name, "TX4413.hex"), "w") as image:
+            image.write(IMAGE)
+        env = {key: value for key, value in os.environ.items() if not key.startswith("TX4410_")}
+        self.process = subprocess.Popen([WRAPPER, BEDHOST, "--", server, "--all"], env=env,
+                                        stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                        stderr=subprocess.PIPE, text=True)
+        self.log, self.answers = [], queue.Queue()
+        threading.Thread(target=self._read, args=(self.process.stderr, self.log.append), daemon=True).start()
+        threading.Thread(target=self._read, args=(self.process.stdout, self.answers.put), daemon=True).start()
+
+    @staticmethod
+    def _read(stream, take):
+        for line in stream:
+            take(line.rstrip("\n"))
+
+    def logged(self, text, seconds=15, after=0):
+        """The index of the first log line from `after` on that holds text."""
+        deadline = time.monotonic() + seconds
+        while time.monotonic() < deadline:
+            for at in range(after, len(self.log)):
+                if text in self.log[at]:
+                    return at
+            time.sleep(0.02)
+        raise AssertionError(f"no log line with {text!r}; log:\n" + "\n".join(self.log))
+
+    def tell(self, line):
+        self.process.stdin.write(line + "\n")
+        self.process.stdin.flush()
+
+    def plug(self, port, number):
+        """A board plugged in, and the instrument's log line that it serves."""
+        start = len(self.log)
+        self.tell(f"plug {port}")
+        return self.logged(f"inst{number} ({port}): listening on 127.0.0.1:{5025 + number}", after=start)
+
+    def transfers(self):
+        self.tell("log")
+        lines = []
+        while (line := self.answers.get(timeout=10)) != "end":
+            lines.append(line)
+        return lines
+
+    def stop(self):
+        if self.process.poll() is None:
+            self.tell("stop")
+        self.process.wait(30)
+        self.scratch.cleanup()
+
+
+def query(number, line):
+    with socket.create_connection(("127.0.0.1", 5025 + number), timeout=10) as sock:
+        sock.sendall(line.encode() + b"\n")
+        answer = b""
+        while not answer.endswith(b"\n"):
+            more = sock.recv(4096)
+            if not more:
+                break
+            answer += more
+        return answer.decode().strip()
+
+
+def page(port, path="/"):
+    with urllib.request.urlopen(f"http://127.0.0.1:{port}{path}", timeout=10) as response:
+        return response.read().decode()
+
+
+class BoardsTest(unittest.TestCase):
+    def boards(self, count):
+        """1-1 to 1-count, each plugged in once its predecessor is served."""
+        if not hasattr(self, "bed"):
+            self.bed = Bed()
+            self.addCleanup(self.bed.stop)
+        ports = [f"1-{n}" for n in range(1, count + 1)]
+        self.bed.logged("inst0 (1-1): listening on 127.0.0.1:5025")
+        for number, port in enumerate(ports[1:], 1):
+            if not any(f"inst{number} ({port}): listening" in line for line in self.bed.log):
+                self.bed.plug(port, number)
+        return ports
+
+    def test_each_instrument_reaches_only_its_board(self):
+        for count in (2, 4):
+            ports = self.boards(count)
+            self.bed.transfers()
+            for number, port in enumerate(ports):
+                with self.subTest(count=count, port=port):
+                    self.assertEqual(query(number, "*IDN?"), f"TX4410 bench program,TX4410,{port},1.0.0")
+                    self.assertEqual(query(number, f"SOUR2:VOLT:CODE {4660 + number};CODE?"), str(4660 + number))
+                    # One command word, to this board alone (1-1's transfers have no prefix).
+                    transfers = self.bed.transfers()
+                    self.assertEqual(len(transfers), 1, transfers)
+                    self.assertTrue(transfers[0].startswith(("" if port == "1-1" else port + ": ") + "40 dd "),
+                                    transfers)
+
+    def test_vxi11_device_per_board(self):
+        ports = self.boards(3)
+        core = int(self.bed.log[self.bed.logged("VXI-11 on 127.0.0.1:")].split("127.0.0.1:")[1].split()[0])
+        rows = [(b"inst2", 0, "1-3"), (b"INST1", 0, "1-2"), (b"", 0, "1-1"), (b"inst0", 0, "1-1"),
+                (b"inst3", 3, None), (b"inst01", 3, None), (b"gpib0", 3, None)]
+        for device, error, port in rows:
+            with self.subTest(device=device):
+                rpc = Rpc(core)
+                self.addCleanup(rpc.close)
+                self.assertEqual(rpc.call(CORE, 1, 0), (0, b""))  # a null call first is answered
+                made, link, _, _ = rpc.create_link(device)
+                self.assertEqual(made, error)
+                if port:
+                    self.assertEqual(rpc.write(link, b"*IDN?", END), (0, 5))
+                    self.assertEqual(rpc.read(link)[2], f"TX4410 bench program,TX4410,{port},1.0.0\n".encode())
+        for number, port in enumerate(ports):
+            with self.subTest(resource=number):
+                device = RESOURCES.open_resource(f"TCPIP::127.0.0.1::inst{number}::INSTR",
+                                                 read_termination="\n", timeout=5000)
+                self.addCleanup(device.close)
+                self.assertEqual(device.query("*IDN?").split(",")[2], port)
+
+    def test_numbers_and_ports_stay_with_port_paths(self):
+        self.boards(2)
+        self.assertEqual(query(1, "SOUR1:VOLT:CODE 7;CODE?"), "7")
+        self.bed.tell("unplug 1-2")
+        self.bed.logged("inst1 (1-2): ending")
+        self.assertEqual(query(0, "*IDN?").split(",")[2], "1-1")
+        with self.assertRaises(OSError):
+            query(1, "*IDN?")
+        # A board on a new port while 1-2 is away: the next number, not the one away.
+        self.bed.plug("1-3", 2)
+        at = self.bed.plug("1-2", 1)
+        self.bed.logged("inst1 (1-2): VXI-11 as inst1", after=at - 1)
+        self.assertEqual([query(n, "*IDN?").split(",")[2] for n in range(3)], ["1-1", "1-2", "1-3"])
+        # Back from the load: the DAC at zero.
+        self.assertEqual(query(1, "SOUR1:VOLT:CODE?"), "0")
+        index = page(8080)
+        for number, port in enumerate(["1-1", "1-2", "1-3"]):
+            with self.subTest(index=port):
+                self.assertIn(f'<tr id="inst{number}"><th scope="row">inst{number}</th><td>{port}</td>'
+                              f'<td>on the bus</td><td><code>TCPIP::127.0.0.1::inst{number}::INSTR</code><br>'
+                              f'<code>TCPIP::127.0.0.1::{5025 + number}::SOCKET</code></td>'
+                              f'<td><a href="http://127.0.0.1:{8081 + number}/">', index)
+                root = ElementTree.fromstring(page(8081 + number, "/lxi/identification"))
+                self.assertEqual(root.findtext(LXI + "SerialNumber"), port)
+
+    def test_load_holds_no_other_board(self):
+        self.boards(1)
+        self.bed.tell("hold")  # the next board loaded stays off the bus: its server waits for it
+        self.bed.tell("plug 1-2")
+        deadline = time.monotonic() + 15
+        while not any(line == "1-2: 40 a0 e600 0000 [00]" for line in self.bed.transfers()):
+            self.assertLess(time.monotonic(), deadline, "1-2 was never let run")
+        for _ in range(20):
+            self.assertEqual(query(0, "*OPC?"), "1")
+        # Answered while the other one still waited for its board.
+        self.assertNotIn("not brought up", "\n".join(self.bed.log))
+        self.bed.logged("inst1 (1-2): the board was not brought up")
+
+    def test_dns_sd_instance_per_board(self):
+        daemons = Daemons()
+        self.addCleanup(daemons.stop_all)
+        daemons.bus()
+        daemons.avahi()
+        self.boards(2)
+        for port in ("1-1", "1-2"):
+            self.bed.logged(f'({port}): DNS-SD: announced as "TX4410 {port} on')
+        browsed = subprocess.run(["avahi-browse", "-rtp", "_scpi-raw._tcp"], capture_output=True,
+                                 text=True, timeout=30).stdout
+        resolved = sorted((fields[3].replace("\\032", " "), fields[8], fields[9]) for fields in
+                          (line.split(";") for line in browsed.splitlines() if line.startswith("=")))
+        host = socket.gethostname()
+        self.assertEqual(resolved, [
+            (f"TX4410 1-1 on {host}", "5025", '"txtvers=1" "Manufacturer=TX4410 bench program" '
+             '"Model=TX4410" "SerialNumber=1-1" "FirmwareVersion=1.0.0"'),
+            (f"TX4410 1-2 on {host}", "5026", '"txtvers=1" "Manufacturer=TX4410 bench program" '
+             '"Model=TX4410" "SerialNumber=1-2" "FirmwareVersion=1.0.0"')])
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)
