@@ -69,9 +69,9 @@ bool Supervisor::start()
         return false;
     }
     if (m_settings.httpPort) {
-        m_pages = std::make_unique<WebFront>(WebFront::Pages {{}, [this](const QString &host) {
-                                                                  return index(host);
-                                                              }});
+        WebFront::Pages pages;
+        pages.welcome = [this](const QString &host) { return index(host); };
+        m_pages = std::make_unique<WebFront>(std::move(pages), QByteArray());
         if (m_pages->listen(m_settings.httpAddress, *m_settings.httpPort)) {
             m_log(QStringLiteral("HTTP on %1: the index of the instruments")
                           .arg(endpoint(m_settings.httpAddress, m_pages->port())));
