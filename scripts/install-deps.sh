@@ -17,7 +17,7 @@ packages=(
     python3-pyvisa python3-pyvisa-py lxi-tools python3-pymeasure
     chromium chromium-driver python3-selenium
     qt6-httpserver-dev qt6-websockets-dev libavahi-client-dev libavahi-glib-dev
-    avahi-daemon avahi-utils rpcbind dbus-daemon iproute2
+    avahi-daemon avahi-utils rpcbind dbus-daemon iproute2 systemd
     scdoc man-db groff-base bsdextrautils appstream
 )
 [ "${1:-}" = --bench ] && packages+=(hyperfine jq valgrind)

@@ -22,6 +22,8 @@ files=$(dpkg-deb -c "$package")
     || { echo "package: no udev rule in /usr/lib/udev/rules.d" >&2; exit 1; }
 [[ $files == *" ./usr/lib/systemd/user/tx4410-server.service"* ]] \
     || { echo "package: no systemd user unit for tx4410-server" >&2; exit 1; }
+[[ $files == *" ./usr/lib/systemd/user/tx4410-server@.service"* ]] \
+    || { echo "package: no systemd user unit per board (tx4410-server@.service)" >&2; exit 1; }
 # The changelog's latest entry is the package's version, and the size is said where it is seen.
 version=$(dpkg-deb -f "$package" Version)
 latest=$(dpkg-deb --fsys-tarfile "$package" | tar -xO --wildcards './usr/share/doc/tx4410/changelog*.gz' \
