@@ -26,7 +26,8 @@ struct CliRun
 // The real program on the simulated board, every board call traced; '' is an empty argument.
 // Each word of extra: VARIABLE=value; >FILE, 2>FILE, <&- (closed) as in a shell; INT@N, TERM@N,
 // STOP@N: that signal once N calls are traced (INT as Ctrl-C; STOP for 1.3 s as Ctrl-Z and fg);
-// NOUSB: the USB board, in a umockdev testbed that has no /dev/bus/usb.
+// NOUSB: the USB board, in a umockdev testbed whose /dev/bus/usb is no folder (where a testbed
+// has none, umockdev shows this machine's own).
 CliRun runCli(QString arguments, const QByteArray &input = {}, const QString &extra = {})
 {
     const QTemporaryDir scratch;
@@ -59,7 +60,13 @@ CliRun runCli(QString arguments, const QByteArray &input = {}, const QString &ex
     }
     QStringList words = arguments.split(u' ', Qt::SkipEmptyParts).replaceInStrings("''", QString());
     if (extra.contains(u"NOUSB")) {
-        words = QStringList {"--", program} + words;
+        QFile record(scratch.filePath("nodes.umockdev"));
+        if (!record.open(QIODevice::WriteOnly)
+            || record.write("P: /devices/platform/node\nN: bus/usb=00\nE: SUBSYSTEM=platform\n")
+                    < 0)
+            return {};
+        record.close();
+        words = QStringList {"-d", record.fileName(), "--", program} + words;
         program = QStringLiteral(TX4410_UMOCKDEV_RUN);
     }
     process.start(program, words);
@@ -279,12 +286,12 @@ private slots:
             "--timestamps goes with --csv \\(see tx4410-cli --help\\)$", 0);
         row("timestamps of no kind", "read --channel C --csv --timestamps local", 2,
             "--timestamps \"local\"", 0);
-        row("no /dev/bus/usb: list", "list", 1,
-            "^tx4410-cli: USB cannot be looked at on this machine \\(/dev/bus/usb: No such file or "
-            "directory\\)\\. Fix: check /dev/bus/usb.*\\[status 30, UsbUnavailable\\]$",
+        row("no /dev/bus/usb folder: list", "list", 1,
+            "^tx4410-cli: USB cannot be looked at on this machine \\(/dev/bus/usb: not a folder\\)"
+            "\\. Fix: check /dev/bus/usb.*\\[status 30, UsbUnavailable\\]$",
             0, "NOUSB");
-        row("no /dev/bus/usb: a bring-up", "read --channel A", 3,
-            "not brought up: USB cannot be looked at on this machine \\(/dev/bus/usb: No such file",
+        row("no /dev/bus/usb folder: a bring-up", "read --channel A", 3,
+            "not brought up: USB cannot be looked at on this machine \\(/dev/bus/usb: not a folder",
             3, "NOUSB");
         row("stopped read, sample 39 due at 1.95 s", read + "50 --count 40", 0,
             "^(1\\.9[5-9]|2\\.)\\d*,B,0,0\\.00000$", 44, "STOP@8");
