@@ -361,6 +361,14 @@ private slots:
                            "or variable named; see \"The board configuration\" in "
                            "real-board.md",
                            "!^ok    simulated board"};
+        QTest::newRow("no /dev/bus/usb folder")
+                << "doctor"
+                << "NOUSB" << 1
+                << QStringList {"^FAIL  USB device nodes: /dev/bus/usb is not a folder -- fix: "
+                                "a container needs it passed through",
+                                "^FAIL  boards: USB cannot be looked at .*\\[status 30, "
+                                "UsbUnavailable\\]$",
+                                "!^ok    simulated board"};
     }
 
     // doctor's verdicts and exit status, each check on its own line.
