@@ -4,7 +4,12 @@
 #include "boardstatus.h"
 #include "usbstuff.h"
 
+#include <QDir>
 #include <QFile>
+
+#include <climits>
+
+#include <unistd.h>
 
 namespace {
 
@@ -48,6 +53,39 @@ std::int16_t checkFirmware(USBStuff &usb, const QString &path)
             QFile::encodeName(path).constData());
 }
 
+// The processes that have the board's device node open, found as the kernel lists each
+// process's descriptors: "tx4410-server (pid 4242)"; only those this user may look at.
+QStringList holdersOf(const BoardListEntry &board)
+{
+    const QByteArray node = QStringLiteral("/dev/bus/usb/%1/%2")
+                                    .arg(board.bus, 3, 10, QLatin1Char('0'))
+                                    .arg(board.address, 3, 10, QLatin1Char('0'))
+                                    .toLatin1();
+    const QString self = QString::number(::getpid());
+    QStringList found;
+    for (const QString &pid : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+        if (pid == self || pid.toUInt() == 0)
+            continue;
+        const QString fds = QStringLiteral("/proc/%1/fd/").arg(pid);
+        for (const QString &fd :
+             QDir(fds).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot)) {
+            char target[PATH_MAX];
+            const ssize_t size = ::readlink(QFile::encodeName(fds + fd).constData(), target,
+                                            sizeof target);
+            // The node itself, or where a test bed has put it.
+            if (size <= 0 || !QByteArray(target, size).endsWith(node))
+                continue;
+            QFile comm(QStringLiteral("/proc/%1/comm").arg(pid));
+            const QString name = comm.open(QIODevice::ReadOnly)
+                    ? QString::fromLocal8Bit(comm.readAll().trimmed())
+                    : QStringLiteral("?");
+            found << QStringLiteral("%1 (pid %2)").arg(name, pid);
+            break;
+        }
+    }
+    return found;
+}
+
 QString identityText(std::uint16_t vendorId, std::uint16_t productId)
 {
     return QStringLiteral("%1:%2")
@@ -65,6 +103,8 @@ QString accessText(const BoardListEntry &board)
     case BoardStatus::NoAccess:
         return QStringLiteral("no permission");
     case BoardStatus::BoardBusy:
+        if (const QStringList holders = holdersOf(board); !holders.isEmpty())
+            return QStringLiteral("held by ") + holders.join(QStringLiteral(", "));
         return QStringLiteral("held by another program");
     case BoardStatus::Unconfigured:
         return QStringLiteral("no USB configuration");

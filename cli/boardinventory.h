@@ -4,6 +4,7 @@
 #include "boardqueries.h"
 
 #include <QString>
+#include <QStringList>
 
 #include <optional>
 #include <vector>
@@ -23,5 +24,7 @@ std::int16_t checkFirmware(USBStuff &usb, const QString &path);
 
 // "6666:4410"
 QString identityText(std::uint16_t vendorId, std::uint16_t productId);
-// "ok", "no permission", "held by another program", ...
+// The processes that have the board's device node open: "tx4410-server (pid 4242)".
+QStringList holdersOf(const BoardListEntry &board);
+// "ok", "no permission", "held by tx4410-server (pid 4242)", "held by another program", ...
 QString accessText(const BoardListEntry &board);

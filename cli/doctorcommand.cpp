@@ -136,34 +136,6 @@ void checkUdevRule(Checklist &list, const char *role, const QString &vendor, con
     list.line(id, Verdict::Ok, check, found);
 }
 
-// The processes that have the board's device node open, by name and number.
-QStringList holders(const BoardListEntry &board)
-{
-    const QString node = QStringLiteral("/dev/bus/usb/%1/%2")
-                                 .arg(board.bus, 3, 10, QLatin1Char('0'))
-                                 .arg(board.address, 3, 10, QLatin1Char('0'));
-    QStringList found;
-    const QDir proc(QStringLiteral("/proc"));
-    for (const QString &pid : proc.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
-        bool number = false;
-        pid.toInt(&number);
-        if (!number)
-            continue;
-        const QDir fds(proc.filePath(pid + "/fd"));
-        for (const QFileInfo &fd : fds.entryInfoList(QDir::System | QDir::NoDotAndDotDot)) {
-            if (fd.symLinkTarget() == node) {
-                QFile comm(proc.filePath(pid + "/comm"));
-                const QString name = comm.open(QIODevice::ReadOnly)
-                        ? QString::fromLocal8Bit(comm.readAll().trimmed())
-                        : QStringLiteral("?");
-                found << QStringLiteral("%1 (pid %2)").arg(name, pid);
-                break;
-            }
-        }
-    }
-    return found;
-}
-
 QString kernelDriverOf(const BoardListEntry &board)
 {
     return QFileInfo(QStringLiteral("/sys/bus/usb/devices/%1:1.0/driver")
@@ -198,7 +170,7 @@ void checkBoard(Checklist &list, const BoardListEntry &board)
                   "plugdev, then log in again) and plug the board in again");
         return;
     case BoardStatus::BoardBusy: {
-        const QStringList by = holders(board);
+        const QStringList by = holdersOf(board);
         list.line(id, Verdict::Fail, check,
                   seen + ", held by another program"
                           + (by.isEmpty() ? QString() : QStringLiteral(": ") + by.join(", ")),

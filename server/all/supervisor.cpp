@@ -33,8 +33,11 @@ std::optional<QStringList> portsOnBus(USBStuff &usb)
     if (list(entries.data(), std::int32_t(entries.size()), &count) != 0)
         return std::nullopt;
     QStringList ports;
-    for (std::int32_t at = 0; at < std::min<std::int32_t>(count, entries.size()); ++at)
-        ports << QString::fromLatin1(entries[std::size_t(at)].port);
+    // A board leaving the bus as it is listed may have no port path left.
+    for (std::int32_t at = 0; at < std::min<std::int32_t>(count, entries.size()); ++at) {
+        if (const char *port = entries[std::size_t(at)].port; port[0] != '\0')
+            ports << QString::fromLatin1(port);
+    }
     return ports;
 }
 

@@ -19,7 +19,7 @@ import xml.etree.ElementTree as ElementTree
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from test_lan import CORE, END, LXI, Daemons, Rpc  # noqa: E402
-from test_server import RESOURCES, SERVER  # noqa: E402
+from test_server import CLI, RESOURCES, SERVER  # noqa: E402
 
 BEDHOST = os.environ["TX4410_BEDHOST"]
 WRAPPER = os.environ["UMOCKDEV_WRAPPER"]
@@ -68,6 +68,14 @@ class Bed:
         start = len(self.log)
         self.tell(f"plug {port}")
         return self.logged(f"inst{number} ({port}): listening on 127.0.0.1:{5025 + number}", after=start)
+
+    def run(self, *arguments):
+        """A program's output, run on the same boards."""
+        self.tell(" ".join(arguments))
+        lines = []
+        while (line := self.answers.get(timeout=40)) != "end":
+            lines.append(line)
+        return lines
 
     def transfers(self):
         self.tell("log")
@@ -126,6 +134,19 @@ class BoardsTest(unittest.TestCase):
                     self.assertEqual(len(transfers), 1, transfers)
                     self.assertTrue(transfers[0].startswith(("" if port == "1-1" else port + ": ") + "40 dd "),
                                     transfers)
+
+    def test_cli_list_and_server(self):
+        self.boards(2)
+        listed = self.bed.run("run", CLI, "list")
+        for port in ("1-1", "1-2"):
+            with self.subTest(port=port):
+                self.assertRegex("\n".join(listed), f"(?m)^{port} +6666:4410  firmware running  "
+                                                    r"held by tx4410-server \(pid \d+\)$")
+        self.bed.transfers()
+        self.assertEqual(self.bed.run("run", CLI, "--server", "127.0.0.1:5026", "read", "--channel", "C"),
+                         ["4.99878"])
+        transfers = self.bed.transfers()
+        self.assertTrue(transfers and all(line.startswith("1-2: ") for line in transfers), transfers)
 
     def test_vxi11_device_per_board(self):
         ports = self.boards(3)

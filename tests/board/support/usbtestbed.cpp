@@ -160,6 +160,22 @@ void UsbTestbed::plug(const QByteArray &port, const QByteArray &loader, bool loa
     });
 }
 
+// The interface is one program's at a time, as the kernel has it: a claim while another
+// connection holds it is refused, until that one lets it go or closes the node.
+bool UsbTestbed::claim(const QByteArray &port, void *client, bool claiming)
+{
+    auto *holder = static_cast<UMockdevIoctlClient *>(m_claims.value(port));
+    if (holder != nullptr && holder != client && umockdev_ioctl_client_get_connected(holder))
+        return !claiming;
+    if (holder != nullptr && (claiming || holder == client)) {
+        m_claims.remove(port);
+        g_object_unref(holder);
+    }
+    if (claiming)
+        m_claims.insert(port, g_object_ref(client));
+    return true;
+}
+
 void UsbTestbed::unplug(const QByteArray &port)
 {
     inThread([&] {
@@ -300,6 +316,10 @@ int UsbTestbed::onIoctl(void *, void *ioctlClient, void *self)
     const std::lock_guard lock(testbed->m_mutex);
     int error = testbed->m_fault == Fault::Gone ? ENODEV : 0;
     const QByteArray port = testbed->m_ports.value(umockdev_ioctl_client_get_devnode(client));
+    const unsigned long request = umockdev_ioctl_client_get_request(client);
+    if ((request == USBDEVFS_CLAIMINTERFACE || request == USBDEVFS_RELEASEINTERFACE)
+        && !testbed->claim(port, client, request == USBDEVFS_CLAIMINTERFACE) && error == 0)
+        error = EBUSY;
     const bool done = testbed->answer(port, testbed->m_done[client],
                                       umockdev_ioctl_client_get_request(client),
                                       umockdev_ioctl_client_get_arg(client), error);

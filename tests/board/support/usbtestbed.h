@@ -62,6 +62,7 @@ private:
         bool denied = false;
         bool refusesClaims = false;
     };
+    bool claim(const QByteArray &port, void *client, bool claiming);
     bool answer(const QByteArray &port, std::deque<unsigned long> &done, unsigned long request,
                 void *arg, int &error);
     void addBoard(const QByteArray &port, const QByteArray &identity);
@@ -81,6 +82,7 @@ private:
     bool m_comesBack = true;
     QByteArray m_racer;
     QByteArray m_comingBack; // the board the call in hand lets run
+    QMap<QByteArray, void *> m_claims; // by port: the connection holding its interface
     int m_devnum = 1;                     // the root hub's
     QMap<QByteArray, Board> m_boards;     // by port
     QMap<QByteArray, QByteArray> m_ports; // by device node

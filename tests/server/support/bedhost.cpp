@@ -2,8 +2,8 @@
 // umockdev-wrapper as `bedhost PORT... -- PROGRAM ARGUMENT...`, with a bare board at 1-1 and at
 // each PORT. It passes the program's standard error on, and takes lines on standard input:
 // "plug PORT", "unplug PORT", "log" (the transfers since the last, each board's behind its port,
-// then "end"), "hold" (a board let run stays off the bus) and "release", "stop" (SIGTERM to the
-// program, then "exit STATUS" once it ends).
+// then "end"), "hold" (a board let run stays off the bus) and "release", "run PROGRAM ARGUMENT..."
+// (its output, then "end"), "stop" (SIGTERM to the program, then "exit STATUS" once it ends).
 #include "usbtestbed.h"
 
 #include <QCoreApplication>
@@ -56,7 +56,16 @@ int main(int argc, char *argv[])
             out << (bed.takeLog() << QStringLiteral("end")).join(u'\n') << Qt::endl;
         else if (words[0] == "hold" || words[0] == "release")
             bed.setRun(UsbTestbed::Fault::None, words[0] == "release");
-        else if (words[0] == "stop")
+        else if (words[0] == "run" && words.size() > 1) {
+            QProcess run;
+            QStringList arguments;
+            for (const QByteArray &word : words.mid(2))
+                arguments << QString::fromLocal8Bit(word);
+            run.setProcessChannelMode(QProcess::MergedChannels);
+            run.start(QString::fromLocal8Bit(words[1]), arguments);
+            run.waitForFinished(30000);
+            out << run.readAll() << "end" << Qt::endl;
+        } else if (words[0] == "stop")
             program.terminate();
     };
     QObject::connect(&input, &QSocketNotifier::activated, [&] {
