@@ -73,8 +73,8 @@ void FrontPanel::addPage(std::unique_ptr<QWebSocket> socket)
     if (int(m_pages.size()) >= m_maxPages) {
         socket->sendTextMessage(QJsonDocument(QJsonObject {
                 {"type", "refused"},
-                {"text", QStringLiteral("%1 pages are open, as many as the server takes: close "
-                                        "one and reload")
+                {"text", QStringLiteral("as many pages as the server takes (%1) are open: "
+                                        "close one, and this one tries again")
                                  .arg(m_maxPages)}}).toJson(QJsonDocument::Compact));
         socket->close(QWebSocketProtocol::CloseCodePolicyViolated);
         socket.release()->deleteLater();

@@ -85,6 +85,19 @@ class PanelTest(unittest.TestCase):
         self.text("board", "Board up")
         return self.driver
 
+    def second_window(self):
+        """Opens a window beside the first; both handles. Closed again after the test."""
+        first = self.driver.current_window_handle
+        self.driver.switch_to.new_window("window")
+        second = self.driver.current_window_handle
+
+        def close():
+            self.driver.switch_to.window(second)
+            self.driver.close()
+            self.driver.switch_to.window(first)
+        self.addCleanup(close)
+        return first, second
+
     def field(self, name):
         return self.driver.find_element(By.ID, name)
 
@@ -168,8 +181,10 @@ class PanelTest(unittest.TestCase):
         self.assertEqual(rows[0], header.stdout.splitlines()[0].split(","))
         self.assertEqual({row[1] for row in rows[1:]}, {"A", "B"})
         self.assertEqual(rows[1][0], "0.000")
-        times = [float(row[0]) for row in rows[1:]]
+        times = [float(row[0]) for row in rows[1:] if row[1] == "A"]
         self.assertEqual(times, sorted(times))
+        steps = [later - earlier for earlier, later in zip(times, times[1:])]
+        self.assertTrue(all(0.5 < step < 1.6 for step in steps), steps)  # seconds, once a second
         for row in rows[1:]:
             code, volts = int(row[2]), float(row[3])
             self.assertAlmostEqual(volts, code / 4096 * 5, places=12)
@@ -200,6 +215,7 @@ class PanelTest(unittest.TestCase):
         self.open_panel(server)
         client.write("SOUR2:VOLT 3.75")
         self.text("read-B", "3.750000 V (code 3072)")
+        client.close()  # no SCPI client open while the board comes back: the next one is told
         open(server.unplugged, "w").close()
         self.assertIn("the board has gone", self.text("board", "Board away:").lower())
         self.text("read-B", "not read: Hardware missing (-241)")
@@ -210,16 +226,15 @@ class PanelTest(unittest.TestCase):
         self.text("read-B", "0.000000 V (code 0)")
         self.enter("volts-B", "1.25")
         self.text("read-B", "1.250000 V (code 1024)")
+        # The page saw the restart; the power-on bit still waits for the next SCPI client.
+        self.assertEqual(self.scpi(server).query("*ESR?;*ESR?"), "128;0")
 
     def test_two_pages_and_a_scpi_client(self):
         server = self.serve()
         client = self.scpi(server)
         self.open_panel(server)
-        first = self.driver.current_window_handle
-        self.driver.switch_to.new_window("window")
-        self.addCleanup(self.driver.close)
+        first, second = self.second_window()
         self.open_panel(server)
-        second = self.driver.current_window_handle
         self.text("clients", "1 on the socket, 0 over VXI-11, 2 pages.")
         self.enter("volts-C", "3.75")
         self.driver.switch_to.window(first)
@@ -230,7 +245,6 @@ class PanelTest(unittest.TestCase):
         self.text("set-A", "(code 1000)")
         self.text("set-B", "(code 2000)")
         self.assertEqual(client.query("SOUR1:VOLT:CODE?;:SOUR3:VOLT?"), "1000;3.75000000000000")
-        self.driver.switch_to.window(first)
 
     def test_sweep_from_the_page_while_a_client_writes(self):
         server = self.serve(environment={"TX4410_SIM_BOW_LSB": "100"})
@@ -273,6 +287,25 @@ class PanelTest(unittest.TestCase):
         self.assertEqual(len(rows), 68)  # the grid and the codes around the carries
         self.assertEqual(set(answers), {"0"})
         self.assertEqual(writer.query("SOUR1:VOLT:CODE?"), "0")  # the page's setting was refused
+        # A long one, stopped: the summary and CSV of what was measured.
+        self.field("sweep-points").clear()
+        self.field("sweep-points").send_keys("20000")
+        self.field("sweep-start").click()
+        self.text("sweep-state", "Sweeping DAC C")
+        WebDriverWait(self.driver, 20).until(
+            lambda d: int(self.field("sweep-state").text.split(": ")[1].split()[0]) > 0)
+        self.field("sweep-stop").click()
+        stopped = self.text("sweep-state", "stopped after", seconds=30)
+        self.assertIn(f"measured: {stopped.split('after ')[1].split()[0]} of 20029 points",
+                      self.field("sweep-summary").text)
+
+    def test_pages_beyond_the_limit_refused(self):
+        server = self.serve("--max-clients", "1")
+        self.open_panel(server)
+        self.second_window()
+        self.driver.get(f"http://127.0.0.1:{server.http}/panel/")
+        self.text("errors", "as many pages as the server takes (1)")
+        self.assertIn("No connection", self.field("board").text)
 
     def test_foreign_hosts_and_origins_refused(self):
         server = self.serve()
