@@ -199,6 +199,7 @@ class PanelTest(unittest.TestCase):
                 ("code-A", "70000", "Data out of range (-222)"),
                 ("volts-A", "1 A", "Invalid suffix (-131)"),
                 ("volts-A", "1;*RST", "\"1;*RST\" is not a number"),
+                ("volts-A", "1;VOLT 2", "\"1;VOLT 2\" is not a number"),  # one command only
                 ("volts-A", "", "nothing entered"),
                 ("reference", "0", "Data out of range (-222)")]
         for name, entry, error in rows:
@@ -320,6 +321,7 @@ class PanelTest(unittest.TestCase):
             ("http://evil.example", "evil.example", "HTTP/1.1 421 Misdirected Request"),
             (None, f"evil.example:{server.http}", "HTTP/1.1 421 Misdirected Request"),
             (None, f"localhost:{server.http}", "HTTP/1.1 101 Switching Protocols"),
+            (None, f"127.0.0.1:{server.http + 1}", "HTTP/1.1 421 Misdirected Request"),
         ]
         for origin, host, status in rows:
             with self.subTest(origin=origin, host=host):
@@ -359,8 +361,9 @@ class PanelTest(unittest.TestCase):
         server = self.serve("--http-token", token)
         client = self.scpi(server)
         self.assertEqual(upgrade(server.http), "HTTP/1.1 401 Unauthorized")
-        self.assertEqual(upgrade(server.http, cookie="tx4410_token=0123456789abcdeF"),
-                         "HTTP/1.1 401 Unauthorized")
+        for wrong in ("0123456789abcdeF", "0123456789abcde", "0123456789abcdef0"):
+            self.assertEqual(upgrade(server.http, cookie="tx4410_token=" + wrong),
+                             "HTTP/1.1 401 Unauthorized")
         self.assertEqual(upgrade(server.http, cookie="tx4410_token=0123456789abcdef"),
                          "HTTP/1.1 101 Switching Protocols")
         self.driver.delete_all_cookies()
