@@ -111,6 +111,10 @@ kill -TERM $server; wait $server || cannot "tx4410-server did not end with statu
 # SCPI client, the page's transfer.
 "${lan[@]}" /usr/bin/python3 "$root/bench/panel.py" "$bin/tx4410-server" \
     $([ $quick = 1 ] && echo --quick) > "$out/panel.json" || cannot "the front panel's figures failed"
+# Every board: --all over four boards in the tests' USB testbed, against one board's server.
+[ -x "$bin/bedhost" ] || cannot "no $bin/bedhost (build it: scripts/build.sh)"
+"${lan[@]}" /usr/bin/python3 "$root/bench/boards.py" "$bin/tx4410-server" "$bin/bedhost" \
+    $([ $quick = 1 ] && echo --quick) > "$out/boards.json" || cannot "the --all figures failed"
 
 read -r busy1 total1 < <(cpu)
 # What the rest of the machine used meanwhile: all its work less this script's and its children's.
@@ -249,6 +253,14 @@ row "panel.scpi.no_page_median_us (MEAS1:CODE? on the socket)" "$(fmt 2 "$(panel
 row "panel.scpi.ten_pages_median_us" "$(fmt 2 "$(panel .scpi_us.ten_pages)")"
 row "panel.scpi.ratio_ten_pages_to_none" "$(fmt 4 "$(panel .scpi_us.ratio)")" '<=' 1.2
 row "panel.transfer_bytes (page, style and script)" "$(panel .transfer_bytes)" '<' 200000
+boards() { jq -r "$1" "$out/boards.json"; }
+row "all.alone.median_us (MEAS1:CODE?, one board's server)" "$(fmt 1 "$(boards .alone_median_us)")"
+for n in 0 1 2 3; do
+    row "all.inst$n.ratio_to_alone (of four boards)" "$(fmt 4 "$(boards ".instrument_ratio_to_alone[$n]")")" '<=' 1.2
+done
+row "all.load.worst_us (another board's client while one loads)" "$(fmt 1 "$(boards .while_loading_worst_us)")"
+row "all.load.no_load_worst_us (as many requests, no load)" "$(fmt 1 "$(boards .no_load_worst_us)")"
+row "all.load.cost_in_requests (worst beyond no load's, in round trips)" "$(fmt 2 "$(boards .load_cost_in_requests)")" '<=' 1
 discovery() { sort -n "$out/discovery.txt" | awk -v q="$1" '{ v[NR] = $1 } END { i = int(q * NR + 0.999); if (i < 1) i = 1; print v[i] }'; }
 row "discovery.lxi_mdns.median_s (from the server's start to lxi discover -m listing it)" "$(discovery 0.5)"
 row "discovery.lxi_mdns.max_s" "$(discovery 1)" '<=' 2
