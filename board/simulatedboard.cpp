@@ -142,9 +142,12 @@ BoardStatus SimulatedBoard::list(const BoardConfig &, std::vector<BoardListing> 
     // As a search would meet them: doctor names the variable.
     if (!m_knobs.problem.empty())
         return BoardStatus::ConfigInvalid;
-    if (m_knobs.absentAttempts >= 0 && m_attempts >= m_knobs.absentAttempts && !unplugged())
-        listings.push_back({{{BoardProtocol::vendorId, BoardProtocol::productId}, 0, 1, port},
-                            m_firmwareRunning});
+    if (m_knobs.absentAttempts >= 0 && m_attempts >= m_knobs.absentAttempts && !unplugged()) {
+        BoardListing listing;
+        listing.address = {{BoardProtocol::vendorId, BoardProtocol::productId}, 0, 1, port};
+        listing.firmwareRunning = m_firmwareRunning;
+        listings.push_back(listing);
+    }
     return BoardStatus::Ok;
 }
 

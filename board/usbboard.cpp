@@ -288,7 +288,9 @@ BoardStatus UsbBoard::list(const BoardConfig &config, std::vector<BoardListing> 
     }
     std::ranges::sort(present, {}, &UsbDeviceAddress::port);
     for (const UsbDeviceAddress &address : present) {
-        BoardListing listing {address, address.identity == config.firmware};
+        BoardListing listing;
+        listing.address = address;
+        listing.firmwareRunning = address.identity == config.firmware;
         if (!probe) {
             listings.push_back(listing);
             continue;
