@@ -38,7 +38,10 @@ QByteArray indexPage(const QString &host, bool vxi11, const std::vector<IndexRow
                                  .arg(row.socketPort);
         const QString page = row.httpPort == 0
                 ? QStringLiteral("none")
-                : QStringLiteral("<a href=\"http://%1:%2/\">%1:%2</a>").arg(name).arg(row.httpPort);
+                : QStringLiteral("<a href=\"http://%1:%2/\">%1:%2</a>, its <a href=\"http://%1:%2"
+                                 "/panel/\">front panel</a>")
+                          .arg(name)
+                          .arg(row.httpPort);
         html += QStringLiteral("<tr id=\"%1\"><th scope=\"row\">%1</th><td>%2</td><td>%3</td>"
                                "<td>%4</td><td>%5</td></tr>\n")
                         .arg(device, row.port.toHtmlEscaped(), state, resources, page);

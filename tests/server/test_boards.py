@@ -1,7 +1,8 @@
 """tx4410-server --all over several USB boards in a umockdev testbed (the bed host runs it, plugs
 and unplugs boards, and reports each board's transfers), in a private network that CTest makes
 for the run (scripts/private-network.sh): the socket, VXI-11 through the server's own port
-mapper and PyVISA, the index and identification pages, DNS-SD through avahi-browse.
+mapper and PyVISA, the index and identification pages, each board's front panel in headless
+chromium, DNS-SD through avahi-browse.
 """
 import os
 import queue
@@ -20,6 +21,7 @@ import xml.etree.ElementTree as ElementTree
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from test_lan import CORE, END, LXI, Daemons, Rpc  # noqa: E402
 from test_server import CLI, RESOURCES, SERVER  # noqa: E402
+from test_panel import By, WebDriverWait, browser  # noqa: E402
 
 BEDHOST = os.environ["TX4410_BEDHOST"]
 WRAPPER = os.environ["UMOCKDEV_WRAPPER"]
@@ -194,6 +196,21 @@ class BoardsTest(unittest.TestCase):
                               f'<td><a href="http://127.0.0.1:{8081 + number}/">', index)
                 root = ElementTree.fromstring(page(8081 + number, "/lxi/identification"))
                 self.assertEqual(root.findtext(LXI + "SerialNumber"), port)
+
+    def test_front_panel_per_board(self):
+        self.boards(2)
+        driver = browser(self.bed.scratch.name)
+        self.addCleanup(driver.quit)
+        driver.get("http://127.0.0.1:8080/")
+        driver.find_element(By.XPATH, "//tr[@id='inst1']//a[.='front panel']").click()
+        shown = lambda name, text: WebDriverWait(driver, 15).until(
+            lambda d: text in d.find_element(By.ID, name).text, f"{name} never showed {text!r}")
+        shown("port", "on 1-2")
+        shown("board", "Board up")
+        driver.find_element(By.ID, "volts-A").send_keys("2.5\n")
+        shown("set-A", "2.500000 V (code 32768)")
+        self.assertEqual((query(1, "SOUR1:VOLT:CODE?"), query(0, "SOUR1:VOLT:CODE?")), ("32768", "0"))
+        self.assertEqual(driver.current_url, "http://127.0.0.1:8082/panel/")
 
     def test_load_holds_no_other_board(self):
         self.boards(1)
