@@ -1,5 +1,8 @@
 #include "sweeprun.h"
 
+#include "instrument.h"
+#include "instrumenthost.h"
+
 #include <QCoreApplication>
 #include <QFile>
 #include <QJsonArray>
@@ -123,6 +126,13 @@ void SweepRun::finished(int status)
     m_progress.stop();
     progress();
     m_port.finishAll([] {});
+    // The sweep writes its codes as raw words: the channel goes back to the code last set there,
+    // so that the output is again what every client is shown as set.
+    Scpi::StatusModel quiet;
+    Scpi::Instrument &instrument = m_host.instrument();
+    const QByteArray header = "SOUR" + QByteArray::number(m_settings.channel) + ":VOLT:CODE";
+    const QByteArray code = instrument.execute((header + '?').toStdString(), quiet).trimmed();
+    instrument.execute((header + ' ' + code).toStdString(), quiet);
     m_summary = QString::fromUtf8(m_process.readAllStandardOutput()).trimmed();
     const QString errors = QString::fromUtf8(m_process.readAllStandardError()).trimmed();
     if (status == 0) {

@@ -288,7 +288,11 @@ class PanelTest(unittest.TestCase):
         self.assertEqual(len(rows), 68)  # the grid and the codes around the carries
         self.assertEqual(set(answers), {"0"})
         self.assertEqual(writer.query("SOUR1:VOLT:CODE?"), "0")  # the page's setting was refused
-        # A long one, stopped: the summary and CSV of what was measured.
+        # A long one, stopped: the summary and CSV of what was measured; the output back where
+        # it was set.
+        self.enter("volts-C", "1.25")
+        self.text("set-C", "1.250000 V (code 16384)")
+        before = writer.query("MEAS3:CODE?")  # as the bowed board reads it
         self.field("sweep-points").clear()
         self.field("sweep-points").send_keys("20000")
         self.field("sweep-start").click()
@@ -299,6 +303,8 @@ class PanelTest(unittest.TestCase):
         stopped = self.text("sweep-state", "stopped after", seconds=30)
         self.assertIn(f"measured: {stopped.split('after ')[1].split()[0]} of 20029 points",
                       self.field("sweep-summary").text)
+        self.text("read-C", f"(code {before})")
+        self.assertEqual(writer.query("MEAS3:CODE?;:SOUR3:VOLT:CODE?"), f"{before};16384")
 
     def test_pages_beyond_the_limit_refused(self):
         server = self.serve("--max-clients", "1")
