@@ -390,6 +390,15 @@ void TestBoardLibraries::cliOnTheBus()
     QCOMPARE(run({"list"}, 0),
              "1-1       6666:4400  loader only       ok\n"
              "1-2       6666:4410  firmware running  held by another program\n");
+    // The same bus as a watcher sees it, opening no board: the busy one is not found busy.
+    QCOMPARE(m_usb4Control.reset(), 0); // the USB board, read from the environment again
+    testbed.settle();
+    const auto present = reinterpret_cast<BoardListFunction>(m_usb4.resolve("Board_Present"));
+    std::array<BoardListEntry, 4> entries {};
+    std::int32_t count = 0;
+    QVERIFY(present != nullptr && present(entries.data(), 4, &count) == 0);
+    QCOMPARE(count, 2);
+    QCOMPARE(QByteArray(entries[1].port) + ' ' + QByteArray::number(entries[1].access), "1-2 0");
     const QString doctor = run({"doctor"}, 1);
     for (const char *line : {"\nFAIL  firmware image: ", "StandInFirmware",
                              "\nok    board at 1-1: 6666:4400, loader only, can be opened\n",

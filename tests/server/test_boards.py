@@ -225,6 +225,12 @@ class BoardsTest(unittest.TestCase):
         self.assertNotIn("not brought up", "\n".join(self.bed.log))
         self.bed.logged("inst1 (1-2): the board was not brought up")
 
+    def test_board_away_while_its_firmware_starts(self):
+        self.boards(1)
+        self.bed.tell("slow 1500")  # longer than the bus is looked at: seen away, not gone
+        self.bed.plug("1-2", 1)
+        self.assertNotIn("inst1 (1-2) ended", "\n".join(self.bed.log))
+
     def test_dns_sd_instance_per_board(self):
         daemons = Daemons()
         self.addCleanup(daemons.stop_all)

@@ -146,6 +146,7 @@ void UsbTestbed::reset()
         m_fault = m_runFault = Fault::None;
         m_comesBack = true;
         m_racer.clear();
+        m_backAfter = 0;
         m_log.clear();
     });
 }
@@ -189,6 +190,12 @@ void UsbTestbed::setRun(Fault fault, bool comesBack)
     const std::lock_guard lock(m_mutex);
     m_runFault = fault;
     m_comesBack = comesBack;
+}
+
+void UsbTestbed::setBackAfter(int milliseconds)
+{
+    const std::lock_guard lock(m_mutex);
+    m_backAfter = milliseconds;
 }
 
 void UsbTestbed::setRacer(const QByteArray &port)
@@ -238,22 +245,24 @@ void UsbTestbed::addBoard(const QByteArray &port, const QByteArray &identity)
     m_ports["/dev/" + node] = port;
 }
 
-// Back with the firmware identity; with a racer, that one first and this one 300 ms later.
+// Back with the firmware identity; with a racer, that one first and this one 300 ms later; else
+// after the time set, off the bus meanwhile.
 void UsbTestbed::comeBack(const QByteArray &port)
 {
     const QByteArray identity = firmwareIdentity(m_boards.value(port).loader);
-    if (m_racer.isEmpty()) {
+    if (m_racer.isEmpty() && m_backAfter == 0) {
         addBoard(port, identity);
         return;
     }
-    addBoard(m_racer, firmwareIdentity(m_boards.value(m_racer).loader));
+    if (!m_racer.isEmpty())
+        addBoard(m_racer, firmwareIdentity(m_boards.value(m_racer).loader));
     removeBoard(port); // for a while
     struct Later
     {
         UsbTestbed *testbed;
         QByteArray port, identity;
     };
-    GSource *later = g_timeout_source_new(300);
+    GSource *later = g_timeout_source_new(m_racer.isEmpty() ? guint(m_backAfter) : 300);
     g_source_set_callback(
             later,
             [](gpointer data) -> gboolean {

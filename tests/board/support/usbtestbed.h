@@ -35,6 +35,8 @@ public:
     // What the write that lets the CPU run meets, and whether the board comes back after it
     // (with the firmware identity one above the loader's product id, as 6666:4410 for 4400).
     void setRun(Fault fault, bool comesBack);
+    // A board let run leaves the bus for this long before it is back (0: back at once).
+    void setBackAfter(int milliseconds);
     // When the CPU of the board at 1-1 is let run, the board at `port` re-enumerates at once and
     // the loaded one only a while later.
     void setRacer(const QByteArray &port);
@@ -81,6 +83,7 @@ private:
     Fault m_runFault = Fault::None;
     bool m_comesBack = true;
     QByteArray m_racer;
+    int m_backAfter = 0;
     QByteArray m_comingBack; // the board the call in hand lets run
     QMap<QByteArray, void *> m_claims; // by port: the connection holding its interface
     int m_devnum = 1;                     // the root hub's

@@ -2,7 +2,8 @@
 // umockdev-wrapper as `bedhost PORT... -- PROGRAM ARGUMENT...`, with a bare board at 1-1 and at
 // each PORT. It passes the program's standard error on, and takes lines on standard input:
 // "plug PORT", "unplug PORT", "log" (the transfers since the last, each board's behind its port,
-// then "end"), "hold" (a board let run stays off the bus) and "release", "run PROGRAM ARGUMENT..."
+// then "end"), "hold" (a board let run stays off the bus) and "release", "slow MS" (it is
+// off the bus that long), "run PROGRAM ARGUMENT..."
 // (its output, then "end"), "stop" (SIGTERM to the program, then "exit STATUS" once it ends).
 #include "usbtestbed.h"
 
@@ -54,6 +55,8 @@ int main(int argc, char *argv[])
             bed.unplug(words[1]);
         else if (words[0] == "log")
             out << (bed.takeLog() << QStringLiteral("end")).join(u'\n') << Qt::endl;
+        else if (words[0] == "slow" && words.size() == 2)
+            bed.setBackAfter(words[1].toInt());
         else if (words[0] == "hold" || words[0] == "release")
             bed.setRun(UsbTestbed::Fault::None, words[0] == "release");
         else if (words[0] == "run" && words.size() > 1) {
