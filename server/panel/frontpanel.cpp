@@ -16,6 +16,8 @@ namespace {
 constexpr int channels = 4;
 // A page that lets this much pile up unsent has stopped reading: it is closed.
 constexpr qint64 maxUnsentBytes = 1 << 20;
+// A page's request is a few dozen bytes; a larger message is no page's, and closes it.
+constexpr quint64 maxRequestBytes = 4096;
 
 const char *interfaceName(Session::Interface interface)
 {
@@ -80,6 +82,8 @@ void FrontPanel::addPage(std::unique_ptr<QWebSocket> socket)
         socket.release()->deleteLater();
         return;
     }
+    socket->setMaxAllowedIncomingFrameSize(maxRequestBytes);
+    socket->setMaxAllowedIncomingMessageSize(maxRequestBytes);
     auto &page = *m_pages.emplace_back(std::make_unique<Page>(m_host, std::move(socket)));
     Page *at = &page;
     connect(page.socket.get(), &QWebSocket::textMessageReceived, this,
@@ -112,27 +116,26 @@ FrontPanel::Request FrontPanel::programMessage(const QJsonObject &request)
     const QString action = request.value("action").toString();
     const QString value = request.value("value").toString().trimmed();
     const int channel = request.value("channel").toInt();
-    const bool perChannel = action == u"volts" || action == u"code";
-    if (perChannel && (channel < 1 || channel > channels))
-        return {{}, QStringLiteral("no DAC channel %1").arg(channel)};
+    QByteArray header;
+    if (action == u"volts" || action == u"code") {
+        if (channel < 1 || channel > channels)
+            return {{}, QStringLiteral("no DAC channel %1").arg(channel)};
+        header = "SOUR" + QByteArray::number(channel)
+                + (action == u"code" ? ":VOLT:CODE" : ":VOLT");
+    } else if (action == u"reference") {
+        header = "SOUR:VOLT:REF";
+    } else if (action == u"vdd") {
+        header = "MEAS:VDD";
+    } else if (action == u"clr" || action == u"ldac") {
+        header = "PIN:" + action.toUpper().toLatin1();
+    } else if (action == u"reset") {
+        return {"*RST", {}};
+    } else {
+        return {{}, QStringLiteral("no such action \"%1\"").arg(action)};
+    }
     if (!plain.match(value).hasMatch())
         return {{}, value.isEmpty() ? QStringLiteral("nothing entered")
                                     : QStringLiteral("\"%1\" is not a number").arg(value)};
-    QByteArray header;
-    if (action == u"volts")
-        header = "SOUR" + QByteArray::number(channel) + ":VOLT";
-    else if (action == u"code")
-        header = "SOUR" + QByteArray::number(channel) + ":VOLT:CODE";
-    else if (action == u"reference")
-        header = "SOUR:VOLT:REF";
-    else if (action == u"vdd")
-        header = "MEAS:VDD";
-    else if (action == u"clr" || action == u"ldac")
-        header = "PIN:" + action.toUpper().toLatin1();
-    else if (action == u"reset")
-        return {"*RST", {}};
-    else
-        return {{}, QStringLiteral("no such action \"%1\"").arg(action)};
     return {header + ' ' + value.toLatin1(), {}};
 }
 

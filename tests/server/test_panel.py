@@ -359,6 +359,24 @@ class PanelTest(unittest.TestCase):
             socket.onclose = () => done('closed');""")
         self.assertEqual(outcome, "closed")
         self.assertEqual(client.query("SOUR1:VOLT:CODE?"), "0")
+        # From its own origin: a message no page sends closes the socket, and the server goes on.
+        self.open_panel(server)
+        rows = [("'x'.repeat(100000)", "closed"), ("'not json'", 'no such action ""'),
+                ("JSON.stringify({id: 2})", 'no such action ""')]
+        for message, answer in rows:
+            with self.subTest(message=message[:20]):
+                outcome = self.driver.execute_async_script(f"""
+                    const done = arguments[arguments.length - 1];
+                    const socket = new WebSocket(`ws://${{location.host}}/panel/socket`);
+                    socket.onopen = () => socket.send({message});
+                    socket.onmessage = (e) => {{
+                        const m = JSON.parse(e.data);
+                        if (m.type === 'result') done(m.errors.join());
+                    }};
+                    socket.onclose = () => done('closed');""")
+                self.assertEqual(outcome, answer)
+        self.text("board", "Board up")
+        self.assertEqual(client.query("*OPC?"), "1")
 
     def test_token(self):
         token = os.path.join(self.scratch, "token")
