@@ -82,7 +82,6 @@ void FrontPanel::addPage(std::unique_ptr<QWebSocket> socket)
         socket.release()->deleteLater();
         return;
     }
-    socket->setMaxAllowedIncomingFrameSize(maxRequestBytes);
     socket->setMaxAllowedIncomingMessageSize(maxRequestBytes);
     auto &page = *m_pages.emplace_back(std::make_unique<Page>(m_host, std::move(socket)));
     Page *at = &page;
