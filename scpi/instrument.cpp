@@ -22,6 +22,25 @@ constexpr int writeAndUpdate = 3;
 constexpr int resetCommand = 5;
 constexpr std::int32_t powerOnReset = 1;
 
+// What a raw word does to the codes remembered for the SOURce queries: the three commands that
+// write a channel's code (0, 2, 3) remember it for the channel addressed, or for all four at
+// address 7; a reset zeroes them all. The fields are as the window composes them: bits 21..19
+// the command, 18..16 the address, 15..0 the data.
+void rememberWord(std::int32_t word, std::array<std::int32_t, 4> &codes)
+{
+    const int command = word >> 19 & 0x7;
+    const int address = word >> 16 & 0x7;
+    const std::int32_t data = word & 0xFFFF;
+    if (command == resetCommand) {
+        codes.fill(0);
+    } else if (command == 0 || command == 2 || command == writeAndUpdate) {
+        if (address == 7)
+            codes.fill(data);
+        else if (address < int(codes.size()))
+            codes[std::size_t(address)] = data;
+    }
+}
+
 struct Limits
 {
     double lowest = 0;
@@ -308,8 +327,12 @@ int Instrument::setting(const Unit &unit, const CommandRow &row, int suffix, Sta
     case Command::Vdd:
         m_vdd = value;
         return Error::none;
-    case Command::Word:
-        return board(m_board.sendWord(std::int32_t(value)));
+    case Command::Word: {
+        const int sent = board(m_board.sendWord(std::int32_t(value)));
+        if (sent == Error::none)
+            rememberWord(std::int32_t(value), m_codes);
+        return sent;
+    }
     case Command::ClrPin:
     case Command::LdacPin: {
         const bool clr = row.command == Command::ClrPin;
