@@ -118,15 +118,15 @@ private slots:
             "|-114,\"Header suffix out of range;SOUR3:VOLT:REF\"");
         row("raw word", "DAC:WORD #H7FFFFFFF;WORD 2147483648" + error,
             "|-222,\"Data out of range;WORD\"", "word 0x7fffffff");
-        // Command 3, 2 and 0 write a channel's code, address 7 all four, 5..6 none; 1 and 4 write
+        // Command 3, 2 and 0 write a channel's code, address 7 all four, 4..6 none; 1 and 4 write
         // none; 5 resets; bits above the command are not the part's.
         row("a raw word's code is the one the SOURce queries give",
-            "DAC:WORD #H1A04D2;:SOUR3:VOLT:CODE?|DAC:WORD #H1F0007;:SOUR1:VOLT:CODE?;:SOUR4:VOLT:CODE?|"
-            "DAC:WORD #H080009;WORD #H200003;WORD #H1D0063;:SOUR1:VOLT:CODE?;:SOUR2:VOLT:CODE?|"
+            "DAC:WORD #H1AC4D2;:SOUR3:VOLT:CODE?|DAC:WORD #H1F0007;:SOUR1:VOLT:CODE?;:SOUR4:VOLT:CODE?|"
+            "DAC:WORD #H080009;WORD #H200003;WORD #H1C0063;:SOUR1:VOLT:CODE?;:SOUR2:VOLT:CODE?|"
             "DAC:WORD #H110005;WORD #H03000B;WORD #H5A0004;:SOUR2:VOLT:CODE?;:SOUR4:VOLT:CODE?;"
             ":SOUR3:VOLT:CODE?|DAC:WORD #H280000;:SOUR2:VOLT:CODE?",
-            "1234|7;7|7;7|5;11;4|0",
-            "word 0x1a04d2, word 0x1f0007, word 0x80009, word 0x200003, word 0x1d0063, "
+            "50386|7;7|7;7|5;11;4|0",
+            "word 0x1ac4d2, word 0x1f0007, word 0x80009, word 0x200003, word 0x1c0063, "
             "word 0x110005, word 0x3000b, word 0x5a0004, word 0x280000");
         row("pins", "PIN:CLR LOW;CLR?;LDAC 0;LDAC?;LDAC ON;LDAC?;CLR 0.6;CLR?", "LOW;LOW;HIGH;HIGH",
             "clr 0, ldac 0, ldac 1, clr 1");
