@@ -122,10 +122,10 @@ private slots:
         // none; 5 resets; bits above the command are not the part's.
         row("a raw word's code is the one the SOURce queries give",
             "DAC:WORD #H1AC4D2;:SOUR3:VOLT:CODE?|DAC:WORD #H1F0007;:SOUR1:VOLT:CODE?;:SOUR4:VOLT:CODE?|"
-            "DAC:WORD #H080009;WORD #H200003;WORD #H1C0063;:SOUR1:VOLT:CODE?;:SOUR2:VOLT:CODE?|"
+            "DAC:WORD #H080009;WORD #H200003;WORD #H1C0063;:SOUR1:VOLT:CODE?;:SOUR2:VOLT:CODE?;:PIN:LDAC?|"
             "DAC:WORD #H110005;WORD #H03000B;WORD #H5A0004;:SOUR2:VOLT:CODE?;:SOUR4:VOLT:CODE?;"
             ":SOUR3:VOLT:CODE?|DAC:WORD #H280000;:SOUR2:VOLT:CODE?",
-            "50386|7;7|7;7|5;11;4|0",
+            "50386|7;7|7;7;HIGH|5;11;4|0",
             "word 0x1ac4d2, word 0x1f0007, word 0x80009, word 0x200003, word 0x1c0063, "
             "word 0x110005, word 0x3000b, word 0x5a0004, word 0x280000");
         row("pins", "PIN:CLR LOW;CLR?;LDAC 0;LDAC?;LDAC ON;LDAC?;CLR 0.6;CLR?", "LOW;LOW;HIGH;HIGH",
