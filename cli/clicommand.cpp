@@ -320,5 +320,5 @@ QString usageText()
             "Exit status: 0 done, 2 usage error, 3 the board was not brought up (the reason and\n"
             "its fix on one line), 4 a request failed, 5 the sweep's meter failed, 1 the board\n"
             "library cannot be used or the output cannot be written, 130 a batch, a sweep or a\n"
-            "wait ended by Ctrl-C.\n");
+            "wait ended by Ctrl-C (143 SIGTERM, 129 SIGHUP).\n");
 }

@@ -126,7 +126,7 @@ int runSteps(SessionDevice &device, const std::vector<NumberedStep> &steps, bool
             if (!isBatch)
                 return ExitStatus::done;
             complain(linePrefix(line) + QStringLiteral("interrupted"));
-            return ExitStatus::interrupted;
+            return interruptedStatus();
         case BoardSession::Outcome::OutputFailed:
             return ExitStatus::outputFailed; // said by runCli()
         }
@@ -221,7 +221,7 @@ int run(const QStringList &arguments, QTextStream &out, QTextStream &err)
         ServerDevice device(serverHost, serverPort, invocation.waitSeconds);
         if (device.failure() && isInterrupted()) {
             complain(QStringLiteral("interrupted while waiting for the server"));
-            return ExitStatus::interrupted;
+            return interruptedStatus();
         }
         if (device.failure()) {
             complain(device.failure()->message);
@@ -237,13 +237,13 @@ int run(const QStringList &arguments, QTextStream &out, QTextStream &err)
             // Ctrl-C while the meter was asked: the board is not reset for nothing.
             if (isInterrupted()) {
                 complain(QStringLiteral("interrupted before the sweep began"));
-                return ExitStatus::interrupted;
+                return interruptedStatus();
             }
         }
         if (!bringUp(*usb, invocation.waitSeconds)) {
             if (isInterrupted()) {
                 complain(QStringLiteral("interrupted while waiting for the board"));
-                return ExitStatus::interrupted;
+                return interruptedStatus();
             }
             complain(QStringLiteral("the board was not brought up: ") + usb->bringUpFailure());
             return ExitStatus::noBoard;

@@ -8,10 +8,9 @@ function(tx4410_add_manpage target source)
     # Not VERBATIM: the redirections are the shell's.
     add_custom_command(OUTPUT ${page}
         COMMAND ${SCDOC} < ${source} > ${CMAKE_CURRENT_BINARY_DIR}/${target}.1
-        # man's .TH turns hyphenation back on, which splits command names (SYS-Tem) at a line end.
-        COMMAND sed -i "/^\\.TH /a .nh" ${CMAKE_CURRENT_BINARY_DIR}/${target}.1
+        COMMAND sed -i -f ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/manpage.sed ${CMAKE_CURRENT_BINARY_DIR}/${target}.1
         COMMAND gzip -9nf ${CMAKE_CURRENT_BINARY_DIR}/${target}.1
-        DEPENDS ${source}
+        DEPENDS ${source} ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/manpage.sed
         COMMENT "Writing the manual page of ${target}")
     add_custom_target(${target}_manpage ALL DEPENDS ${page})
     install(FILES ${page} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)

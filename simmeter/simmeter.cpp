@@ -23,7 +23,7 @@ const char about[]
           "tx4410-server publish in TX4410_SIM_OUTPUTS_FILE and answers SCPI on TCP, one line a\n"
           "command: *IDN?, MEAS:VOLT:DC? (or READ?), SYST:ERR?, *RST and *CLS.\n"
           "--fault KIND@N: after N good readings, silent (answers no reading), junk (answers\n"
-          "\"hello\"), error (answers nothing and queues -113 for SYST:ERR?) or stale (sends one\n"
+          "\"hello\"), error (answers nothing and queues -222 for SYST:ERR?) or stale (sends one\n"
           "reading twice, an answer no query asked for).\n"
           "Exit status: 0 ended by a signal or --once, 1 cannot listen, 2 usage error.";
 

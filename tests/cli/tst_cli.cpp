@@ -276,6 +276,11 @@ private slots:
             "INT@5");
         row("count 0, until SIGTERM", read + "5000 --count 0", 0, "^0\\.000,B,0,0\\.00000$", 5,
             "TERM@5");
+        // Cut short, a batch or a wait is not done: 128 and the signal's number, as a sweep.
+        row("batch cut short by SIGTERM", "batch", 143, "line 1: interrupted", 5, "TERM@5",
+            "read --channel B --interval-ms 5000 --count 9\npins --clr 0\n");
+        row("wait cut short by Ctrl-C", "--wait 30 pins --clr 1", 130,
+            "interrupted while waiting for the board", 3, "TX4410_SIM_ABSENT_ATTEMPTS=always INT@3");
         row("count 0 goes on", read + "1000 --count 0", 0, "^1\\.0\\d\\d,B,0,0\\.00000$", 6,
             "INT@6");
         row("UTC beside the seconds, in another zone", "read --channel C --csv --timestamps iso", 0,

@@ -23,10 +23,10 @@ while IFS= read -r line; do
     problem "scdoc markup left: $line"
 done < <(grep -E '_[[:alnum:]]+_([^[:alnum:]_]|$)|\*[[:alnum:]][^* ]*\*' <<<"$text" || true)
 
-# A word split at a line's end: a command name broken in two (man hyphenates unless told not to).
+# A word split at a line's end, by hyphenation or at a hyphen of its own (--settle-|ms).
 while IFS= read -r line; do
     problem "a word hyphenated at the line's end: $line"
-done < <(grep -E '[[:alpha:]]‐$' <<<"$text" || true)
+done < <(grep -E '[[:alpha:]](‐|-)$' <<<"$text" || true)
 # Each literal line must be a rendered line of its own: never run into the next, never wrapped.
 rendered=$(sed -E 's/^[[:space:]]+//; s/[[:space:]]+$//' <<<"$text")
 while IFS= read -r line; do
