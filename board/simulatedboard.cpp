@@ -49,9 +49,17 @@ void readKnob(SimulatedBoard::Knobs &knobs, const char *name, T &value, double s
 SimulatedBoard::Knobs SimulatedBoard::Knobs::fromEnvironment()
 {
     Knobs knobs;
-    knobs.absentAttempts = parseAbsentAttempts(std::getenv("TX4410_SIM_ABSENT_ATTEMPTS"));
+    // A knob that does not read as one is said, never taken as "off": a test that meant it
+    // would pass for the wrong reason.
+    const char *absent = std::getenv("TX4410_SIM_ABSENT_ATTEMPTS");
+    knobs.absentAttempts = parseAbsentAttempts(absent);
+    if (absent != nullptr && std::strcmp(absent, "always") != 0 && !wholeText<int>(absent))
+        knobs.problem = std::string("TX4410_SIM_ABSENT_ATTEMPTS \"") + absent
+                + "\" is not a number or always";
     const char *fail = std::getenv("TX4410_SIM_FAIL_REQUESTS");
     knobs.failRequests = fail != nullptr && std::strcmp(fail, "1") == 0;
+    if (fail != nullptr && !knobs.failRequests && std::strcmp(fail, "0") != 0 && knobs.problem.empty())
+        knobs.problem = std::string("TX4410_SIM_FAIL_REQUESTS \"") + fail + "\" is not 0 or 1";
     readKnob(knobs, "TX4410_SIM_OFFSET_MV", knobs.offsetVolts, 1e-3);
     readKnob(knobs, "TX4410_SIM_GAIN_ERROR_PCT", knobs.gainError, 1e-2);
     readKnob(knobs, "TX4410_SIM_BOW_LSB", knobs.bowLsb);

@@ -358,6 +358,15 @@ private slots:
                 << QStringList {"^FAIL  simulated board: TX4410_SIM_NOISE_MV \"lots\" is not a "
                                 "number -- fix: correct the TX4410_SIM_ variable",
                                 "!boards:"};
+        QTest::newRow("a count of absent attempts that is none")
+                << "doctor"
+                << "TX4410_SIM_ABSENT_ATTEMPTS=bogus" << 1
+                << QStringList {"^FAIL  simulated board: TX4410_SIM_ABSENT_ATTEMPTS \"bogus\" is "
+                                "not a number or always"};
+        QTest::newRow("failing requests asked for as yes")
+                << "doctor"
+                << "TX4410_SIM_FAIL_REQUESTS=yes" << 1
+                << QStringList {"^FAIL  simulated board: TX4410_SIM_FAIL_REQUESTS \"yes\" is not 0 or 1"};
         QTest::newRow("a malformed configuration, its page named")
                 << "doctor"
                 << "TX4410_LOADER_ID=66664400" << 1
