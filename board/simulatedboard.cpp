@@ -152,7 +152,12 @@ BoardStatus SimulatedBoard::list(const BoardConfig &, std::vector<BoardListing> 
         return BoardStatus::ConfigInvalid;
     if (m_knobs.absentAttempts >= 0 && m_attempts >= m_knobs.absentAttempts && !unplugged()) {
         BoardListing listing;
-        listing.address = {{BoardProtocol::vendorId, BoardProtocol::productId}, 0, 1, port};
+        // Bare, a board shows its loader's identity, as one on USB does.
+        listing.address = {m_firmwareRunning
+                                   ? UsbIdentity {BoardProtocol::vendorId, BoardProtocol::productId}
+                                   : UsbIdentity {BoardProtocol::loaderVendorId,
+                                                  BoardProtocol::loaderProductId},
+                           0, 1, port};
         listing.firmwareRunning = m_firmwareRunning;
         listings.push_back(listing);
     }

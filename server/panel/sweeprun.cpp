@@ -10,6 +10,11 @@
 
 namespace {
 
+QByteArray codeHeader(int channel)
+{
+    return "SOUR" + QByteArray::number(channel) + ":VOLT:CODE";
+}
+
 constexpr int highestCode = 65535;
 
 QString csvPath(const QTemporaryDir &folder)
@@ -65,6 +70,10 @@ QString SweepRun::start(const Settings &settings, double reference, double vdd)
         return QStringLiteral("no port for the sweep: ") + m_port.errorString();
     m_folder = std::make_unique<QTemporaryDir>();
     m_settings = settings;
+    Scpi::StatusModel quiet;
+    m_codeBefore = m_host.instrument()
+                           .execute(codeHeader(settings.channel).toStdString() + '?', quiet)
+                           .trimmed();
     m_state = QStringLiteral("running");
     m_summary.clear();
     m_error.clear();
@@ -126,13 +135,11 @@ void SweepRun::finished(int status)
     m_progress.stop();
     progress();
     m_port.finishAll([] {});
-    // The sweep writes its codes as raw words: the channel goes back to the code last set there,
-    // so that the output is again what every client is shown as set.
+    // A sweep from the page leaves the bench as it found it: the channel goes back to the code
+    // it had when the sweep began (the sweep's own words moved what every client is shown).
     Scpi::StatusModel quiet;
-    Scpi::Instrument &instrument = m_host.instrument();
-    const QByteArray header = "SOUR" + QByteArray::number(m_settings.channel) + ":VOLT:CODE";
-    const QByteArray code = instrument.execute((header + '?').toStdString(), quiet).trimmed();
-    instrument.execute((header + ' ' + code).toStdString(), quiet);
+    m_host.instrument().execute((codeHeader(m_settings.channel) + ' ' + m_codeBefore).toStdString(),
+                                quiet);
     m_summary = QString::fromUtf8(m_process.readAllStandardOutput()).trimmed();
     const QString errors = QString::fromUtf8(m_process.readAllStandardError()).trimmed();
     if (status == 0) {

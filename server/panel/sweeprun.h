@@ -63,5 +63,6 @@ private:
     QString m_error;
     int m_points = 0;
     int m_lastCode = -1;
+    QByteArray m_codeBefore; // the channel's code when the sweep began, set again after it
     int m_serial = 0;
 };

@@ -339,7 +339,7 @@ private slots:
         QTest::newRow("all well") << "doctor"
                                   << "" << 0
                                   << QStringList {"^ok    simulated board: TX4410_BOARD=sim",
-                                                  "^ok    board at sim: 6666:4410, loader only"};
+                                                  "^ok    board at sim: 6666:4400, loader only"};
         QTest::newRow("a failure before checks that pass")
                 << "doctor"
                 << "HEX:-" << 1
