@@ -73,7 +73,9 @@ bool Supervisor::start()
     }
     if (m_settings.httpPort) {
         WebFront::Pages pages;
-        pages.welcome = [this](const QString &host) { return index(host); };
+        pages.welcome = [this](const QString &host) {
+            return index(host);
+        };
         m_pages = std::make_unique<WebFront>(std::move(pages), QByteArray());
         if (m_pages->listen(m_settings.httpAddress, *m_settings.httpPort)) {
             m_log(QStringLiteral("HTTP on %1: the index of the instruments")
@@ -132,12 +134,12 @@ void Supervisor::look()
         }
     }
     for (auto &[port, instrument] : m_instruments) {
-        const bool was = instrument.present;
         instrument.present = ports->contains(port);
+        instrument.absentLooks = instrument.present ? 0 : instrument.absentLooks + 1;
         // Its board has gone: its server ends (clients get what they are owed), and a new one
-        // brings it up when it is back.
-        // Not while it comes up: its board leaves the bus for a moment as its firmware starts.
-        if (instrument.process && instrument.serving && was && !instrument.present)
+        // brings it up when it is back. Not while it comes up (its board leaves the bus for a
+        // while as its firmware starts), nor on one look alone, which may lag behind the bus.
+        if (instrument.process && instrument.serving && instrument.absentLooks >= 2)
             instrument.process->terminate();
         if (instrument.process)
             continue;
@@ -229,6 +231,7 @@ void Supervisor::relay(Instrument &instrument)
         if (const quint16 socket = portAfter(QStringLiteral("listening on "))) {
             instrument.socketPort = socket;
             instrument.serving = true;
+            instrument.absentLooks = 0;
         }
         if (const quint16 http = portAfter(QStringLiteral("HTTP on ")))
             instrument.httpPort = http;

@@ -45,6 +45,7 @@ public:
         QString port; // USB port path
         bool present = false;
         bool serving = false;   // its board is up: it said where it listens
+        int absentLooks = 0;    // the looks at the bus in a row that did not find it
         quint16 socketPort = 0; // as it said when listening
         quint16 httpPort = 0;
         std::unique_ptr<QProcess> process; // while it runs
