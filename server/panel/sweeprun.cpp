@@ -158,9 +158,10 @@ QJsonObject SweepRun::state() const
 {
     const int from = m_settings.from.isEmpty() ? 0 : m_settings.from.toInt();
     const int to = m_settings.to.isEmpty() ? highestCode : m_settings.to.toInt();
-    const double done = m_state != u"running" ? 1
-            : m_lastCode < 0 || to <= from   ? 0
-                                             : double(m_lastCode - from) / (to - from);
+    // Full only when done: before any sweep nothing is, and a stopped one got as far as it got.
+    const double done = m_state == u"done"               ? 1
+            : m_lastCode < 0 || to <= from || m_points == 0 ? 0
+                                                           : double(m_lastCode - from) / (to - from);
     return {{"state", m_state},
             {"channel", QString(QChar(u'A' + m_settings.channel - 1))},
             {"points", m_points},
