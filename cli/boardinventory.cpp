@@ -9,6 +9,7 @@
 
 #include <climits>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -61,6 +62,11 @@ QStringList holdersOf(const BoardListEntry &board)
                                     .arg(board.bus, 3, 10, QLatin1Char('0'))
                                     .arg(board.address, 3, 10, QLatin1Char('0'))
                                     .toLatin1();
+    // The node itself, wherever it is (a test bed keeps its own under another folder): the same
+    // file, not a path that ends the same, which another bed's node would match too.
+    struct stat wanted {};
+    if (::stat(node.constData(), &wanted) != 0)
+        return {};
     const QString self = QString::number(::getpid());
     QStringList found;
     for (const QString &pid : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
@@ -69,11 +75,9 @@ QStringList holdersOf(const BoardListEntry &board)
         const QString fds = QStringLiteral("/proc/%1/fd/").arg(pid);
         for (const QString &fd :
              QDir(fds).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot)) {
-            char target[PATH_MAX];
-            const ssize_t size = ::readlink(QFile::encodeName(fds + fd).constData(), target,
-                                            sizeof target);
-            // The node itself, or where a test bed has put it.
-            if (size <= 0 || !QByteArray(target, size).endsWith(node))
+            struct stat open {};
+            if (::stat(QFile::encodeName(fds + fd).constData(), &open) != 0
+                || open.st_dev != wanted.st_dev || open.st_ino != wanted.st_ino)
                 continue;
             QFile comm(QStringLiteral("/proc/%1/comm").arg(pid));
             const QString name = comm.open(QIODevice::ReadOnly)
