@@ -7,6 +7,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <string_view>
 
 namespace StatusTexts {
 
@@ -32,7 +33,7 @@ inline constexpr std::array<Row, 32> rows = {{
          "put the board maker's image at /etc/tx4410/TX4413.hex (for a build: build/bin/)"},
         {BoardStatus::FirmwareInvalid, "FirmwareInvalid",
          "the firmware file is not an Intel HEX image for the board's RAM",
-         "put the board maker's image in its place; 'tx4410-cli doctor' checks it"},
+         "put the board maker's image in its place ('tx4410-cli doctor' checks it)"},
         {BoardStatus::NotLoaded, "NotLoaded", "a request before the firmware was loaded",
          "bring the board up first"},
         {BoardStatus::UnknownRequest, "UnknownRequest", "a request code the firmware does not know",
@@ -45,7 +46,7 @@ inline constexpr std::array<Row, 32> rows = {{
         {BoardStatus::RequestRefused, "RequestRefused",
          "the firmware knows the request but not its value", ""},
         {BoardStatus::RequestFailed, "RequestFailed", "a USB transfer failed",
-         "check the cable, plug the board in again, and run 'tx4410-cli doctor'"},
+         "check the cable and plug the board in again ('tx4410-cli doctor' checks the rest)"},
         {BoardStatus::NotSimulated, "NotSimulated",
          "a simulated-board control while the USB board is selected", "set TX4410_BOARD=sim"},
         {BoardStatus::BadChannel, "BadChannel", "a channel beyond D", ""},
@@ -70,14 +71,14 @@ inline constexpr std::array<Row, 32> rows = {{
         {BoardStatus::BoardBusy, "BoardBusy", "another program holds the board",
          "close the other program ('tx4410-cli doctor' names it) or choose another board"},
         {BoardStatus::ConfigInvalid, "ConfigInvalid", "the board configuration is malformed",
-         "correct the file or variable named; 'tx4410-cli doctor' checks it"},
+         "correct the file or variable named ('tx4410-cli doctor' checks it)"},
         {BoardStatus::NotRunningFirmware, "NotRunningFirmware",
          "the board runs only its loader, so there is nothing to attach to",
          "bring it up without --attach (or TX4410_ATTACH) to load the firmware"},
         {BoardStatus::PortNotFound, "PortNotFound", "no board at the chosen port",
          "choose a port that 'tx4410-cli list' shows (--board, TX4410_BOARD_PORT)"},
         {BoardStatus::Unconfigured, "Unconfigured", "the board has no active USB configuration",
-         "plug the board in again; 'tx4410-cli doctor' checks it"},
+         "plug the board in again ('tx4410-cli doctor' checks it)"},
         {BoardStatus::UsbUnavailable, "UsbUnavailable", "USB cannot be looked at on this machine",
          "check /dev/bus/usb: it must exist and be open to you ('tx4410-cli doctor' checks it); "
          "a container needs it passed through (docker run --device /dev/bus/usb)"},
@@ -103,5 +104,28 @@ static_assert(
             return true;
         }(),
         "one row per status, in order");
+
+// doctor shows a fix without the words that send the reader to doctor: each mention of it is a
+// bracket of its own, " ('tx4410-cli doctor' ...)", which doctor leaves out.
+constexpr bool namesDoctorInBracketsOnly(std::string_view fix)
+{
+    constexpr std::string_view doctor = " ('tx4410-cli doctor'";
+    for (std::size_t at = fix.find("tx4410-cli doctor"); at != std::string_view::npos;
+         at = fix.find("tx4410-cli doctor", at + 1)) {
+        if (at < 3 || fix.substr(at - 3, doctor.size()) != doctor)
+            return false;
+    }
+    return true;
+}
+
+static_assert(
+        [] {
+            for (const Row &row : rows) {
+                if (!namesDoctorInBracketsOnly(row.fix))
+                    return false;
+            }
+            return true;
+        }(),
+        "a fix names tx4410-cli doctor only as \" ('tx4410-cli doctor' ...)\"");
 
 } // namespace StatusTexts

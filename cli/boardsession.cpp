@@ -22,9 +22,10 @@ QString levelText(bool high)
 
 } // namespace
 
-BoardSession::BoardSession(SessionDevice &device, QTextStream &out)
+BoardSession::BoardSession(SessionDevice &device, QTextStream &out, bool utcColumn)
     : m_device(device)
     , m_out(out)
+    , m_utcColumn(utcColumn)
 { }
 
 bool BoardSession::print(const QString &line)
@@ -58,24 +59,20 @@ BoardSession::Outcome BoardSession::sendWord(const SendWord &send)
             : Outcome::OutputFailed;
 }
 
-// Sample k falls due k intervals after the first, whatever the requests cost: no drift.
+// Sample k falls due k intervals after the first, whatever the requests cost: no drift. A
+// sample reads each channel in turn; its rows share its time.
 BoardSession::Outcome BoardSession::readSamples(const ReadSamples &read)
 {
     using Clock = std::chrono::steady_clock;
-    m_device.selectChannel(read.channel);
-    if (failure())
-        return Outcome::RequestFailed;
-    // A batch prints its header again only where a read's columns differ from the last.
-    const QString header = read.isoTime ? QStringLiteral("time_s,time_utc,channel,code,volts")
-                                        : QStringLiteral("time_s,channel,code,volts");
-    if (read.csv && m_csvHeader != header) {
-        if (!print(header))
+    if (read.csv && !m_headerPrinted) {
+        if (!print(m_utcColumn ? QStringLiteral("time_s,time_utc,channel,code,volts")
+                               : QStringLiteral("time_s,channel,code,volts")))
             return Outcome::OutputFailed;
-        m_csvHeader = header;
+        m_headerPrinted = true;
     }
-    const QChar channel(u'A' + read.channel);
     const std::chrono::milliseconds interval(read.intervalMs);
     Clock::time_point first {};
+    int selected = -1; // one channel alone is selected once
     // 64 bits: a log of one sample a millisecond runs for years.
     for (std::int64_t sample = 0; read.count == 0 || sample < read.count; ++sample) {
         if (sample > 0 && !sleepUntil(first + sample * interval))
@@ -84,22 +81,38 @@ BoardSession::Outcome BoardSession::readSamples(const ReadSamples &read)
         const QDateTime wallClock = QDateTime::currentDateTimeUtc();
         if (sample == 0)
             first = taken;
-        const std::int32_t code = m_device.readAdc();
-        if (failure())
-            return Outcome::RequestFailed;
-        const QString volts = voltsText(ReadbackChannels::sampleVolts(code, read.vdd));
-        if (!read.csv) {
-            if (!print(volts))
-                return Outcome::OutputFailed;
-            continue;
+        QString time;
+        if (read.csv) {
+            if (!m_firstSample)
+                m_firstSample = taken;
+            const std::chrono::duration<double> since = taken - *m_firstSample;
+            time = QString::number(since.count(), 'f', 3);
+            if (m_utcColumn)
+                time += u',' + wallClock.toString(Qt::ISODateWithMs);
         }
-        if (!m_firstSample)
-            m_firstSample = taken;
-        const std::chrono::duration<double> since = taken - *m_firstSample;
-        QString time = QString::number(since.count(), 'f', 3);
-        if (read.isoTime)
-            time += u',' + wallClock.toString(Qt::ISODateWithMs);
-        if (!print(QStringLiteral("%1,%2,%3,%4").arg(time, channel).arg(code).arg(volts)))
+        QStringList voltages;
+        for (const int channel : read.channels) {
+            if (channel != selected) {
+                m_device.selectChannel(channel);
+                if (failure())
+                    return Outcome::RequestFailed;
+                selected = channel;
+            }
+            const std::int32_t code = m_device.readAdc();
+            if (failure())
+                return Outcome::RequestFailed;
+            const QString volts = voltsText(ReadbackChannels::sampleVolts(code, read.vdd));
+            if (!read.csv) {
+                voltages << volts;
+                continue;
+            }
+            if (!print(QStringLiteral("%1,%2,%3,%4")
+                               .arg(time, QChar(u'A' + channel))
+                               .arg(code)
+                               .arg(volts)))
+                return Outcome::OutputFailed;
+        }
+        if (!read.csv && !print(voltages.join(u' ')))
             return Outcome::OutputFailed;
     }
     return Outcome::Done;

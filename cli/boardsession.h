@@ -16,7 +16,8 @@ public:
     enum class Outcome { Done, RequestFailed, Interrupted, OutputFailed };
 
     // Each line written to out is flushed at once, so that a reader sees samples as they come.
-    BoardSession(SessionDevice &device, QTextStream &out);
+    // With utcColumn every CSV row has time_utc, whichever read asked for it.
+    BoardSession(SessionDevice &device, QTextStream &out, bool utcColumn);
 
     // Stops at the first failed request, at Ctrl-C, or when out cannot take a line, with what
     // was printed so far kept.
@@ -34,6 +35,7 @@ private:
 
     SessionDevice &m_device;
     QTextStream &m_out;
-    QString m_csvHeader; // the columns printed last
+    bool m_utcColumn;
+    bool m_headerPrinted = false;
     std::optional<std::chrono::steady_clock::time_point> m_firstSample;
 };

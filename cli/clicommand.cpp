@@ -80,15 +80,37 @@ BoardStep wordStep(const QCommandLineParser &parser)
             wholeNumber("WORD", parser.positionalArguments().constFirst(), highestInt))};
 }
 
+// "--channel A,C", "--channel ALL" or "--channel A --channel C": each channel once, in the
+// order given.
+std::vector<int> readChannels(const QCommandLineParser &parser)
+{
+    required(parser, "read", "channel");
+    std::vector<int> channels;
+    for (const QString &value : parser.values("channel")) {
+        for (const QString &name : value.split(u',')) {
+            const std::vector<int> named = name.compare(u"ALL", Qt::CaseInsensitive) == 0
+                    ? std::vector<int> {0, 1, 2, 3}
+                    : std::vector<int> {
+                            nameIndex("--channel", name, channelNames + QStringList {"ALL"})};
+            for (const int channel : named) {
+                if (std::ranges::find(channels, channel) != channels.end())
+                    refuse(QStringLiteral("--channel names %1 twice").arg(channelNames[channel]));
+                channels.push_back(channel);
+            }
+        }
+    }
+    return channels;
+}
+
 BoardStep readStep(const QCommandLineParser &parser)
 {
     ReadSamples read {};
-    read.channel = nameIndex("--channel", required(parser, "read", "channel"), channelNames);
+    read.channels = readChannels(parser);
     read.vdd = parser.isSet("vdd") ? realNumber("--vdd", parser.value("vdd")) : 5.0;
     if (!(read.vdd > 0))
         refuse(QStringLiteral("--vdd %1 is not above 0").arg(parser.value("vdd")));
     read.count = parser.isSet("count")
-            ? int(wholeNumber("--count", parser.value("count"), highestInt))
+            ? int(wholeNumber("--count", parser.value("count"), highestInt, "0 reads until Ctrl-C"))
             : 1;
     read.intervalMs = parser.isSet("interval-ms")
             ? int(wholeNumber("--interval-ms", parser.value("interval-ms"), highestInt))
@@ -138,10 +160,10 @@ BoardStep step(QCommandLineParser &parser, const QString &command, const QString
     if (command == u"read") {
         readWords(parser, command, words,
                   extra
-                          + QList {valued("channel", "A|B|C|D"), valued("vdd", "VDD"),
+                          + QList {valued("channel", "A|B|C|D|ALL"), valued("vdd", "VDD"),
                                    valued("count", "N"), valued("interval-ms", "MS"),
-                                   QCommandLineOption("csv"),
-                                   valued("timestamps", "relative|iso")});
+                                   QCommandLineOption("csv"), valued("timestamps", "relative|iso")},
+                  0, {QStringLiteral("channel")});
         return asksForHelp() ? BoardStep {} : readStep(parser);
     }
     if (command == u"pins") {
@@ -257,8 +279,9 @@ QString usageText()
             "  tx4410-cli write --command N --address A|B|C|D|ALL (--code CODE | --volts V "
             "[--vref VREF])\n"
             "  tx4410-cli word WORD\n"
-            "  tx4410-cli read --channel A|B|C|D [--vdd VDD] [--count N] [--interval-ms MS] "
-            "[--csv [--timestamps relative|iso]]\n"
+            "  tx4410-cli read --channel A|B|C|D|ALL[,...] [--vdd VDD] [--count N] "
+            "[--interval-ms MS]\n"
+            "             [--csv [--timestamps relative|iso]]\n"
             "  tx4410-cli pins [--clr 0|1] [--ldac 0|1]\n"
             "  tx4410-cli batch [FILE]\n"
             "  tx4410-cli sweep --channel A|B|C|D [--from CODE] [--to CODE] [--step CODE | "
@@ -284,7 +307,8 @@ QString usageText()
             "          rules and boards (the simulated board's variables with TX4410_BOARD=sim);\n"
             "          one line each, ok, warn or FAIL with its fix. Exit 1 when one fails.\n"
             "          --json: for list and doctor, one JSON array of objects, one per board or\n"
-            "          check, each with its id, status, detail and fix.\n"
+            "          check, each with its id, status, detail and fix; a bus that cannot be\n"
+            "          listed is list's one object, id bus, with its status (exit 1).\n"
             "  write   composes the command word as Write to Part does and sends it; prints it.\n"
             "          N, in the order of the window's command list:\n"
             "            0 Write to Input Register n       4 Power Down DAC (Power-up)\n"
@@ -300,11 +324,15 @@ QString usageText()
             "          1000), each line flushed as it is read; --csv prints\n"
             "          time_s,channel,code,volts, and with --timestamps iso a time_utc column\n"
             "          (ISO 8601, UTC) after time_s. Ctrl-C ends the run with the rows so far.\n"
+            "          Several channels (--channel A,C, ALL, or --channel repeated) are read in\n"
+            "          turn at each sample: one line of their volts, space-separated in the\n"
+            "          order given, or a CSV row for each, sharing the sample's time.\n"
             "  pins    drives CLR and LDAC: 0 low, 1 high.\n"
             "  batch   runs the commands of FILE (or standard input, -), one a line, on one\n"
             "          bring-up; blank lines and # comments are skipped. Every line is checked\n"
             "          before the first is run; with none, the board is not touched. At most\n"
-            "          4096 bytes a line and 16 MiB in all.\n"
+            "          4096 bytes a line and 16 MiB in all. Its reads print one CSV header,\n"
+            "          with time_utc in every row when one of them has --timestamps iso.\n"
             "  sweep   writes each code to the channel with command 3, waits MS (default 2) and\n"
             "          averages N samples (default 4) of the board's readback (VDD as for read),\n"
             "          or of a SCPI meter on TCP (port 5025; TEXT default MEAS:VOLT:DC?, answered\n"

@@ -17,12 +17,12 @@ struct SendWord
     std::int32_t word;
 };
 
-// Selects a readback channel, then takes `count` samples `intervalMs` apart.
+// Takes `count` samples `intervalMs` apart, each a reading of every channel in turn.
 struct ReadSamples
 {
-    int channel; // 0..3, "A" to "D"
-    double vdd;  // the ADC's full scale, in volts
-    int count;   // 0: until Ctrl-C or SIGTERM
+    std::vector<int> channels; // 0..3, "A" to "D", each once, in the order given
+    double vdd;                // the ADC's full scale, in volts
+    int count;                 // 0: until Ctrl-C or SIGTERM
     int intervalMs;
     bool csv;
     bool isoTime = false; // a UTC wall-clock column beside time_s

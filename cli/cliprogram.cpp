@@ -13,6 +13,7 @@
 #include <QFile>
 #include <QRegularExpression>
 
+#include <algorithm>
 #include <functional>
 #include <utility>
 #include <vector>
@@ -113,7 +114,12 @@ QString printable(const QString &text)
 int runSteps(SessionDevice &device, const std::vector<NumberedStep> &steps, bool isBatch,
              QTextStream &out, const std::function<void(const QString &)> &complain)
 {
-    BoardSession session(device, out);
+    // One CSV header for the run: with time_utc when any read asks for it.
+    const bool utcColumn = std::ranges::any_of(steps, [](const NumberedStep &numbered) {
+        const auto *read = std::get_if<ReadSamples>(&numbered.second);
+        return read != nullptr && read->isoTime; // which --csv goes with
+    });
+    BoardSession session(device, out, utcColumn);
     for (const auto &[line, step] : steps) {
         switch (session.run(step)) {
         case BoardSession::Outcome::Done:

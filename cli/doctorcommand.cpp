@@ -67,6 +67,19 @@ private:
     bool m_failed = false;
 };
 
+// A status's fix as doctor gives it: without the brackets that send the reader to doctor.
+QString fixInDoctor(int status)
+{
+    const StatusTexts::Row *row = StatusTexts::find(status);
+    if (row == nullptr || *row->fix == '\0')
+        return QStringLiteral("plug the board in again");
+    QString fix = QString::fromUtf8(row->fix);
+    const QString mention = QStringLiteral(" ('tx4410-cli doctor'");
+    for (qsizetype at = fix.indexOf(mention); at >= 0; at = fix.indexOf(mention, at))
+        fix.remove(at, fix.indexOf(u')', at) + 1 - at);
+    return fix;
+}
+
 const QString boardConfPage = QStringLiteral(
         "see \"The board configuration\" in real-board.md (/usr/share/doc/tx4410/docs/)");
 
@@ -178,10 +191,8 @@ void checkBoard(Checklist &list, const BoardListEntry &board)
         return;
     }
     default:
-        const StatusTexts::Row *row = StatusTexts::find(board.access);
         list.line(id, Verdict::Fail, check, seen + ", " + accessText(board),
-                  row != nullptr && *row->fix != '\0' ? QString::fromUtf8(row->fix)
-                                                      : QStringLiteral("plug the board in again"));
+                  fixInDoctor(board.access));
     }
 }
 
@@ -235,7 +246,7 @@ int doctorCommand(USBStuff &usb, const QString &libraryPath, bool json, QTextStr
                           .arg(shownImage, QString::fromUtf8(imageRow->meaning))
                           .arg(imageStatus)
                           .arg(QLatin1String(imageRow->name)),
-                  QString::fromUtf8(imageRow->fix));
+                  fixInDoctor(imageStatus));
 
     checkDeviceNodes(list, simulated);
     for (const auto &[role, vendor, product] :
@@ -256,10 +267,16 @@ int doctorCommand(USBStuff &usb, const QString &libraryPath, bool json, QTextStr
             list.line("simulated-board", Verdict::Ok, "simulated board",
                       "TX4410_BOARD=sim, its TX4410_SIM_ variables taken");
     }
-    if (inventory.status != 0 && inventory.status != 26)
+    if (inventory.status != 0 && inventory.status != 26) {
+        const StatusTexts::Row *row = StatusTexts::find(inventory.status);
         list.line("boards", Verdict::Fail, "boards",
-                  statusReason(inventory.status, usb.statusDetail()));
-    else if (inventory.boards.empty() && inventory.status == 0)
+                  row == nullptr ? statusReason(inventory.status, usb.statusDetail())
+                                 : QStringLiteral("%1 [status %2, %3]")
+                                           .arg(statusFinding(inventory.status, usb.statusDetail()))
+                                           .arg(inventory.status)
+                                           .arg(QLatin1String(row->name)),
+                  fixInDoctor(inventory.status));
+    } else if (inventory.boards.empty() && inventory.status == 0)
         list.line("boards", Verdict::Fail, "boards",
                   QStringLiteral("none on the bus shows %1 or %2").arg(loader, firmware),
                   QStringLiteral("connect the board; if lsusb shows it under another identity, "

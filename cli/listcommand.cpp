@@ -15,6 +15,22 @@ int listCommand(USBStuff &usb, bool json, QTextStream &out, QTextStream &err)
     const BoardInventory inventory = listBoards(usb);
     if (inventory.status != 0) {
         err << "tx4410-cli: " << statusReason(inventory.status, usb.statusDetail()) << '\n';
+        // A script parses what it gets: the bus as the one entry, with the status it gave.
+        if (json) {
+            const StatusTexts::Row *row = StatusTexts::find(inventory.status);
+            out << QJsonDocument(
+                           QJsonArray {QJsonObject {
+                                   {"id", "bus"},
+                                   {"port", ""},
+                                   {"identity", ""},
+                                   {"firmware_running", false},
+                                   {"status",
+                                    row ? QLatin1String(row->name) : QLatin1String("Unknown")},
+                                   {"code", inventory.status},
+                                   {"detail", statusFinding(inventory.status, usb.statusDetail())},
+                                   {"fix", row ? QString::fromUtf8(row->fix) : QString()}}})
+                            .toJson(QJsonDocument::Indented);
+        }
         return ExitStatus::libraryUnusable;
     }
     if (json) {

@@ -18,10 +18,15 @@ QCommandLineOption valued(const QString &name, const QString &valueName)
     return QCommandLineOption(name, QString(), valueName);
 }
 
-std::uint32_t wholeNumber(const QString &name, const QString &text, std::uint32_t highest)
+std::uint32_t wholeNumber(const QString &name, const QString &text, std::uint32_t highest,
+                          const QString &note)
 {
     const QByteArray bytes = text.toLatin1();
     std::string_view digits(bytes.constData(), std::size_t(bytes.size()));
+    // "-1" is a whole number, below the range: said as such, not as something unreadable.
+    const bool negative = digits.size() > 1 && digits[0] == '-';
+    if (negative)
+        digits.remove_prefix(1);
     int base = 10;
     if (digits.size() > 2 && digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X')) {
         digits.remove_prefix(2);
@@ -33,8 +38,12 @@ std::uint32_t wholeNumber(const QString &name, const QString &text, std::uint32_
     if (digits.empty() || end != digits.data() + digits.size()
         || (error != std::errc() && error != std::errc::result_out_of_range))
         refuse(QStringLiteral("%1 \"%2\" is not a whole number").arg(name, text));
-    if (error == std::errc::result_out_of_range || value > highest)
-        refuse(QStringLiteral("%1 %2 is out of range 0 to %3").arg(name, text).arg(highest));
+    if (negative || error == std::errc::result_out_of_range || value > highest) {
+        refuse(QStringLiteral("%1 %2 is out of range 0 to %3%4")
+                       .arg(name, text)
+                       .arg(highest)
+                       .arg(note.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(note)));
+    }
     return std::uint32_t(value);
 }
 
@@ -58,7 +67,8 @@ int nameIndex(const QString &name, const QString &text, const QStringList &names
 }
 
 void readWords(QCommandLineParser &parser, const QString &command, const QStringList &words,
-               const QList<QCommandLineOption> &options, qsizetype positionals)
+               const QList<QCommandLineOption> &options, qsizetype positionals,
+               const QStringList &repeatable)
 {
     // Every message already starts with the program's name.
     const QString prefix = command.isEmpty() ? QString() : command + QStringLiteral(": ");
@@ -68,7 +78,7 @@ void readWords(QCommandLineParser &parser, const QString &command, const QString
         refuse(prefix + parser.errorText());
     for (const QCommandLineOption &option : options) {
         const QString name = option.names().constFirst();
-        if (parser.optionNames().count(name) > 1)
+        if (parser.optionNames().count(name) > 1 && !repeatable.contains(name))
             refuse(QStringLiteral("%1--%2 is given more than once").arg(prefix, name));
     }
     if (parser.positionalArguments().size() > positionals) {

@@ -2,7 +2,7 @@
 
 #include "statustexts.h"
 
-QString statusReason(int status, const QString &detail)
+QString statusFinding(int status, const QString &detail)
 {
     const StatusTexts::Row *row = StatusTexts::find(status);
     if (row == nullptr)
@@ -11,6 +11,15 @@ QString statusReason(int status, const QString &detail)
     QString text = QString::fromUtf8(row->meaning);
     if (!detail.isEmpty())
         text += QStringLiteral(" (%1)").arg(detail);
+    return text;
+}
+
+QString statusReason(int status, const QString &detail)
+{
+    const StatusTexts::Row *row = StatusTexts::find(status);
+    QString text = statusFinding(status, detail);
+    if (row == nullptr)
+        return text;
     if (*row->fix != '\0')
         text += QStringLiteral(". Fix: %1").arg(QString::fromUtf8(row->fix));
     return text + QStringLiteral(" [status %1, %2]").arg(status).arg(QLatin1String(row->name));

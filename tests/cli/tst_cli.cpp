@@ -198,6 +198,75 @@ private slots:
         QCOMPARE(calls[3].number("handle"), calls[1].number("handle"));
     }
 
+    void readRows_data()
+    {
+        QTest::addColumn<QString>("arguments");
+        QTest::addColumn<QByteArray>("input");
+        QTest::addColumn<QString>("output"); // a pattern of the whole output, its lines joined
+        QTest::addColumn<QString>("reads");  // each channel selected (its mask) and each read
+
+        // DAC A at 1.25 V and C at 3.75 V read 1024 and 3072 against 5 V.
+        const QByteArray set = "write --command 3 --address A --code 0x4000\n"
+                               "write --command 3 --address C --code 0xC000\n";
+        const QString words = QStringLiteral("0x00184000\n0x001AC000\n");
+        QTest::newRow("two channels a line, in the order given")
+                << "batch" << set + "read --channel C,A --count 2 --interval-ms 50\n"
+                << words + "3.75000 1.25000\n3.75000 1.25000"
+                << "4 read 1 read 4 read 1 read";
+        QTest::newRow("CSV rows of a sample share its time")
+                << "batch"
+                << set + "read --channel A --channel c --count 2 --interval-ms 100 --csv\n"
+                << words
+                        + "time_s,channel,code,volts\n(0\\.000),A,1024,1\\.25000\n\\1,C,3072,"
+                          "3\\.75000\n(0\\.1\\d\\d),A,1024,1\\.25000\n\\2,C,3072,3\\.75000"
+                << "1 read 4 read 1 read 4 read";
+        QTest::newRow("ALL, A to D") << "batch" << set + "read --channel all --csv\n"
+                                     << words
+                        + "time_s,channel,code,volts\n0\\.000,A,1024,1\\.25000\n0\\.000,B,0,"
+                          "0\\.00000\n0\\.000,C,3072,3\\.75000\n0\\.000,D,0,0\\.00000"
+                                     << "1 read 2 read 4 read 8 read";
+        QTest::newRow("one channel selected once")
+                << "read --channel D --count 3 --interval-ms 10" << QByteArray()
+                << "0\\.00000\n0\\.00000\n0\\.00000"
+                << "8 read read read";
+        // One header for the run: time_utc in every row once a read asks for it.
+        const QString utc
+                = QStringLiteral("20\\d\\d-[01]\\d-[0-3]\\dT[0-2]\\d:[0-5]\\d:[0-5]\\d\\.\\d{3}Z");
+        QTest::newRow("a batch of relative and ISO reads, one header")
+                << "batch"
+                << QByteArray("read --channel A --csv\nread --channel B --csv --timestamps iso\n")
+                << "time_s,time_utc,channel,code,volts\n0\\.000," + utc
+                        + ",A,0,0\\.00000\n\\d\\.\\d{3}," + utc + ",B,0,0\\.00000"
+                << "1 read 2 read";
+        QTest::newRow("a batch whose first CSV read is after another")
+                << "batch"
+                << QByteArray("read --channel A\nread --channel B --csv\nread --channel C --csv\n")
+                << "0\\.00000\ntime_s,channel,code,volts\n0\\.000,B,0,0\\.00000\n\\d\\.\\d{3},C,0,"
+                   "0\\.00000"
+                << "1 read 2 read 4 read";
+    }
+
+    // What read prints, and the requests that reached the board for it.
+    void readRows()
+    {
+        QFETCH(QString, arguments);
+        QFETCH(QByteArray, input);
+        QFETCH(QString, output);
+        const CliRun cli = runCli(arguments, input);
+        QCOMPARE(cli.status, 0);
+        const QString printed = cli.out.join(u'\n');
+        QVERIFY2(QRegularExpression(u'^' + output + u'$').match(printed).hasMatch(),
+                 qPrintable(printed));
+        QStringList reads;
+        for (const QString &call : callsOf(cli.trace, true)) {
+            if (call.startsWith(u"0xcc "))
+                reads << call.section(u' ', 1, 1).mid(2);
+            else if (call.startsWith(u"0xbb "))
+                reads << QStringLiteral("read");
+        }
+        QTEST(reads.join(u' '), "reads");
+    }
+
     void exitStatus_data()
     {
         QTest::addColumn<QString>("arguments");
@@ -243,8 +312,9 @@ private slots:
         row("endless batch", "batch /dev/zero", 2, "line 1: the batch is larger than 16 MiB", 0);
         row("unreadable batch", "batch /proc/self/mem", 2, "Input/output error", 0);
         row("closed standard input", "batch", 2, "cannot read standard input", 0, "<&-");
+        // The header fails before the multiplexer is asked.
         row("standard output full", "read --channel A --csv", 1,
-            "cannot write standard output: No space left on device", 4, ">/dev/full");
+            "cannot write standard output: No space left on device", 3, ">/dev/full");
         row("standard error full", "frob", 1, "", 0, "2>/dev/full");
         row("no board, after a wait", "--wait 1 pins --clr 1", 3,
             "not brought up: no board found under the configured USB identities. Fix: connect", 6,
@@ -280,13 +350,21 @@ private slots:
         row("batch cut short by SIGTERM", "batch", 143, "line 1: interrupted", 5, "TERM@5",
             "read --channel B --interval-ms 5000 --count 9\npins --clr 0\n");
         row("wait cut short by Ctrl-C", "--wait 30 pins --clr 1", 130,
-            "interrupted while waiting for the board", 3, "TX4410_SIM_ABSENT_ATTEMPTS=always INT@3");
+            "interrupted while waiting for the board", 3,
+            "TX4410_SIM_ABSENT_ATTEMPTS=always INT@3");
         row("count 0 goes on", read + "1000 --count 0", 0, "^1\\.0\\d\\d,B,0,0\\.00000$", 6,
             "INT@6");
         row("UTC beside the seconds, in another zone", "read --channel C --csv --timestamps iso", 0,
             "^0\\.000,20\\d\\d-[01]\\d-[0-3]\\dT[0-2]\\d:[0-5]\\d:[0-5]\\d\\.\\d{3}Z,C,0,0\\."
             "00000$",
             5, "TZ=Asia/Tokyo");
+        row("count below 0", "read --channel A --count -1", 2,
+            "--count -1 is out of range 0 to 2147483647 \\(0 reads until Ctrl-C\\)", 0);
+        row("a channel named twice", "read --channel A,a", 2, "--channel names A twice", 0);
+        row("ALL and a channel of it", "read --channel ALL --channel D", 2,
+            "--channel names D twice", 0);
+        row("an empty channel in a list", "read --channel A,", 2,
+            "--channel \"\" is not one of A\\|B\\|C\\|D\\|ALL", 0);
         row("timestamps without CSV", "read --channel C --timestamps iso", 2,
             "--timestamps goes with --csv \\(see tx4410-cli --help\\)$", 0);
         row("timestamps of no kind", "read --channel C --csv --timestamps local", 2,
@@ -366,7 +444,8 @@ private slots:
         QTest::newRow("failing requests asked for as yes")
                 << "doctor"
                 << "TX4410_SIM_FAIL_REQUESTS=yes" << 1
-                << QStringList {"^FAIL  simulated board: TX4410_SIM_FAIL_REQUESTS \"yes\" is not 0 or 1"};
+                << QStringList {"^FAIL  simulated board: TX4410_SIM_FAIL_REQUESTS \"yes\" is not 0 "
+                                "or 1"};
         QTest::newRow("a malformed configuration, its page named")
                 << "doctor"
                 << "TX4410_LOADER_ID=66664400" << 1
@@ -381,8 +460,9 @@ private slots:
                 << QStringList {"^FAIL  USB device nodes: /dev/bus/usb is not a folder -- fix: "
                                 "a container needs it passed through",
                                 "^FAIL  boards: USB cannot be looked at .*\\[status 30, "
-                                "UsbUnavailable\\]$",
-                                "!^ok    simulated board"};
+                                "UsbUnavailable\\] -- fix: check /dev/bus/usb: it must exist and "
+                                "be open to you; a container",
+                                "!^ok    simulated board", "!tx4410-cli doctor"};
     }
 
     // doctor's verdicts and exit status, each check on its own line.
@@ -433,6 +513,17 @@ private slots:
         QTest::newRow("list of none")
                 << "list --json"
                 << "TX4410_SIM_ABSENT_ATTEMPTS=always" << 0 << QStringList {} << "";
+        // A script still parses what it gets, and reads the status there.
+        QTest::newRow("list, no /dev/bus/usb folder")
+                << "list --json"
+                << "NOUSB" << 1
+                << QStringList {"code", "detail", "firmware_running", "fix", "id", "identity",
+                                "port", "status"}
+                << "bus=UsbUnavailable/30,loader";
+        QTest::newRow("doctor, no /dev/bus/usb folder")
+                << "doctor --json"
+                << "NOUSB" << 1 << check
+                << "library=ok configuration=ok firmware-image=fail boards=fail";
     }
 
     // One JSON array, one object per check or board, for a lab's scripts.
@@ -453,13 +544,18 @@ private slots:
             const QJsonObject object = value.toObject();
             QCOMPARE(object.keys(), keys);
             const QString id = object["id"].toString();
+            const int code = object["code"].toInt();
             if (!id.startsWith(u"udev-") && id != u"usb-nodes")
                 objects << id + u'=' + object["status"].toString()
+                                + (code != 0 ? u'/' + QString::number(code) : QString())
                                 + (!object.contains("firmware_running")          ? ""
                                            : object["firmware_running"].toBool() ? ",firmware"
                                                                                  : ",loader");
-            // A failing check says how to fix it.
-            QVERIFY(object["status"].toString() != u"fail" || !object["fix"].toString().isEmpty());
+            // A failing check says how to fix it, in its fix alone, and never to run doctor.
+            const QString fix = object["fix"].toString();
+            QVERIFY((object["status"].toString() != u"fail" && code == 0) || !fix.isEmpty());
+            QVERIFY2(!object["detail"].toString().contains(u"Fix:"), qPrintable(id));
+            QVERIFY(!arguments.startsWith(u"doctor") || !fix.contains(u"tx4410-cli doctor"));
         }
         QTEST(objects.join(u' '), "objects");
     }

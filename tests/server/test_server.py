@@ -149,8 +149,8 @@ class ServerTest(unittest.TestCase):
         client.write("SOUR1:VOLT 1")
         self.assertEqual(client.query("SYST:ERR?;*ESR?;*TST?"),
                          '-240,"Hardware error;request SendCommandWord (0xdd) failed: a USB '
-                         'transfer failed. Fix: check the cable, plug the board in again, and run '
-                         '\'tx4410-cli doctor\' [status 14, RequestFailed]";16;1')
+                         'transfer failed. Fix: check the cable and plug the board in again '
+                         '(\'tx4410-cli doctor\' checks the rest) [status 14, RequestFailed]";16;1')
         server.expect("request SendCommandWord (0xdd) failed: a USB transfer failed. Fix:")
 
     def test_status_model(self):
@@ -364,6 +364,9 @@ class ServerTest(unittest.TestCase):
         self.assertEqual((through.returncode, through.stdout), (0, self.cli(*write).stdout))
         # The next run sees the DAC as the last one left it.
         self.assertEqual(self.cli("read", "--channel", "B", server=server).stdout, "1.25000\n")
+        # Several channels: each reading asks for its own.
+        self.assertEqual(self.cli("read", "--channel", "D,B", server=server).stdout,
+                         "0.00000 1.25000\n")
         batch = subprocess.run([CLI, "--server", f"localhost:{server.port}", "batch"], timeout=30,
                                input="pins --clr 0\nread --channel B --csv\npins --clr 1\n",
                                capture_output=True, text=True)
