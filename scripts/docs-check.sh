@@ -1,6 +1,10 @@
 #!/usr/bin/env bash
 # Keeps the docs true to the programs.
 #   docs-check.sh --status-table PROGRAM   docs/statuses.md holds exactly the table PROGRAM prints
+#   docs-check.sh --scpi-commands PROGRAM  every SCPI command of the table is in server.md's
+#                                          table of commands and in the COMMANDS of
+#                                          tx4410-server(1), and each entry there names one;
+#                                          PROGRAM (tx4410_scpi_command_docs) judges them
 #   docs-check.sh --commands BIN_DIR       runs every shell block of README.md and docs/*.md that
 #                                          follows a line "<!-- runnable -->", as a user who
 #                                          copies it would: with BIN_DIR first on the PATH and
@@ -25,6 +29,22 @@ case ${1:-} in
         exit 1
     fi
     echo "docs/statuses.md: $(grep -c '^| [0-9]' <<<"$printed") statuses, as the code has them"
+    ;;
+--scpi-commands)
+    # Each header as the page writes it: in server.md, the first word of each `...` of the
+    # first column of the command table; in the man page, the first word of each entry named
+    # in COMMANDS, its scdoc marks taken off (*bold*, \* a star, _n_ the channel's number).
+    {
+        awk '/^\| command \| meaning \|$/ { table = 1; next }
+             table && !/^\|/ { exit }
+             table && !/^\|---/ { print }' "$root/docs/server.md" \
+            | sed 's/\\|/ /g' | cut -d'|' -f2 | grep -o '`[^`]*`' | tr -d '`' \
+            | awk '$1 != "?" { print "server.md\t" $1 }'
+        awk '/^# / { commands = ($0 == "# COMMANDS"); next }
+             commands && /^[^\t]/ && NF' "$root/docs/man/tx4410-server.1.scd" \
+            | sed 's/\\\*/\x01/g; s/\*//g; s/\x01/*/g; s/_n_/<n>/g; s/, /\n/g' \
+            | awk 'NF { print "tx4410-server.1\t" $1 }'
+    } | "$2" server.md tx4410-server.1
     ;;
 --commands)
     bin=$(cd "$2" && pwd)
@@ -72,7 +92,7 @@ case ${1:-} in
     echo "$count runnable blocks of the docs ran as shown"
     ;;
 *)
-    echo "usage: docs-check.sh --status-table PROGRAM | --commands BIN_DIR" >&2
+    echo "usage: docs-check.sh --status-table PROGRAM | --scpi-commands PROGRAM | --commands BIN_DIR" >&2
     exit 2
     ;;
 esac
