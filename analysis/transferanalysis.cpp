@@ -10,7 +10,7 @@ namespace TransferAnalysis {
 
 double Point::standardError() const
 {
-    return samples > 1 ? deviation / std::sqrt(double(samples)) : 0.0;
+    return deviation / std::sqrt(double(std::max(samples, 1)));
 }
 
 Line endpointLine(std::span<const Point> points)
@@ -142,16 +142,53 @@ double boundOf(const std::vector<double> &weights, std::span<const Point> used, 
     return path.resolutionVolts / 2 * absolute + t * std::sqrt(variance);
 }
 
+// How far Σ w·volts can be off when each reading may be off by the meter's stated accuracy.
+double accuracyOf(const std::vector<double> &weights, std::span<const Point> used, const Path &path)
+{
+    double bound = 0;
+    for (std::size_t j = 0; j < used.size(); ++j)
+        bound += std::fabs(weights[j])
+                * (path.accuracyPercent / 100 * std::fabs(used[j].volts) + path.accuracyVolts);
+    return bound;
+}
+
 LineFigures lineFigures(std::span<const Point> used, Method method, double idealLsb,
                         const Path &path, double t)
 {
     LineFigures figures;
     figures.line = method == Method::Endpoint ? endpointLine(used) : bestFitLine(used);
     figures.offsetVolts = figures.line.at(0);
-    figures.offsetBoundVolts = boundOf(valueWeights(used, method, 0), used, path, t);
+    const std::vector<double> atZero = valueWeights(used, method, 0);
+    figures.offsetBoundVolts = boundOf(atZero, used, path, t) + accuracyOf(atZero, used, path);
     figures.gainErrorPercent = (figures.line.slope / idealLsb - 1) * 100;
-    figures.gainBoundPercent = boundOf(slopeWeights(used, method), used, path, t) / idealLsb * 100;
+    const std::vector<double> slope = slopeWeights(used, method);
+    figures.gainBoundPercent
+            = (boundOf(slope, used, path, t) + accuracyOf(slope, used, path)) / idealLsb * 100;
     return figures;
+}
+
+// With one sample a point: each point against the line through its two neighbours. The
+// residual's variance is σ²(1 + w₁² + w₂²); curvature and real steps only add to it.
+void noiseFromNeighbours(std::span<const Point> used, double &noise, int &degrees)
+{
+    double squares = 0;
+    int count = 0;
+    for (std::size_t j = 1; j + 1 < used.size(); ++j) {
+        const Point &below = used[j - 1];
+        const Point &point = used[j];
+        const Point &above = used[j + 1];
+        const double span = double(above.code - below.code);
+        const double w1 = (above.code - point.code) / span;
+        const double w2 = (point.code - below.code) / span;
+        const double residual = point.volts - (w1 * below.volts + w2 * above.volts);
+        squares += residual * residual / (1 + w1 * w1 + w2 * w2);
+        ++count;
+    }
+    if (count == 0)
+        return;
+    noise = std::sqrt(squares / count);
+    // Neighbouring residuals share points: about half as many independent ones.
+    degrees = std::max(1, count / 2);
 }
 
 void extremes(const std::vector<double> &values, std::span<const Point> points, Extreme &high,
@@ -196,7 +233,11 @@ std::optional<Figures> analyse(std::span<const Point> given, double referenceVol
         pooledSquares += (point.samples - 1) * point.deviation * point.deviation;
         degrees += point.samples - 1;
     }
-    const double pooled = degrees > 0 ? std::sqrt(pooledSquares / degrees) : 0.0;
+    double pooled = degrees > 0 ? std::sqrt(pooledSquares / degrees) : 0.0;
+    if (degrees == 0) {
+        noiseFromNeighbours(used, pooled, degrees);
+        figures.noiseFromNeighbours = degrees > 0;
+    }
     figures.noiseVolts = pooled;
     figures.noiseDegrees = degrees;
     for (Point &point : used)
@@ -288,7 +329,10 @@ std::optional<Figures> analyse(std::span<const Point> given, double referenceVol
         }
         const double guard = path.resolutionVolts
                 + quantile(falseAlarm / double(steps.size()), degrees) * step.error;
-        figures.visibleFallLsb = std::max(figures.visibleFallLsb, guard / figures.averageStep);
+        // Seen for certain: beyond the guard band after the step's own error, which may be as
+        // large as the band, and, inside a wider step, after the other codes' ideal rise.
+        figures.visibleFallLsb = std::max(figures.visibleFallLsb,
+                                          double(step.codes - 1) + 2 * guard / figures.averageStep);
         if (figures.monotonic != Monotonic::No && -step.rise > guard) {
             figures.monotonic = Monotonic::No;
             figures.fallFrom = points[step.at - 1].code;
@@ -304,6 +348,62 @@ std::optional<Figures> analyse(std::span<const Point> given, double referenceVol
     extremes(figures.dnl, points, figures.dnlMax, figures.dnlMin);
     extremes(figures.stepError, points, figures.stepMax, figures.stepMin);
     return figures;
+}
+
+std::optional<Lag> firstSampleLag(std::span<const Point> points, double slope,
+                                  double resolutionVolts)
+{
+    // Each point's samples after the first, and their mean.
+    std::vector<Point> rests;
+    for (const Point &point : points) {
+        if (point.samples < 2 || std::isnan(point.first))
+            continue;
+        const double n = point.samples;
+        rests.push_back({point.code, (n * point.volts - point.first) / (n - 1), 0,
+                         point.samples - 1, point.first});
+    }
+    // One sample's noise: a rest's variance is σ² / (n - 1).
+    double squares = 0;
+    int count = 0;
+    for (std::size_t j = 1; j + 1 < rests.size(); ++j) {
+        const double span = double(rests[j + 1].code - rests[j - 1].code);
+        const double w1 = (rests[j + 1].code - rests[j].code) / span;
+        const double w2 = (rests[j].code - rests[j - 1].code) / span;
+        const double residual
+                = rests[j].volts - (w1 * rests[j - 1].volts + w2 * rests[j + 1].volts);
+        squares += residual * residual * rests[j].samples / (1 + w1 * w1 + w2 * w2);
+        ++count;
+    }
+    const double noise = count > 0 ? std::sqrt(squares / count) : 0.0;
+
+    double products = 0;
+    double stepSquares = 0;
+    double sizes = 0;
+    double spread = 0; // the variance of the fraction's numerator, per unit of σ²
+    Lag lag;
+    for (std::size_t i = 1; i < points.size(); ++i) {
+        const Point &point = points[i];
+        if (point.samples < 2 || std::isnan(point.first))
+            continue;
+        const double n = point.samples;
+        const double rest = (n * point.volts - point.first) / (n - 1);
+        const double leaning = point.first - rest;
+        // From the line, not the readings: the rest's own noise would lean both ways at once.
+        const double step = slope * double(points[i - 1].code - point.code);
+        products += leaning * step;
+        stepSquares += step * step;
+        sizes += std::fabs(step);
+        spread += step * step * (1 + 1 / (n - 1));
+        ++lag.points;
+    }
+    if (lag.points == 0 || !(stepSquares > 0))
+        return std::nullopt;
+    lag.fraction = products / stepSquares;
+    lag.bound = tQuantile(falseAlarm / 2, std::max(1, count / 2)) * noise * std::sqrt(spread)
+                    / stepSquares
+            + resolutionVolts * sizes / stepSquares;
+    lag.lags = lag.fraction > lag.bound && lag.fraction > 0.02;
+    return lag;
 }
 
 } // namespace TransferAnalysis

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <limits>
 #include <optional>
 #include <span>
 #include <vector>
@@ -22,16 +23,26 @@ struct Point
     double volts;         // the mean of the samples
     double deviation = 0; // their standard deviation (n - 1); 0 for one sample
     int samples = 1;
-    // Of the mean; 0, unknown, for one sample.
+    // The point's first sample; NaN when not known. A first sample that leans towards the code
+    // before is a reading that lags the code written.
+    double first = std::numeric_limits<double>::quiet_NaN();
+    // Of the mean: 0, unknown, for one sample until a deviation is estimated for it.
     double standardError() const;
 };
 
 // What the measuring path adds to every reading.
 struct Path
 {
-    double resolutionVolts = 0; // one ADC step through the readback; 0 for a meter
-    double lowRail = 0;         // the volts the output cannot go below
-    double highRail = 0;        // nor above: the reference, or the readback's full scale
+    // One count of the measuring path: an ADC step through the readback, the last digit of a
+    // meter's answers; each reading is off by up to half of it.
+    double resolutionVolts = 0;
+    double lowRail = 0;  // the volts the output cannot go below
+    double highRail = 0; // nor above: the reference, or the readback's full scale
+    // A meter's stated accuracy, percent of reading plus volts: what any one reading may be off
+    // by against the true volts. It bounds the absolute figures (offset, gain), not INL or DNL,
+    // which compare readings of the one meter with each other.
+    double accuracyPercent = 0;
+    double accuracyVolts = 0;
 };
 
 // volts = offset + slope × code
@@ -76,10 +87,13 @@ enum class Monotonic { Yes, No, NotEstablished };
 struct Figures
 {
     double idealLsb = 0; // reference / 65536
-    // The samples' deviation pooled over the points off the rails, and its degrees of freedom
-    // (0: one sample a point, the noise unknown). Every standard error below is made from it.
+    // The samples' deviation pooled over the points off the rails, and its degrees of freedom.
+    // With one sample a point, estimated from how far each point lies off the line through its
+    // two neighbours instead (which any curvature only widens). Every standard error below is
+    // made from it.
     double noiseVolts = 0;
     int noiseDegrees = 0;
+    bool noiseFromNeighbours = false;
     std::vector<bool> rail;
     int railPoints = 0;
     LineFigures endpoint;
@@ -105,7 +119,9 @@ struct Figures
     // No: the first fall beyond its guard band (the two means' standard errors at a t quantile
     // corrected for the steps compared, and the path's resolution), into fallCode from fallFrom, by
     // fallLsb. Yes: every code of the range measured and each step's rise above its guard band.
-    // Else not established; a fall of visibleFallLsb or more would have been seen.
+    // Else not established. A single fall of more than visibleFallLsb would have been seen: it
+    // beats the guard band however the two readings of its step are off (each by its resolution
+    // and noise), and within a wider step of N codes also the N - 1 others rising as ideal.
     Monotonic monotonic = Monotonic::NotEstablished;
     std::int32_t fallFrom = 0;
     std::int32_t fallCode = 0;
@@ -116,5 +132,21 @@ struct Figures
 // Codes rising. Nothing when fewer than two points are off the rails.
 std::optional<Figures> analyse(std::span<const Point> points, double referenceVolts, Method method,
                                const Path &path);
+
+// Whether each point's first sample leans towards the point before: fitted over the points with
+// two samples or more, first - rest = fraction × (the step back to the code before, on a line
+// of `slope` volts a code). A meter that answers its last reading, or an output still settling,
+// gives a fraction well above 0; an honest one, 0 within the noise. The noise is estimated from
+// the other samples alone (each point's rest against the line through its neighbours'), which
+// a lag leaves alone, where the samples' spread would grow with it.
+struct Lag
+{
+    double fraction = 0;
+    double bound = 0;  // what noise and resolution alone allow the fraction to be
+    int points = 0;    // the points it was fitted over
+    bool lags = false; // beyond the bound, and more than 2 % of each step
+};
+std::optional<Lag> firstSampleLag(std::span<const Point> points, double slope,
+                                  double resolutionVolts);
 
 } // namespace TransferAnalysis

@@ -9,10 +9,12 @@
 #include "requestencoding.h"
 #include "scenarios.h"
 #include "sessiondevice.h"
+#include "sweepplan.h"
 #include "sweeprunner.h"
 #include "usbstufffourfunction.h"
 
 #include <QBuffer>
+#include <QEventLoop>
 #include <QTemporaryDir>
 
 #include <dlfcn.h>
@@ -61,17 +63,53 @@ struct SweptBoard
     VendorRequestFunction vendorRequest = nullptr;
 };
 
-// Seconds per point of the sweep's loop.
+// The program's device as the sweep library drives it.
+class DeviceTarget final : public Sweep::Target
+{
+public:
+    explicit DeviceTarget(SessionDevice &device)
+        : m_device(device)
+    { }
+    bool sendWord(std::int32_t word) override
+    {
+        m_device.sendWord(word);
+        return !m_device.failure();
+    }
+    bool selectReadback(int channel) override
+    {
+        m_device.selectChannel(channel);
+        return !m_device.failure();
+    }
+    std::optional<std::int32_t> readAdc() override { return m_device.readAdc(); }
+    QString failure() const override { return {}; }
+
+private:
+    SessionDevice &m_device;
+};
+
+// Seconds per point of the sweep's loop, stepped by an event loop as the programs step it.
 double throughSweep(SweptBoard &board, const std::vector<std::int32_t> &codes)
 {
     LocalDevice device(board.usb);
-    AdcSource adc(device, channelA, 5.0);
-    SweepRunner runner(device, adc);
+    DeviceTarget target(device);
+    Sweep::Plan plan;
+    plan.channel = channelA;
+    plan.codes = codes;
+    plan.settleMs = 0;
+    plan.samples = 1;
+    Sweep::ReadbackSource adc(target, channelA, 5.0);
+    Sweep::Runner runner(target, adc, plan);
+    QEventLoop loop;
+    Sweep::Runner::Outcome outcome = Sweep::Runner::Outcome::Cancelled;
+    QObject::connect(&runner, &Sweep::Runner::finished, &loop, [&](Sweep::Runner::Outcome how) {
+        outcome = how;
+        loop.quit();
+    });
     const std::int64_t start = monotonicNanoseconds();
-    const SweepRunner::Outcome outcome
-            = runner.run(channelA, codes, 0, 1, [](const MeasuredPoint &) { return true; });
+    runner.start();
+    loop.exec();
     const std::int64_t took = monotonicNanoseconds() - start;
-    if (outcome != SweepRunner::Outcome::Done || runner.points().size() != codes.size())
+    if (outcome != Sweep::Runner::Outcome::Done || runner.points().size() != codes.size())
         throw std::runtime_error("the sweep did not measure every point");
     return double(took) / 1e9 / double(codes.size());
 }

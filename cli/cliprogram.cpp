@@ -221,7 +221,7 @@ int run(const QStringList &arguments, QTextStream &out, QTextStream &err)
         sweep.emplace(invocation.sweep, out, err, complain);
     if (!server.isEmpty()) {
         if (sweep) {
-            if (const int status = sweep->prepare(nullptr, server); status != ExitStatus::done)
+            if (const int status = sweep->prepare(nullptr); status != ExitStatus::done)
                 return status;
         }
         ServerDevice device(serverHost, serverPort, invocation.waitSeconds);
@@ -238,7 +238,7 @@ int run(const QStringList &arguments, QTextStream &out, QTextStream &err)
     const std::unique_ptr<USBStuff> usb = makeUSBStuff(BoardLibraryForm::FourFunction);
     try {
         if (sweep) {
-            if (const int status = sweep->prepare(usb.get(), {}); status != ExitStatus::done)
+            if (const int status = sweep->prepare(usb.get()); status != ExitStatus::done)
                 return status;
             // Ctrl-C while the meter was asked: the board is not reset for nothing.
             if (isInterrupted()) {

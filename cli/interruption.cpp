@@ -4,21 +4,29 @@
 #include <csignal>
 #include <ctime>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 namespace {
 
 volatile std::sig_atomic_t interrupted = 0;
 volatile std::sig_atomic_t signalCount = 0;
+int wakeUp[2] = {-1, -1};
 
 extern "C" void markInterrupted(int signal)
 {
     interrupted = signal;
     signalCount = signalCount + 1;
+    const char byte = 1;
+    [[maybe_unused]] const auto written = ::write(wakeUp[1], &byte, 1);
 }
 
 } // namespace
 
 void catchInterrupt()
 {
+    if (wakeUp[0] < 0 && ::pipe2(wakeUp, O_CLOEXEC | O_NONBLOCK) != 0)
+        wakeUp[0] = wakeUp[1] = -1;
     struct sigaction action
     { };
     action.sa_handler = markInterrupted;
@@ -32,6 +40,11 @@ void catchInterrupt()
 bool isInterrupted()
 {
     return interrupted != 0;
+}
+
+int interruptionDescriptor()
+{
+    return wakeUp[0];
 }
 
 int interruptions()

@@ -8,6 +8,8 @@
 void catchInterrupt();
 
 bool isInterrupted();
+// Readable once such a signal has come: for an event loop to wake on.
+int interruptionDescriptor();
 // How many such signals have come so far.
 int interruptions();
 // 128 + the last signal's number, as a shell counts a process that it ended: 130 for Ctrl-C.

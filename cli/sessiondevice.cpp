@@ -129,3 +129,16 @@ void ServerDevice::setLdacPin(bool high)
 {
     exchange(high ? "PIN:LDAC HIGH" : "PIN:LDAC LOW");
 }
+
+QString ServerDevice::boardPort()
+{
+    if (failure())
+        return {};
+    m_socket.write("*IDN?\n");
+    while (!m_socket.canReadLine()) {
+        if (m_socket.state() != QAbstractSocket::ConnectedState
+            || !m_socket.waitForReadyRead(answerMilliseconds))
+            return {};
+    }
+    return QString::fromLatin1(m_socket.readLine().trimmed()).section(u',', 2, 2);
+}

@@ -27,6 +27,8 @@ public:
     virtual std::int32_t readAdc() = 0;
     virtual void setClrPin(bool high) = 0;
     virtual void setLdacPin(bool high) = 0;
+    // The board's USB port path as the other end knows it; empty when it does not say.
+    virtual QString boardPort() { return {}; }
 
     // The first operation that failed; the ones after it do nothing.
     const std::optional<SessionFailure> &failure() const { return m_failure; }
@@ -74,6 +76,8 @@ public:
     std::int32_t readAdc() override;
     void setClrPin(bool high) override;
     void setLdacPin(bool high) override;
+    // The serial number of its *IDN? answer, which is the board's port path.
+    QString boardPort() override;
 
 private:
     // Runs the line; the answer to its query, if it had one.

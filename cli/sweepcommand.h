@@ -1,4 +1,4 @@
-// tx4410-cli sweep: the DAC's static transfer function, measured and summed up.
+// tx4410-cli sweep: the options and the output around the sweep library.
 #pragma once
 
 #include "sweepsettings.h"
@@ -8,9 +8,12 @@
 #include <functional>
 #include <memory>
 
-class ScpiMeter;
 class SessionDevice;
 class USBStuff;
+
+namespace Sweep {
+class ScpiMeter;
+}
 
 class SweepCommand final
 {
@@ -21,10 +24,10 @@ public:
                  Complain complain);
     ~SweepCommand();
 
-    // Before the board is brought up (which resets the DAC), on this machine's board library or
-    // a server: the output files can be written, the meter answers, the board is named. 0, or
-    // the exit status to end with.
-    int prepare(USBStuff *usb, const QString &server);
+    // Before the board is brought up (which resets the DAC), on this machine's board library
+    // (`usb`) or a server's (nullptr): the output files can be written, the meter answers, this
+    // machine's board is named. 0, or the exit status to end with.
+    int prepare(USBStuff *usb);
     // On the board brought up, or the server's: measures, then writes the CSV, the summary and
     // the plot of what was measured, however the sweep ended. The exit status.
     int run(SessionDevice &device);
@@ -37,6 +40,6 @@ private:
     QTextStream &m_out;
     QTextStream &m_err;
     Complain m_complain;
-    std::unique_ptr<ScpiMeter> m_meter;
+    std::unique_ptr<Sweep::ScpiMeter> m_meter;
     QString m_board;
 };

@@ -1,5 +1,6 @@
 // tx4410-plot CSV|- FILE.png|FILE.svg
 #include "sweepplot.h"
+#include "wholefile.h"
 
 #include <QApplication>
 #include <QFile>
@@ -68,7 +69,7 @@ int main(int argc, char *argv[])
     const std::optional<QByteArray> picture
             = table ? drawSweep(*table, suffix == u"svg", problem) : std::nullopt;
     if (picture) {
-        if (const QString error = writeWhole(file, *picture); !error.isEmpty())
+        if (const QString error = Sweep::writeWhole(file, *picture); !error.isEmpty())
             problem = QStringLiteral("cannot write %1: %2").arg(file, error);
     }
     if (!problem.isEmpty()) {

@@ -4,7 +4,6 @@
 #include <QBuffer>
 #include <QChart>
 #include <QChartView>
-#include <QFileInfo>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QLegendMarker>
@@ -16,13 +15,7 @@
 #include <QVBoxLayout>
 #include <QValueAxis>
 
-#include <cerrno>
 #include <cmath>
-#include <cstring>
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 std::optional<SweepTable> readSweepTable(const QByteArray &text, QString &problem)
 {
@@ -258,13 +251,17 @@ std::optional<QByteArray> drawSweep(const SweepTable &table, bool svg, QString &
         offRail[i] = !table.rail[i];
         onRail[i] = table.rail[i];
     }
+    const QString bands = value("bands");
+    // A carry is marked only where its DNL is beyond what the path can tell from zero, and
+    // beyond the summary's last digit: within either it is no finding.
+    const double dnlBand = std::max(bandOf(bands, "DNL"), 0.005);
     QVector<double> atCarries(table.code.size(), qQNaN());
     const QStringList carries = value("carries").split(u' ', Qt::SkipEmptyParts);
     for (qsizetype i = 0; i < table.code.size(); ++i) {
-        if (carries.contains(QString::number(qint64(table.code[i]))))
+        if (carries.contains(QString::number(qint64(table.code[i])))
+            && std::fabs(table.dnl[i]) > dnlBand)
             atCarries[i] = table.dnl[i];
     }
-    const QString bands = value("bands");
     const QString line = value("settings").section(u',', -1).trimmed().section(u' ', 0, 0);
 
     QWidget page;
@@ -285,10 +282,9 @@ std::optional<QByteArray> drawSweep(const SweepTable &table, bool svg, QString &
                                                  ? "\nstep error: " + value("step error")
                                                  : QString()),
                             9));
-    layout->addWidget(
-            label(QStringLiteral("measured: %1; resolution: %2")
-                          .arg(value("measured"), value("resolution")),
-                  8));
+    layout->addWidget(label(QStringLiteral("measured: %1; resolution: %2")
+                                    .arg(value("measured"), value("resolution")),
+                            8));
     QList<QPointF> errorLow, inlLow, stepLow, dnlLow;
     const QList<QPointF> error = drawn(table.code, table.error, first, last, &errorLow, &offRail);
     const QList<QPointF> inl = drawn(table.code, table.inl, first, last, &inlLow);
@@ -306,16 +302,16 @@ std::optional<QByteArray> drawSweep(const SweepTable &table, bool svg, QString &
                     true,
                     5,
                     {}}},
-                  first, last, 0, {0}, 0, false),
+                  first, last, 0, {0}, 1, false),
             panel(QStringLiteral("INL against the %1 line, in its LSB").arg(line),
                   QStringLiteral("INL (LSB)"),
                   {{QStringLiteral("INL"), inl, blue, table.code.size() <= 64, 5, inlLow}}, first,
-                  last, bandOf(bands, "INL"), {0}, 0, false),
+                  last, bandOf(bands, "INL"), {0}, 1, false),
             panel(QStringLiteral("DNL (steps of one code) and step error (wider steps), in LSB"),
                   QStringLiteral("LSB"),
                   {{QStringLiteral("step error"), step, orange, true, 4, stepLow},
                    {QStringLiteral("DNL"), dnl, blue, true, 5, dnlLow},
-                   {QStringLiteral("DNL at a carry, code by code"),
+                   {QStringLiteral("DNL beyond its band, at a carry"),
                     drawn(table.code, atCarries, first, last),
                     QColor(214, 39, 40),
                     true,
@@ -377,52 +373,4 @@ std::optional<QByteArray> drawSweep(const SweepTable &table, bool svg, QString &
         return std::nullopt;
     }
     return bytes.data();
-}
-
-namespace {
-
-QString systemReason(int error)
-{
-    return QString::fromLocal8Bit(std::strerror(error));
-}
-
-QString writeAll(int fd, const QByteArray &bytes)
-{
-    for (qsizetype done = 0; done < bytes.size();) {
-        const ssize_t wrote
-                = ::write(fd, bytes.constData() + done, std::size_t(bytes.size() - done));
-        if (wrote < 0 && errno == EINTR)
-            continue;
-        if (wrote <= 0)
-            return systemReason(wrote < 0 ? errno : ENOSPC);
-        done += wrote;
-    }
-    return {};
-}
-
-} // namespace
-
-QString writeWhole(const QString &path, const QByteArray &bytes)
-{
-    const QFileInfo info(path);
-    const bool asItIs = info.exists() && (!info.isFile() || info.isSymLink());
-    const QByteArray name = QFile::encodeName(path);
-    QByteArray temporary = name + ".XXXXXX";
-    const int fd = asItIs ? ::open(name.constData(), O_WRONLY | O_CLOEXEC)
-                          : ::mkostemp(temporary.data(), O_CLOEXEC);
-    if (fd < 0)
-        return systemReason(errno);
-    QString error = writeAll(fd, bytes);
-    if (::close(fd) != 0 && error.isEmpty())
-        error = systemReason(errno);
-    if (!asItIs && error.isEmpty()) {
-        const mode_t mask = ::umask(0);
-        ::umask(mask);
-        if (::chmod(temporary.constData(), 0666 & ~mask) != 0
-            || ::rename(temporary.constData(), name.constData()) != 0)
-            error = systemReason(errno);
-    }
-    if (!asItIs && !error.isEmpty())
-        ::unlink(temporary.constData());
-    return error;
 }

@@ -22,7 +22,3 @@ std::optional<SweepTable> readSweepTable(const QByteArray &text, QString &proble
 // axis, under a title made from the header; PNG or SVG as `svg` says. Nothing, with `problem`
 // set, when it cannot be drawn.
 std::optional<QByteArray> drawSweep(const SweepTable &table, bool svg, QString &problem);
-
-// Made anew whole or not at all, beside the old one and renamed over it; what is there and no
-// plain file (/dev/stdout) written as it is. The system's reason when it failed.
-QString writeWhole(const QString &path, const QByteArray &bytes);

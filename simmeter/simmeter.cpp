@@ -23,8 +23,9 @@ const char about[]
           "tx4410-server publish in TX4410_SIM_OUTPUTS_FILE and answers SCPI on TCP, one line a\n"
           "command: *IDN?, MEAS:VOLT:DC? (or READ?), SYST:ERR?, *RST and *CLS.\n"
           "--fault KIND@N: after N good readings, silent (answers no reading), junk (answers\n"
-          "\"hello\"), error (answers nothing and queues -222 for SYST:ERR?) or stale (sends one\n"
-          "reading twice, an answer no query asked for).\n"
+          "\"hello\"), error (answers nothing and queues -222 for SYST:ERR?), stale (sends one\n"
+          "reading twice, an answer no query asked for), twice (sends every reading again\n"
+          "5 ms later) or lag (answers the reading before, as FETC? does untriggered).\n"
           "Exit status: 0 ended by a signal or --once, 1 cannot listen, 2 usage error.";
 
 struct Settings
@@ -37,6 +38,7 @@ struct Settings
     std::uint32_t seed = 1;
     QString fault;
     int goodReadings = 0;
+    int digits = 9; // after the point, in E notation
     bool once = false;
 };
 
@@ -50,8 +52,12 @@ public:
         connect(this, &QTcpServer::newConnection, this, [this] {
             while (QTcpSocket *socket = nextPendingConnection()) {
                 connect(socket, &QTcpSocket::readyRead, socket, [this, socket] {
-                    while (socket->canReadLine())
-                        socket->write(answer(socket->readLine().trimmed().toUpper()));
+                    while (socket->canReadLine()) {
+                        const QByteArray said = answer(socket->readLine().trimmed().toUpper());
+                        socket->write(said);
+                        if (m_twice && !said.isEmpty())
+                            QTimer::singleShot(5, socket, [socket, said] { socket->write(said); });
+                    }
                 });
                 if (m_settings.once) {
                     close();
@@ -77,12 +83,17 @@ private:
             m_error = "-113,\"Undefined header\"";
             return {};
         }
+        m_twice = false;
+        bool late = false;
         if (m_readings++ >= m_settings.goodReadings && !m_settings.fault.isEmpty()) {
-            if (m_settings.fault == u"junk")
+            const QString &fault = m_settings.fault;
+            if (fault == u"junk")
                 return "hello\n";
-            if (m_settings.fault == u"error")
+            if (fault == u"error")
                 m_error = "-222,\"Data out of range\"";
-            if (m_settings.fault != u"stale")
+            m_twice = fault == u"twice";
+            late = fault == u"lag";
+            if (fault != u"stale" && fault != u"twice" && fault != u"lag")
                 return {};
         }
         QFile file(m_settings.outputs);
@@ -93,7 +104,12 @@ private:
         double volts = file.readAll().simplified().split(' ').value(m_settings.channel).toDouble();
         if (m_settings.noiseVolts > 0)
             volts += std::normal_distribution<double>(0.0, m_settings.noiseVolts)(m_noise);
-        const QByteArray reading = QByteArray::number(volts, 'E', 9) + '\n';
+        QByteArray reading = QByteArray::number(volts, 'E', m_settings.digits) + '\n';
+        // The reading taken at the query before: the first of all, when there is none.
+        if (late)
+            std::swap(reading, m_previous);
+        if (late && reading.isEmpty())
+            reading = m_previous;
         // Once: the reading goes twice, so that one answer waits that no query asked for.
         if (m_settings.fault == u"stale" && m_readings == m_settings.goodReadings + 1)
             return reading + reading;
@@ -104,6 +120,8 @@ private:
     std::mt19937 m_noise;
     int m_readings = 0;
     QByteArray m_error;
+    bool m_twice = false;
+    QByteArray m_previous;
 };
 
 [[noreturn]] void refuse(const QString &message)
@@ -126,7 +144,9 @@ Settings readSettings(const QCoreApplication &application)
             {"channel", "The output clipped to: A, B, C or D (default A).", "A|B|C|D"},
             {"noise-mv", "Gaussian noise on each reading, standard deviation (default 0).", "MV"},
             {"seed", "The noise's seed (default 1): the same seed, the same noise.", "N"},
-            {"fault", "Misbehave after N good readings: silent, junk, error or stale.", "KIND@N"},
+            {"fault", "Misbehave after N good readings: silent, junk, error, stale, twice or lag.",
+             "KIND@N"},
+            {"digits", "Digits after the point of each reading (default 9): its resolution.", "N"},
             {"once", "Serve one client, then end (or after 60 s without one)."},
             {"detach", "Go to the background once listening; print where, then return."},
     });
@@ -176,11 +196,17 @@ Settings readSettings(const QCoreApplication &application)
         const QString fault = parser.value("fault");
         settings.fault = fault.section(u'@', 0, 0);
         settings.goodReadings = fault.section(u'@', 1).toInt(&number);
-        if (!QStringList {"silent", "junk", "error", "stale"}.contains(settings.fault) || !number
-            || settings.goodReadings < 0)
-            refuse(QStringLiteral("--fault \"%1\" is not silent, junk, error or stale @N")
+        if (!QStringList {"silent", "junk", "error", "stale", "twice", "lag"}.contains(
+                    settings.fault)
+            || !number || settings.goodReadings < 0)
+            refuse(QStringLiteral("--fault \"%1\" is not silent, junk, error, stale, twice or "
+                                  "lag @N")
                            .arg(fault));
     }
+    if (parser.isSet("digits"))
+        settings.digits = parser.value("digits").toInt(&number);
+    if (!number || settings.digits < 0 || settings.digits > 15)
+        refuse(QStringLiteral("--digits \"%1\" is not 0 to 15").arg(parser.value("digits")));
     settings.once = parser.isSet("once");
     return settings;
 }

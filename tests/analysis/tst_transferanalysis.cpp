@@ -12,16 +12,18 @@ class tst_TransferAnalysis : public QObject
 private slots:
     void figures_data()
     {
-        // code:volts, or code:volts~deviation/samples
+        // code:volts, exact (two samples that agree), or code:volts~deviation/samples
         QTest::addColumn<QString>("points");
         QTest::addColumn<bool>("endpoint");
         QTest::addColumn<double>("resolution"); // one ADC step, in volts; 0 for a meter
         // figure=value, or figure=value@code; "none" when no figures come out
         QTest::addColumn<QString>("expected");
+        QTest::addColumn<double>("accuracyPercent"); // a meter's stated accuracy
+        QTest::addColumn<double>("accuracyVolts");
 
         const auto row = [](const char *name, const char *points, bool endpoint, double resolution,
-                            const char *expected) {
-            QTest::newRow(name) << points << endpoint << resolution << expected;
+                            const char *expected, double percent = 0, double volts = 0) {
+            QTest::newRow(name) << points << endpoint << resolution << expected << percent << volts;
         };
         row("device LSB: a -5 % gain is not in DNL", "0:10 1:10.95 2:11.9 3:12.85", true, 0,
             "lsb=0.95 gain=-5 dnlmax=0 dnlmin=0 inlmax=0 dnlsteps=3 mono=yes");
@@ -84,6 +86,24 @@ private slots:
         // code 0: 4/3, 1/3, -2/3, so 8 × 7/3.
         row("the resolution's bounds, best fit", "100:100 200:200 300:300", false, 16,
             "inlbound=18.6666667 bfoffsetbound=18.6666667");
+        // One sample a point: residuals ±0.5 off the neighbours' line, each of variance 1.5 σ²,
+        // so σ² = 0.25 / 1.5; three residuals, one degree.
+        row("one sample a point: the noise from the neighbours",
+            "0:10~0/1 1:11.5~0/1 2:12~0/1 3:13.5~0/1 4:14~0/1", true, 0, "noise=0.4082483");
+        // Residuals 0.55 and -1.1: σ 0.71, a guard band of several volts, past the 0.1 fall.
+        row("one sample a point: a fall within the noise the neighbours show",
+            "0:10~0/1 1:11~0/1 2:10.9~0/1 3:13~0/1", true, 0, "mono=not");
+        // A single fall hides in a step of 256 codes unless it beats the 255 others' rise.
+        row("a fall visible across a wide step only beyond its other codes' rise",
+            "0:10 256:266 512:522", true, 0, "mono=not visible=255");
+        // Code by code through a 16 V step: the guard band is 16, and the two readings may
+        // take as much again off a fall.
+        row("a fall visible code by code only beyond two readings' resolution",
+            "0:20 1:21 2:22 3:23", true, 16, "mono=not visible=32");
+        // End-point line through 10 V and 110 V: each reading off by 1 % + 0.5 V at most; at
+        // code 0 the first alone, 0.6 V; the slope (0.6 + 1.6) / 100 of the 1 V LSB.
+        row("a meter's stated accuracy in offset and gain, not in INL", "0:10 50:60 100:110", true,
+            0, "offsetbound=0.6 gainbound=2.2 inlbound=0", 1, 0.5);
     }
 
     void figures()
@@ -92,17 +112,19 @@ private slots:
         QFETCH(bool, endpoint);
         QFETCH(double, resolution);
         QFETCH(QString, expected);
+        QFETCH(double, accuracyPercent);
+        QFETCH(double, accuracyVolts);
         std::vector<Point> measured;
         for (const QString &point : points.split(u' ')) {
             const QString spread = point.section(u'~', 1);
             measured.push_back({point.section(u':', 0, 0).toInt(),
                                 point.section(u':', 1).section(u'~', 0, 0).toDouble(),
                                 spread.section(u'/', 0, 0).toDouble(),
-                                spread.isEmpty() ? 1 : spread.section(u'/', 1).toInt()});
+                                spread.isEmpty() ? 2 : spread.section(u'/', 1).toInt()});
         }
         const std::optional<Figures> figures
                 = analyse(measured, codeCount, endpoint ? Method::Endpoint : Method::BestFit,
-                          {resolution, 0, codeCount});
+                          {resolution, 0, codeCount, accuracyPercent, accuracyVolts});
         QCOMPARE(figures.has_value(), expected != u"none");
         if (!figures)
             return;
@@ -128,6 +150,7 @@ private slots:
                 {"fallfrom", figures->fallFrom},
                 {"falllsb", figures->fallLsb},
                 {"noise", figures->noiseVolts},
+                {"visible", figures->visibleFallLsb},
         };
         for (const QString &check : expected.split(u' ')) {
             const QString key = check.section(u'=', 0, 0);
@@ -144,6 +167,43 @@ private slots:
             if (check.contains(u'@'))
                 QCOMPARE(extremes.value(key).code, check.section(u'@', 1).toInt());
         }
+    }
+
+    void firstSampleLag_data()
+    {
+        // code:mean^first, four samples each, on a line of 1 V a code
+        QTest::addColumn<QString>("points");
+        QTest::addColumn<double>("fraction");
+        QTest::addColumn<bool>("lags");
+        // The other three at code + 10, the first at the volts before: first - rest = -1, the
+        // step back to the code before.
+        QTest::newRow("a meter that answers its last reading")
+                << "0:9.75^9 1:10.75^10 2:11.75^11 3:12.75^12" << 1.0 << true;
+        QTest::newRow("an honest meter") << "0:10^10 1:11^11 2:12^12 3:13^13" << 0.0 << false;
+        // 1 % of the step: real, but below what is worth a word.
+        QTest::newRow("a lean too small to matter")
+                << "0:9.9975^9.99 1:10.9975^10.99 2:11.9975^11.99 3:12.9975^12.99" << 0.01 << false;
+        // The rests ±0.3 off the line in turn, each first 0.3 below its rest: residuals of
+        // ±0.6 against the neighbours', σ² = 0.36 × 3 / 1.5; two degrees, t 31.6: a bound of 13.9.
+        QTest::newRow("a lean within the noise of the other samples")
+                << "0:10.225^10 1:10.625^10.4 2:12.225^12 3:12.625^12.4 4:14.225^14 5:14.625^14.4"
+                << 0.3 << false;
+    }
+
+    void firstSampleLag()
+    {
+        QFETCH(QString, points);
+        QFETCH(double, fraction);
+        std::vector<Point> measured;
+        for (const QString &point : points.split(u' '))
+            measured.push_back({point.section(u':', 0, 0).toInt(),
+                                point.section(u':', 1).section(u'^', 0, 0).toDouble(), 0, 4,
+                                point.section(u'^', 1).toDouble()});
+        const std::optional<Lag> lag = TransferAnalysis::firstSampleLag(measured, 1, 0);
+        QVERIFY(lag.has_value());
+        QVERIFY2(std::fabs(lag->fraction - fraction) < 1e-6,
+                 qPrintable(QString::number(lag->fraction)));
+        QTEST(lag->lags, "lags");
     }
 
     void tQuantile_data()
