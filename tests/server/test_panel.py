@@ -306,7 +306,7 @@ class PanelTest(unittest.TestCase):
         self.field("sweep-stop").click()
         stopped = self.text("sweep-state", "stopped after", seconds=30)
         self.assertLess(float(self.field("sweep-progress").get_attribute("value")), 1)
-        self.assertIn(f"measured: {stopped.split('after ')[1].split()[0]} of 20029 points",
+        self.assertIn(f"measured: {stopped.split('after ')[1].split()[0]} of 20000 points",
                       self.field("sweep-summary").text)
         self.text("read-C", f"(code {before})")
         self.assertEqual(writer.query("MEAS3:CODE?;:SOUR3:VOLT:CODE?"), f"{before};16384")
