@@ -70,11 +70,11 @@ int main(int argc, char *argv[])
         registerSweepCost(amounts);
     } catch (const std::exception &error) {
         std::fprintf(stderr, "error: could not measure: %s\n", error.what());
-        return 2;
+        return 3;
     }
     benchmark::RunSpecifiedBenchmarks();
     // The benchmarks hold on to the window's controls: gone before the window is.
     benchmark::ClearRegisteredBenchmarks();
     benchmark::Shutdown();
-    return measureFailed ? 2 : 0;
+    return measureFailed ? 3 : 0; // 2 is a usage error
 }

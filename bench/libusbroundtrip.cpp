@@ -210,5 +210,5 @@ int main(int argc, char *argv[])
     benchmark::RunSpecifiedBenchmarks();
     std::fflush(stdout);
     // The testbed's thread runs to the end: end here rather than unwind under it.
-    std::_Exit(measureFailed ? 2 : EXIT_SUCCESS);
+    std::_Exit(measureFailed ? 3 : EXIT_SUCCESS); // 2 is a usage error
 }

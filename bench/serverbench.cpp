@@ -136,8 +136,8 @@ public:
     {
         if (number(call(11, word(m_link) + word(1000) + word(0) + word(8) + opaque(line)), 0) != 0)
             throw std::runtime_error("VXI-11 device_write failed");
-        const std::string read = call(12, word(m_link) + word(1024) + word(1000) + word(0)
-                                                  + word(0) + word(0));
+        const std::string read
+                = call(12, word(m_link) + word(1024) + word(1000) + word(0) + word(0) + word(0));
         if (number(read, 0) != 0 || (number(read, 1) & 4) == 0 || read.size() <= 12
             || read[12 + std::size_t(number(read, 2)) - 1] != '\n')
             throw std::runtime_error("VXI-11 device_read did not end with a whole answer");
@@ -151,7 +151,8 @@ private:
     }
     static std::string opaque(const std::string &bytes)
     {
-        return word(std::uint32_t(bytes.size())) + bytes + std::string((4 - bytes.size() % 4) % 4, '\0');
+        return word(std::uint32_t(bytes.size())) + bytes
+                + std::string((4 - bytes.size() % 4) % 4, '\0');
     }
     // The n-th 32-bit unit of the results.
     static std::uint32_t number(const std::string &results, std::size_t n)
@@ -422,5 +423,5 @@ int main(int argc, char *argv[])
         ::kill(echoChild, SIGTERM);
     if (!ended)
         std::fprintf(stderr, "error: could not measure: tx4410-server did not end with status 0\n");
-    return measureFailed || !ended ? 2 : 0;
+    return measureFailed || !ended ? 3 : 0; // 2 is a usage error
 }

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs the Debian 12 packages this project builds, tests and runs with; quiet when they are
 # already there. Needs root (or sudo) only when something is missing. --bench: also what
-# scripts/bench.sh runs and the start-up profile uses.
+# scripts/bench.sh runs and the start-up profile uses; --release: also what releasing uses
+# (dch, for the changelog's entry: docs/development.md, Releasing).
 set -euo pipefail
 
 packages=(
@@ -20,7 +21,13 @@ packages=(
     avahi-daemon avahi-utils rpcbind dbus-daemon iproute2 systemd
     scdoc man-db groff-base bsdextrautils appstream
 )
-[ "${1:-}" = --bench ] && packages+=(hyperfine jq valgrind)
+for option in "$@"; do
+    case $option in
+    --bench) packages+=(hyperfine jq valgrind) ;;
+    --release) packages+=(devscripts libdistro-info-perl) ;;
+    *) echo "install-deps: unknown option $option (--bench, --release)" >&2; exit 2 ;;
+    esac
+done
 
 missing=()
 for package in "${packages[@]}"; do
