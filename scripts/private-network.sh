@@ -27,6 +27,8 @@ ip addr add 10.44.0.2/24 broadcast 10.44.0.255 dev veth1
 ip link set veth0 up
 ip link set veth1 up
 mount -t tmpfs -o mode=755 tmpfs /run
+# The namespace's own processes under /proc, as their numbers are seen here.
+mount -t proc proc /proc
 # Not exec'd: the shell stays the namespace's first process, so that the command's daemons end
 # with it (the kernel ends every other process of the namespace when the first one ends).
 "$@"

@@ -8,6 +8,7 @@
 #include "usbstuff.h"
 #include "webfront.h"
 
+#include <QSocketNotifier>
 #include <QTimer>
 
 #include <array>
@@ -174,10 +175,17 @@ void Supervisor::run(Instrument &instrument)
         arguments << QStringLiteral("--attach");
     if (!m_settings.httpTokenFile.isEmpty())
         arguments << QStringLiteral("--http-token") << m_settings.httpTokenFile;
+    // The channel of each instrument: it says over it where it listens, and its VXI-11
+    // connections come through it when VXI-11 is on.
     int pair[2] = {-1, -1};
-    if (m_vxi11On && ::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, pair) == 0) {
+    if (::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, pair) == 0) {
         instrument.channel = pair[0];
         arguments << QStringLiteral("--handoff") << QString::number(pair[1]);
+        if (!m_vxi11On)
+            arguments << QStringLiteral("--handoff-no-vxi11");
+        instrument.told = std::make_unique<QSocketNotifier>(pair[0], QSocketNotifier::Read);
+        connect(instrument.told.get(), &QSocketNotifier::activated, this,
+                [this, port = instrument.port] { heard(m_instruments.at(port)); });
     }
     auto process = std::make_unique<QProcess>();
     process->setProgram(m_settings.program);
@@ -209,7 +217,7 @@ void Supervisor::run(Instrument &instrument)
         ::close(theirs);
 }
 
-// Each line of an instrument's log, behind its number and port path; its ports as it names them.
+// Each line of an instrument's log, behind its number and port path.
 void Supervisor::relay(Instrument &instrument)
 {
     instrument.pending += instrument.process->readAllStandardError();
@@ -220,23 +228,25 @@ void Supervisor::relay(Instrument &instrument)
         const QString own = QStringLiteral("tx4410-server: ");
         if (line.startsWith(own))
             line.remove(0, own.size());
-        const auto portAfter = [&line](const QString &opening) -> quint16 {
-            if (!line.startsWith(opening))
-                return 0;
-            QString rest = line.mid(opening.size()).section(u' ', 0, 0); // "127.0.0.1:8081:"
-            while (rest.endsWith(u':') || rest.endsWith(u','))
-                rest.chop(1);
-            return quint16(rest.section(u':', -1).toUInt());
-        };
-        if (const quint16 socket = portAfter(QStringLiteral("listening on "))) {
-            instrument.socketPort = socket;
-            instrument.serving = true;
-            instrument.absentLooks = 0;
-        }
-        if (const quint16 http = portAfter(QStringLiteral("HTTP on ")))
-            instrument.httpPort = http;
         m_log(QStringLiteral("inst%1 (%2): %3").arg(instrument.number).arg(instrument.port, line));
     }
+}
+
+// What the instrument says over its channel: that it serves, and where.
+void Supervisor::heard(Instrument &instrument)
+{
+    bool ended = false;
+    const std::optional<Ready> ready = receiveReady(instrument.channel, ended);
+    if (ended) {
+        instrument.told->setEnabled(false);
+        return;
+    }
+    if (!ready)
+        return;
+    instrument.socketPort = ready->socketPort;
+    instrument.httpPort = ready->httpPort;
+    instrument.serving = true;
+    instrument.absentLooks = 0;
 }
 
 void Supervisor::ended(Instrument &instrument, int status)
@@ -245,6 +255,7 @@ void Supervisor::ended(Instrument &instrument, int status)
         return;
     relay(instrument);
     instrument.process.release()->deleteLater();
+    instrument.told.reset();
     if (instrument.channel >= 0)
         ::close(std::exchange(instrument.channel, -1));
     instrument.retry.setRemainingTime(retryAfterEnd);

@@ -11,6 +11,7 @@
 #include <memory>
 #include <optional>
 
+class QSocketNotifier;
 class USBStuff;
 class Vxi11Dispatch;
 class Vxi11Lookup;
@@ -44,12 +45,13 @@ public:
         int number = 0;
         QString port; // USB port path
         bool present = false;
-        bool serving = false;   // its board is up: it said where it listens
+        bool serving = false;   // its board is up: it said so over its channel, and where
         int absentLooks = 0;    // the looks at the bus in a row that did not find it
         quint16 socketPort = 0; // as it said when listening
         quint16 httpPort = 0;
-        std::unique_ptr<QProcess> process; // while it runs
-        int channel = -1;                  // our end of its VXI-11 channel
+        std::unique_ptr<QProcess> process;     // while it runs
+        int channel = -1;                      // our end of its channel
+        std::unique_ptr<QSocketNotifier> told; // what it says over it
         bool awaySinceEnd = false;
         QDeadlineTimer retry;
         QByteArray pending; // a log line not yet ended
@@ -75,6 +77,7 @@ private:
     void run(Instrument &instrument);
     void ended(Instrument &instrument, int status);
     void relay(Instrument &instrument);
+    void heard(Instrument &instrument);
     bool handTo(int number, int descriptor, const QByteArray &received);
     QByteArray index(const QString &host) const;
     void checkFinished();

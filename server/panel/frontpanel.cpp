@@ -65,19 +65,31 @@ FrontPanel::FrontPanel(InstrumentHost &host, ServerBoard &board, int maxPages,
     };
     connect(&m_host, &InstrumentHost::executed, this, soon);
     connect(&m_board, &ServerBoard::changed, this, soon);
-    connect(&m_sweep, &SweepRun::changed, this, soon);
+    connect(&m_sweep, &PanelSweep::changed, this, soon);
 }
 
-FrontPanel::~FrontPanel() = default;
+FrontPanel::~FrontPanel()
+{
+    // A page's socket says it closed as it is destroyed, and a sweep ended now says it changed:
+    // nothing may call back into what is being taken down.
+    m_sweep.disconnect(this);
+    for (const std::unique_ptr<Page> &page : m_pages)
+        page->socket->disconnect(this);
+    m_pages.clear();
+}
 
 void FrontPanel::addPage(std::unique_ptr<QWebSocket> socket)
 {
     if (int(m_pages.size()) >= m_maxPages) {
-        socket->sendTextMessage(QJsonDocument(QJsonObject {
-                {"type", "refused"},
-                {"text", QStringLiteral("as many pages as the server takes (%1) are open: "
-                                        "close one, and this one tries again")
-                                 .arg(m_maxPages)}}).toJson(QJsonDocument::Compact));
+        socket->sendTextMessage(
+                QJsonDocument(
+                        QJsonObject {
+                                {"type", "refused"},
+                                {"text",
+                                 QStringLiteral("as many pages as the server takes (%1) are open: "
+                                                "close one, and this one tries again")
+                                         .arg(m_maxPages)}})
+                        .toJson(QJsonDocument::Compact));
         socket->close(QWebSocketProtocol::CloseCodePolicyViolated);
         socket.release()->deleteLater();
         return;
@@ -133,8 +145,9 @@ FrontPanel::Request FrontPanel::programMessage(const QJsonObject &request)
         return {{}, QStringLiteral("no such action \"%1\"").arg(action)};
     }
     if (!plain.match(value).hasMatch())
-        return {{}, value.isEmpty() ? QStringLiteral("nothing entered")
-                                    : QStringLiteral("\"%1\" is not a number").arg(value)};
+        return {{},
+                value.isEmpty() ? QStringLiteral("nothing entered")
+                                : QStringLiteral("\"%1\" is not a number").arg(value)};
     return {header + ' ' + value.toLatin1(), {}};
 }
 
@@ -167,11 +180,11 @@ void FrontPanel::received(Page &page, const QString &text)
         if (action == u"stop-sweep")
             m_sweep.stop();
         else if (refusal = shutOut(page); refusal.isEmpty())
-            refusal = m_sweep.start({request.value("channel").toInt(),
-                                     request.value("from").toString().trimmed(),
-                                     request.value("to").toString().trimmed(),
-                                     request.value("points").toString().trimmed()},
-                                    m_host.instrument().reference(), m_host.instrument().vdd());
+            refusal = m_sweep.start(
+                    {request.value("channel").toInt(), request.value("from").toString().trimmed(),
+                     request.value("to").toString().trimmed(),
+                     request.value("points").toString().trimmed()},
+                    m_host.instrument().reference(), m_host.instrument().vdd(), m_board.port());
         result.insert("errors", refusal.isEmpty() ? QJsonArray() : QJsonArray {refusal});
         send(page, result);
         sendState(false);

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "session.h"
-#include "sweeprun.h"
+#include "panelsweep.h"
 
 #include <QByteArray>
 #include <QJsonObject>
@@ -70,5 +70,5 @@ private:
     QTimer m_readback;    // once a second while a page is open
     QTimer m_stateSoon;   // gathers the changes of a burst of commands into one message
     QByteArray m_lastState;
-    SweepRun m_sweep;
+    PanelSweep m_sweep;
 };

@@ -43,7 +43,7 @@ bool sendConnection(int channel, int descriptor, const QByteArray &received)
     return sent == bytes.size();
 }
 
-bool receiveConnection(int channel, int &descriptor, QByteArray &received)
+Received receiveConnection(int channel, int &descriptor, QByteArray &received)
 {
     descriptor = -1;
     received.resize(maxHanded + 1);
@@ -56,16 +56,57 @@ bool receiveConnection(int channel, int &descriptor, QByteArray &received)
     message.msg_controllen = control.size();
     ssize_t got = 0;
     do
-        got = ::recvmsg(channel, &message, MSG_CMSG_CLOEXEC);
+        got = ::recvmsg(channel, &message, MSG_CMSG_CLOEXEC | MSG_DONTWAIT);
     while (got < 0 && errno == EINTR);
+    if (got == 0 || (got < 0 && errno != EAGAIN && errno != EWOULDBLOCK))
+        return Received::End;
     for (cmsghdr *header = got > 0 ? CMSG_FIRSTHDR(&message) : nullptr; header != nullptr;
          header = CMSG_NXTHDR(&message, header)) {
         if (header->cmsg_level == SOL_SOCKET && header->cmsg_type == SCM_RIGHTS)
             std::memcpy(&descriptor, CMSG_DATA(header), sizeof(int));
     }
-    // The first byte says whether bytes follow it.
+    // The first byte says whether bytes follow it; a message cut short is no hand-off.
+    const bool whole = (message.msg_flags & (MSG_TRUNC | MSG_CTRUNC)) == 0;
     received = got > 1 && received[0] == '\1' ? received.mid(1, got - 1) : QByteArray();
-    return descriptor >= 0;
+    if (descriptor >= 0 && !whole) {
+        ::close(descriptor);
+        descriptor = -1;
+    }
+    return descriptor >= 0 ? Received::Connection : Received::Nothing;
+}
+
+bool sendReady(int channel, const Ready &ready)
+{
+    const QByteArray text = QByteArray("ready socket=") + QByteArray::number(ready.socketPort)
+            + " http=" + QByteArray::number(ready.httpPort);
+    ssize_t sent = 0;
+    do
+        sent = ::send(channel, text.constData(), std::size_t(text.size()), MSG_NOSIGNAL);
+    while (sent < 0 && errno == EINTR);
+    return sent == text.size();
+}
+
+std::optional<Ready> receiveReady(int channel, bool &ended)
+{
+    std::array<char, 256> bytes {};
+    ssize_t got = 0;
+    do
+        got = ::recv(channel, bytes.data(), bytes.size(), MSG_DONTWAIT);
+    while (got < 0 && errno == EINTR);
+    ended = got == 0 || (got < 0 && errno != EAGAIN && errno != EWOULDBLOCK);
+    if (got <= 0)
+        return std::nullopt;
+    const QList<QByteArray> words = QByteArray(bytes.data(), got).split(' ');
+    if (words.size() != 3 || words[0] != "ready" || !words[1].startsWith("socket=")
+        || !words[2].startsWith("http="))
+        return std::nullopt;
+    bool socketNumber = false;
+    bool httpNumber = false;
+    const uint socket = words[1].mid(7).toUInt(&socketNumber);
+    const uint http = words[2].mid(5).toUInt(&httpNumber);
+    if (!socketNumber || !httpNumber || socket == 0 || socket > 65535 || http > 65535)
+        return std::nullopt;
+    return Ready {quint16(socket), quint16(http)};
 }
 
 int Vxi11Dispatch::instrumentNumber(QByteArrayView device)

@@ -9,14 +9,28 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 class QSocketNotifier;
 
 // A connection handed between processes: its descriptor (SCM_RIGHTS) and the bytes already read
-// from it, over a local sequenced-packet socket. Each returns false when nothing went or came.
+// from it, over a local sequenced-packet socket. False when nothing went.
 bool sendConnection(int channel, int descriptor, const QByteArray &received);
-// `descriptor` is -1 and the result false at the end of the channel.
-bool receiveConnection(int channel, int &descriptor, QByteArray &received);
+enum class Received { Connection, Nothing, End };
+// A connection; Nothing for a message that carried none (or was not read whole); End at the end
+// of the channel.
+Received receiveConnection(int channel, int &descriptor, QByteArray &received);
+
+// What an instrument tells the server of every board once it serves: where it listens.
+struct Ready
+{
+    quint16 socketPort = 0;
+    quint16 httpPort = 0; // 0: its pages are off
+};
+bool sendReady(int channel, const Ready &ready);
+// A message from an instrument; nothing for what is no such message. `ended` at the end of the
+// channel.
+std::optional<Ready> receiveReady(int channel, bool &ended);
 
 // The VXI-11 core channel of a server of several instruments, each in a process of its own: it
 // reads a client's calls up to its first create_link and hands the connection, with what it

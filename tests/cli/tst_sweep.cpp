@@ -335,6 +335,50 @@ private slots:
         }
     }
 
+    void nothingThatIsNotThere_data()
+    {
+        QTest::addColumn<QString>("setting");
+        QTest::addColumn<QString>("arguments");
+        QTest::addColumn<double>("largestJump"); // of INL between neighbours, LSB; -1: any
+        QTest::addColumn<int>("marked");         // carries drawn as DNL beyond its band
+        // An ideal board through the readback: every point at the middle of its ADC step, so
+        // no neighbour jumps by half a step (8 LSB), and nothing drawn as a finding.
+        QTest::newRow("readback, the default grid") << ""
+                                                    << "" << 8.0 << 0;
+        QTest::newRow("readback, 33 points") << ""
+                                             << "--points 33" << 8.0 << 0;
+        QTest::newRow("readback, every 4096 codes") << ""
+                                                    << "--step 4096" << 8.0 << 0;
+        // Asked for, the carries read off the middles: DNL within its band is no finding.
+        QTest::newRow("readback, the carries asked for") << ""
+                                                         << "--carries major" << -1.0 << 0;
+        QTest::newRow("meter, a -1.5 LSB carry marked") << "TX4410_SIM_STEP=32768:-1.5 METER:"
+                                                        << "--meter METER" << -1.0 << 1;
+    }
+
+    void nothingThatIsNotThere()
+    {
+        QFETCH(QString, setting);
+        QFETCH(QString, arguments);
+        QFETCH(double, largestJump);
+        const QTemporaryDir scratch;
+        const SweepRun run = runSweep(
+                scratch.path(), "sweep --channel A --csv s.csv --plot s.svg " + arguments, setting);
+        QCOMPARE(run.status, 0);
+        const QList<QStringList> rows = csvRows(scratch.filePath("s.csv"));
+        QVERIFY(rows.size() > 10);
+        for (qsizetype i = 1; i < rows.size() && largestJump >= 0; ++i) {
+            if (rows[i][8].isEmpty() || rows[i - 1][8].isEmpty())
+                continue;
+            QVERIFY2(std::fabs(rows[i][8].toDouble() - rows[i - 1][8].toDouble()) <= largestJump,
+                     qPrintable(rows[i - 1].join(u',') + '\n' + rows[i].join(u',')));
+        }
+        QFile picture(scratch.filePath("s.svg"));
+        QVERIFY(picture.open(QIODevice::ReadOnly));
+        // The legend's swatch, and a shape for each carry drawn in the findings' red.
+        QTEST(int(picture.readAll().count("fill=\"#d62728\"")) - 1, "marked");
+    }
+
     void settleIsWaited()
     {
         // Each point's first sample at least its settle time after the one before.

@@ -23,6 +23,7 @@ from selenium.webdriver.common.by import By
 from selenium.webdriver.support.ui import WebDriverWait
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from test_lan import WAITLOCK, Rpc  # noqa: E402
 from test_server import CLI, SERVER, Server  # noqa: E402
 
 FLAGS = ["--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
@@ -103,8 +104,8 @@ class PanelTest(unittest.TestCase):
 
     def text(self, name, part, seconds=10):
         """Waits until the element's text holds part; returns the text."""
-        WebDriverWait(self.driver, seconds).until(lambda d: part in self.field(name).text,
-                                                  f"{name} never showed {part!r}")
+        WebDriverWait(self.driver, seconds, poll_frequency=0.05).until(
+            lambda d: part in self.field(name).text, f"{name} never showed {part!r}")
         return self.field(name).text
 
     def enter(self, name, value):
@@ -310,6 +311,112 @@ class PanelTest(unittest.TestCase):
                       self.field("sweep-summary").text)
         self.text("read-C", f"(code {before})")
         self.assertEqual(writer.query("MEAS3:CODE?;:SOUR3:VOLT:CODE?"), f"{before};16384")
+
+    def sweep_from_the_page(self, channel, points, then="done"):
+        """Starts a sweep on the page; waits until it is running, or (then) ended so."""
+        self.field("sweep-channel").send_keys(channel)
+        self.field("sweep-points").clear()
+        self.field("sweep-points").send_keys(str(points))
+        before = self.field("sweep-csv").get_attribute("href")  # a new sweep, a new link
+        self.field("sweep-start").click()
+        if then == "running":
+            return self.text("sweep-state", f"Sweeping DAC {channel}")
+        WebDriverWait(self.driver, 60, poll_frequency=0.05).until(
+            lambda d: self.field("sweep-csv").get_attribute("href") != before
+            and f"Sweep of DAC {channel} {then}" in self.field("sweep-state").text,
+            f"the sweep never ended {then}")
+        return self.field("sweep-state").text
+
+    def test_a_waiting_link_gets_the_lock_after_the_sweep_set_its_channel_back(self):
+        server = self.serve()
+        self.open_panel(server)
+        scpi = self.scpi(server)
+        # PyVISA's pure-Python backend never waits for a lock: a bare VXI-11 client does.
+        rpc = Rpc(server.endpoint("VXI-11 on"))
+        self.addCleanup(rpc.close)
+        link = rpc.create_link()[1]
+        for attempt in range(20):
+            with self.subTest(attempt=attempt):
+                scpi.write(f"SOUR3:VOLT:CODE {1000 + attempt}")  # what the sweep sets back
+                self.sweep_from_the_page("C", 600, then="running")
+                self.assertEqual(rpc.lock(link, WAITLOCK, 20000), 0)  # waits for the sweep
+                mine = 30000 + attempt
+                rpc.write(link, f"SOUR3:VOLT:CODE {mine};:SOUR3:VOLT:CODE?\n".encode())
+                self.assertEqual(rpc.read(link)[2], f"{mine}\n".encode())
+                self.assertEqual(rpc.link_call(19, link), 0)  # unlock
+                self.text("sweep-state", "Sweep of DAC C done", seconds=30)
+                self.assertEqual(scpi.query("SOUR3:VOLT:CODE?"), str(mine))
+        self.assertEqual(server.stop(), 0)
+
+    def test_the_sweep_runs_in_the_server_and_its_picture_gets_nothing_of_it(self):
+        # The server beside a tx4410-plot that writes down what it was given instead of drawing.
+        folder = tempfile.mkdtemp(dir=self.scratch)
+        program = os.path.join(folder, "tx4410-server")
+        shutil.copy(SERVER, program)
+        shutil.copy(os.path.join(os.path.dirname(SERVER), "TX4413.hex"), folder)
+        with open(os.path.join(folder, "tx4410-plot"), "w") as plot:
+            plot.write("#!/bin/sh\nfor fd in /proc/$$/fd/*; do echo \"${fd##*/} $(readlink $fd)\"; done"
+                       " > \"$0.fds\"\ncat > \"$0.csv\"\nexit 1\n")
+        os.chmod(os.path.join(folder, "tx4410-plot"), 0o755)
+        ours, theirs = socket.socketpair(socket.AF_UNIX, socket.SOCK_SEQPACKET)
+        self.addCleanup(ours.close)
+        server = Server("--http", "127.0.0.1:0", "--instrument", "0", "--handoff",
+                        str(theirs.fileno()), "--handoff-no-vxi11", program=program,
+                        pass_fds=(theirs.fileno(),))
+        theirs.close()
+        self.addCleanup(server.stop)
+        server.http = server.endpoint("HTTP on")
+        # It says where it serves over the channel, not only in its log.
+        ours.settimeout(10)
+        self.assertEqual(ours.recv(256).decode(), f"ready socket={server.port} http={server.http}")
+
+        def listening():
+            inodes = {os.readlink(f"/proc/{server.process.pid}/fd/{fd}")
+                      for fd in os.listdir(f"/proc/{server.process.pid}/fd")}
+            ports = set()
+            for table in ("/proc/net/tcp", "/proc/net/tcp6"):
+                with open(table) as rows:
+                    for row in list(rows)[1:]:
+                        cells = row.split()
+                        if cells[3] == "0A" and f"socket:[{cells[9]}]" in inodes:
+                            ports.add(int(cells[1].rsplit(":", 1)[1], 16))
+            return ports
+
+        def children():
+            with open(f"/proc/{server.process.pid}/task/{server.process.pid}/children") as kids:
+                return kids.read().split()
+        before = listening()
+        self.open_panel(server)
+        self.sweep_from_the_page("B", 2000, then="running")
+        self.assertEqual((listening(), children()), (before, []))
+        self.text("sweep-state", "Sweep of DAC B done", seconds=60)
+        with open(os.path.join(folder, "tx4410-plot.fds")) as given:
+            handed = given.read()
+        self.assertNotIn("socket:", handed)
+        self.assertEqual(server.stop(), 0)
+
+    def test_the_same_sweep_from_the_page_and_the_command_line(self):
+        server = self.serve()
+        self.open_panel(server)
+        self.sweep_from_the_page("B", 33)
+        page = self.driver.execute_async_script(
+            "fetch(document.getElementById('sweep-csv').href).then(r => r.text()).then(arguments[0])")
+        summary = self.field("sweep-summary").text
+        path = os.path.join(self.scratch, "cli.csv")
+        cli = subprocess.run([CLI, "sweep", "--channel", "B", "--points", "33", "--vref", "5",
+                              "--vdd", "5", "--csv", path], capture_output=True, text=True,
+                             timeout=60, env=dict(os.environ, TX4410_BOARD="sim"))
+        self.assertEqual(cli.returncode, 0, cli.stderr)
+
+        def alike(text):  # times aside
+            lines = [line for line in text.splitlines() if not line.startswith(("# date:", "date:"))]
+            return [",".join(cell for at, cell in enumerate(line.split(",")) if at != 5)
+                    if line[:1].isdigit() else line for line in lines]
+        with open(path) as written:
+            self.assertEqual(alike(page), alike(written.read()))
+        self.assertEqual(alike(summary), alike(cli.stdout))
+        self.assertIn("\nboard: sim\n", summary)
+        self.assertEqual(server.stop(), 0)
 
     def test_pages_beyond_the_limit_refused(self):
         server = self.serve("--max-clients", "1")

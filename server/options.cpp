@@ -1,0 +1,148 @@
+#include "options.h"
+
+#include "serverversion.h"
+
+#include <QCommandLineParser>
+#include <QFile>
+#include <QRegularExpression>
+
+const char usage[]
+        = "Usage: tx4410-server [--listen ADDRESS:PORT] [--http ADDRESS:PORT|off]\n"
+          "                     [--board PORT|--all] [--attach] [--max-clients N]\n"
+          "                     [--idle-timeout SECONDS] [--http-token FILE]\n"
+          "Brings the board up once and serves it as an instrument: SCPI on a raw TCP socket,\n"
+          "by default 127.0.0.1:5025 (this machine only; 0.0.0.0:5025 lets any machine that\n"
+          "can reach the port drive the DAC), and over VXI-11 (TCPIP::HOST::inst0::INSTR) on\n"
+          "the same address; the LXI identification, a welcome page and the front panel\n"
+          "(/panel/) over HTTP on --http, by default the --listen address, port 8080 (any\n"
+          "free port when --listen's is 0); --http-token: the panel asks for the first line\n"
+          "of FILE (no encryption: reach it through SSH or a TLS proxy on a LAN);\n"
+          "DNS-SD records through avahi-daemon. --board and --attach as for tx4410-cli.\n"
+          "--all serves every board on the bus, and every one plugged in later, each as its\n"
+          "own instrument N (0, 1, ... kept by its USB port path): socket port PORT+N,\n"
+          "VXI-11 device instN, web pages on HTTP port+1+N, an index of them on HTTP port.\n"
+          "--max-clients (default 16) connections at once on each interface. --idle-timeout\n"
+          "(default 600, 0 never) closes a connection silent that long. SIGINT or SIGTERM\n"
+          "ends it, each client getting its answers first.\n"
+          "Exit status: 0 ended by a signal, 1 the board library cannot be used or the\n"
+          "address cannot be listened on, 2 usage error, 3 the board was not brought up.\n";
+
+namespace {
+
+constexpr quint16 defaultHttpPort = 8080;
+
+// "127.0.0.1:5025", "[::1]:5025", "0.0.0.0:0" (any free port).
+Endpoint readEndpoint(const char *option, const QString &text)
+{
+    const qsizetype colon = text.lastIndexOf(u':');
+    QString host = text.left(colon);
+    if (host.startsWith(u'[') && host.endsWith(u']'))
+        host = host.mid(1, host.size() - 2);
+    bool number = false;
+    const uint port = text.mid(colon + 1).toUInt(&number);
+    if (host == u"localhost")
+        host = QStringLiteral("127.0.0.1");
+    Endpoint endpoint;
+    if (colon < 0 || !number || port > 65535 || !endpoint.address.setAddress(host))
+        throw UsageError {QStringLiteral("%1 \"%2\" is not ADDRESS:PORT, as 127.0.0.1:5025")
+                                  .arg(QLatin1String(option), text)};
+    endpoint.port = quint16(port);
+    return endpoint;
+}
+
+int readWhole(const QCommandLineParser &parser, const QCommandLineOption &option, int lowest,
+              int highest)
+{
+    bool number = false;
+    const int value = parser.value(option).toInt(&number);
+    if (!number || value < lowest || value > highest)
+        throw UsageError {QStringLiteral("--%1 \"%2\" is not %3 to %4")
+                                  .arg(option.names().constFirst(), parser.value(option))
+                                  .arg(lowest)
+                                  .arg(highest)};
+    return value;
+}
+
+} // namespace
+
+Options readOptions(const QStringList &arguments)
+{
+    QCommandLineParser parser;
+    const QCommandLineOption listen("listen", {}, "ADDRESS:PORT");
+    const QCommandLineOption http("http", {}, "ADDRESS:PORT");
+    const QCommandLineOption board("board", {}, "PORT");
+    const QCommandLineOption attach("attach");
+    const QCommandLineOption maxClients("max-clients", {}, "N");
+    const QCommandLineOption idleTimeout("idle-timeout", {}, "SECONDS");
+    const QCommandLineOption httpToken("http-token", {}, "FILE");
+    const QCommandLineOption all("all");
+    // Given by the server of every board to each instrument's own process.
+    const QCommandLineOption instrument("instrument", {}, "N");
+    const QCommandLineOption handoff("handoff", {}, "DESCRIPTOR");
+    const QCommandLineOption handoffOnly("handoff-no-vxi11");
+    const QCommandLineOption help(QStringList {"help", "h"});
+    const QCommandLineOption version(QStringList {"version", "v"});
+    parser.addOptions({listen, http, board, attach, maxClients, idleTimeout, httpToken, all,
+                       instrument, handoff, handoffOnly, help, version});
+    if (!parser.parse(arguments))
+        throw UsageError {parser.errorText()};
+    if (!parser.positionalArguments().isEmpty())
+        throw UsageError {QStringLiteral("unexpected \"%1\"").arg(parser.positionalArguments()[0])};
+    Options options;
+    if (parser.isSet(help) || parser.isSet(version)) {
+        options.text = parser.isSet(help) ? QString::fromLatin1(usage)
+                                          : QStringLiteral("tx4410-server %1\n").arg(serverVersion);
+        return options;
+    }
+    if (parser.isSet(listen))
+        options.listen = readEndpoint("--listen", parser.value(listen));
+    options.http
+            = {options.listen.address, options.listen.port == 0 ? quint16(0) : defaultHttpPort};
+    if (parser.isSet(http))
+        options.http = parser.value(http) == u"off"
+                ? std::nullopt
+                : std::optional(readEndpoint("--http", parser.value(http)));
+    if (parser.isSet(httpToken) && !options.http)
+        throw UsageError {
+                QStringLiteral("--http-token goes with the web pages, and --http is off")};
+    if (parser.isSet(httpToken)) {
+        QFile file(parser.value(httpToken));
+        if (!file.open(QIODevice::ReadOnly))
+            throw UsageError {QStringLiteral("--http-token \"%1\": %2")
+                                      .arg(file.fileName(), file.errorString())};
+        options.httpToken = file.readLine().trimmed();
+        options.httpTokenFile = parser.value(httpToken);
+        static const QRegularExpression cookieSafe(QStringLiteral("^[A-Za-z0-9._~+/=-]{8,}$"));
+        if (!cookieSafe.match(QString::fromLatin1(options.httpToken)).hasMatch())
+            throw UsageError {QStringLiteral("--http-token \"%1\": its first line is not at "
+                                             "least 8 letters, digits or ._~+/=- (as openssl "
+                                             "rand -hex 16 writes)")
+                                      .arg(file.fileName())};
+    }
+    if (parser.isSet(maxClients))
+        options.limits.maxClients = readWhole(parser, maxClients, 1, 1000);
+    if (parser.isSet(idleTimeout))
+        options.limits.idle = std::chrono::seconds(readWhole(parser, idleTimeout, 0, 86400 * 365));
+    // The library reads its choice of board from the environment at each bring-up.
+    static const QRegularExpression portPath(
+            QStringLiteral("^(sim|[1-9][0-9]{0,2}-[1-9][0-9]{0,2}(\\.[1-9][0-9]{0,2}){0,6})$"));
+    if (parser.isSet(board)) {
+        if (!portPath.match(parser.value(board)).hasMatch())
+            throw UsageError {QStringLiteral("--board \"%1\" is not a port as tx4410-cli list "
+                                             "prints it (as 1-2.3)")
+                                      .arg(parser.value(board))};
+        qputenv("TX4410_BOARD_PORT", parser.value(board).toLocal8Bit());
+    }
+    if (parser.isSet(all) && parser.isSet(board))
+        throw UsageError {QStringLiteral("--all and --board exclude each other")};
+    options.all = parser.isSet(all);
+    if (parser.isSet(instrument))
+        options.instrument = readWhole(parser, instrument, 0, 999);
+    if (parser.isSet(handoff))
+        options.handoff = readWhole(parser, handoff, 3, 65535);
+    options.handoffVxi11 = !parser.isSet(handoffOnly);
+    options.attach = parser.isSet(attach);
+    if (parser.isSet(attach))
+        qputenv("TX4410_ATTACH", "1");
+    return options;
+}
