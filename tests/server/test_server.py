@@ -340,6 +340,8 @@ class ServerTest(unittest.TestCase):
             (["--attach"], {}, 3, "runs only its loader"),
             (["--listen", "127.0.0.1"], {}, 2, '--listen "127.0.0.1" is not ADDRESS:PORT'),
             (["--max-clients", "0"], {}, 2, '--max-clients "0" is not 1 to 1000'),
+            (["--http", "off", "--http-token", "/dev/null"], {}, 2,
+             "--http-token goes with the web pages, and --http is off"),
         ]
         for arguments, environment, status, message in rows:
             with self.subTest(message):
