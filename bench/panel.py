@@ -6,7 +6,11 @@ in a private network; prints one JSON object):
   scpi_us: an SCPI client's MEAS1:CODE? round trip with no page open and with ten, in turns of
     blocks so that both meet the machine alike;
   transfer_bytes: what loading the page moves (the page, its style and script; the socket aside).
-Usage: /usr/bin/python3 bench/panel.py SERVER_PROGRAM [--quick]
+  sweep: a sweep of the same grid started on the page and by tx4410-cli on a board of its own,
+    each point's time as the sweep's own clock gives it (the CSV's time_s of its last point over
+    the points), and their ratio; then a long sweep from the page, the server's processor time per
+    point over its first fifth and over its last, and their ratio (progress costs the same late).
+Usage: /usr/bin/python3 bench/panel.py SERVER_PROGRAM CLI_PROGRAM [--quick]
 """
 import json
 import os
@@ -109,6 +113,76 @@ try:
     figures["scpi_us"] = {"no_page": statistics.median(none) * 1e6,
                           "ten_pages": statistics.median(ten) * 1e6}
     figures["scpi_us"]["ratio"] = figures["scpi_us"]["ten_pages"] / figures["scpi_us"]["no_page"]
+
+    def start_sweep(points):
+        """Starts a sweep of DAC A on the page; its CSV link as it was before."""
+        driver.execute_script("""
+            const [points] = arguments;
+            document.getElementById('sweep-points').value = String(points);
+            document.getElementById('sweep-form').requestSubmit();""", points)
+
+    def sweep_done(seconds):
+        deadline = time.monotonic() + seconds
+        while "Sweep of DAC A done" not in driver.find_element("id", "sweep-state").text:
+            if time.monotonic() > deadline:
+                raise RuntimeError("the page's sweep did not end")
+            time.sleep(0.05)
+
+    def last_time(table):
+        rows = [line for line in table.splitlines() if line[:1].isdigit()]
+        return float(rows[-1].split(",")[5]), len(rows)
+
+    driver.get(url)
+    time.sleep(1)
+    grid = 1024 if quick else 4096
+    start_sweep(grid)
+    time.sleep(0.5)
+    sweep_done(600)
+    page_csv = driver.execute_async_script(
+        "fetch(document.getElementById('sweep-csv').href).then(r => r.text()).then(arguments[0])")
+    page_seconds, page_points = last_time(page_csv)
+    cli_csv = os.path.join(scratch, "cli.csv")
+    subprocess.run([sys.argv[2], "sweep", "--channel", "A", "--points", str(grid), "--csv", cli_csv],
+                   env=dict(os.environ, TX4410_BOARD="sim"), check=True, capture_output=True,
+                   timeout=600)
+    with open(cli_csv) as written:
+        cli_seconds, cli_points = last_time(written.read())
+    figures["sweep"] = {"page_point_us": page_seconds / (page_points - 1) * 1e6,
+                        "cli_point_us": cli_seconds / (cli_points - 1) * 1e6}
+    figures["sweep"]["ratio"] = figures["sweep"]["page_point_us"] / figures["sweep"]["cli_point_us"]
+
+    # A long sweep from the page: the server's processor time against the points done.
+    hz = os.sysconf("SC_CLK_TCK")
+
+    def server_seconds():
+        with open(f"/proc/{server.pid}/stat") as stat:
+            fields = stat.read().rsplit(")", 1)[1].split()
+        return (int(fields[11]) + int(fields[12])) / hz
+
+    def points_done():
+        text = driver.find_element("id", "sweep-state").text
+        return int(text.split(": ")[1].split()[0]) if text.startswith("Sweeping") else None
+
+    long = 8192 if quick else 65535
+    start_sweep(long)
+    samples = []
+    while True:
+        done = points_done()
+        if done is None and samples:
+            break
+        if done is not None:
+            samples.append((done, server_seconds()))
+        time.sleep(0.25)
+    sweep_done(60)
+    fifth = long // 5
+
+    def per_point(low, high):
+        inside = [(p, c) for p, c in samples if low <= p <= high]
+        (p0, c0), (p1, c1) = inside[0], inside[-1]
+        return (c1 - c0) / max(1, p1 - p0) * 1e6
+    figures["sweep"]["early_cpu_us"] = per_point(0, fifth)
+    figures["sweep"]["late_cpu_us"] = per_point(long - fifth, long)
+    figures["sweep"]["late_to_early"] = figures["sweep"]["late_cpu_us"] / figures["sweep"]["early_cpu_us"]
 finally:
     driver.quit()
     server.terminate()

@@ -109,7 +109,8 @@ void Runner::proceed()
     while (m_state == State::Settling) {
         if (m_next >= m_codes.size())
             return end(Outcome::Done);
-        if (m_clock.nsecsElapsed() - began > slice) {
+        // The clock as the last point read it: one reading a point is enough.
+        if (m_sampledAt - began > slice) {
             QTimer::singleShot(0, this, &Runner::proceed);
             return;
         }
@@ -143,8 +144,10 @@ void Runner::settled()
 
 bool Runner::takeSamples()
 {
-    if (m_point.samples == 0)
-        m_point.seconds = double(m_clock.nsecsElapsed()) / 1e9;
+    if (m_point.samples == 0) {
+        m_sampledAt = m_clock.nsecsElapsed();
+        m_point.seconds = double(m_sampledAt) / 1e9;
+    }
     while (m_point.samples < m_samples) {
         double volts = 0;
         m_state = State::Sampling;

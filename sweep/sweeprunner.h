@@ -140,6 +140,7 @@ private:
     double m_squares = 0;
     QElapsedTimer m_clock;
     qint64 m_settleUntil = 0; // on m_clock, nanoseconds
+    qint64 m_sampledAt = 0;   // the last point's first sample, on m_clock
     QTimer m_settle;
 };
 
