@@ -5,6 +5,7 @@
 #                                          table of commands and in the COMMANDS of
 #                                          tx4410-server(1), and each entry there names one;
 #                                          PROGRAM (tx4410_scpi_command_docs) judges them
+#   docs-check.sh --scpi-entries           prints those entries, "PAGE<TAB>HEADER" a line
 #   docs-check.sh --commands BIN_DIR       runs every shell block of README.md and docs/*.md that
 #                                          follows a line "<!-- runnable -->", as a user who
 #                                          copies it would: with BIN_DIR first on the PATH and
@@ -30,11 +31,11 @@ case ${1:-} in
     fi
     echo "docs/statuses.md: $(grep -c '^| [0-9]' <<<"$printed") statuses, as the code has them"
     ;;
---scpi-commands)
+--scpi-entries | --scpi-commands)
     # Each header as the page writes it: in server.md, the first word of each `...` of the
     # first column of the command table; in the man page, the first word of each entry named
     # in COMMANDS, its scdoc marks taken off (*bold*, \* a star, _n_ the channel's number).
-    {
+    entries() {
         awk '/^\| command \| meaning \|$/ { table = 1; next }
              table && !/^\|/ { exit }
              table && !/^\|---/ { print }' "$root/docs/server.md" \
@@ -44,7 +45,8 @@ case ${1:-} in
              commands && /^[^\t]/ && NF' "$root/docs/man/tx4410-server.1.scd" \
             | sed 's/\\\*/\x01/g; s/\*//g; s/\x01/*/g; s/_n_/<n>/g; s/, /\n/g' \
             | awk 'NF { print "tx4410-server.1\t" $1 }'
-    } | "$2" server.md tx4410-server.1
+    }
+    if [ "$1" = --scpi-entries ]; then entries; else entries | "$2" server.md tx4410-server.1; fi
     ;;
 --commands)
     bin=$(cd "$2" && pwd)
@@ -92,7 +94,7 @@ case ${1:-} in
     echo "$count runnable blocks of the docs ran as shown"
     ;;
 *)
-    echo "usage: docs-check.sh --status-table PROGRAM | --scpi-commands PROGRAM | --commands BIN_DIR" >&2
+    echo "usage: docs-check.sh --status-table PROGRAM | --scpi-commands PROGRAM | --scpi-entries | --commands BIN_DIR" >&2
     exit 2
     ;;
 esac

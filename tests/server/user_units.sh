@@ -51,6 +51,13 @@ answers "$second" >/dev/null || fail "after a restart, the instance does not ans
 lxi scpi --raw --address 127.0.0.1 --port "$first" "*IDN?" >/dev/null 2>&1 \
     && fail "after a restart, the instance still answers on $first"
 
+# Without the file, on any free ports: it still starts and stays up.
+rm "$config/tx4410/sim.env"
+systemctl --user restart tx4410-server@sim
+sleep 1
+[ "$(systemctl --user is-active tx4410-server@sim)" = active ] \
+    || fail "without its file, the instance is $(systemctl --user is-active tx4410-server@sim)"
+
 # Undone as server.md says, before the units go.
 systemctl --user stop tx4410-server@sim
 [ "$(systemctl --user show -p ExecMainCode --value tx4410-server@sim)" = 1 ] \
