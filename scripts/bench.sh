@@ -241,6 +241,9 @@ row() { # name, measured (or "not measured: WHY"), bound (<, <= or >=), limit
 fmt() {
     if [[ $2 == 'not measured'* ]]; then echo "$2"; else awk -v v="$2" -v d="$1" 'BEGIN { printf "%.*f", d, v }'; fi
 }
+scaled() {
+    if [[ $1 == 'not measured'* ]]; then echo "$1"; else awk -v a="$1" -v b="$2" 'BEGIN { print a * b }'; fi
+}
 ratio() {
     if [[ $1 == 'not measured'* ]]; then echo "$1"
     elif [[ $2 == 'not measured'* ]]; then echo "$2"
@@ -274,7 +277,7 @@ for action in hexKeyRelease hexKeyStroke writeToPart sample commandChoice; do
     row "action.$action.p99_us" "$(fmt 1 "$(aggregate inprocess "$run" p99 real_time)")" '<' 2000
     # Repetitions during which the kernel gave the processor to another process.
     row "action.$action.preempted (of $repetitions)" \
-        "$(awk -v m="$(aggregate inprocess "$run" mean preempted)" -v n=$repetitions 'BEGIN { printf "%.0f", m * n }')"
+        "$(fmt 0 "$(scaled "$(aggregate inprocess "$run" mean preempted)" $repetitions)")"
 done
 if [ $quick = 0 ]; then
     run="tick/autoSample/iterations:1/repeats:20/manual_time"
