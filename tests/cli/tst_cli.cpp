@@ -426,6 +426,12 @@ private slots:
                 << "HEX:-" << 1
                 << QStringList {"^FAIL  firmware image: .*TX4413.hex: the firmware image",
                                 "^ok    board at sim: "};
+        QTest::newRow("an image that is no image, its fix without doctor")
+                << "doctor"
+                << "HEX::00000001FF" << 1
+                << QStringList {"^FAIL  firmware image: .*\\[status 6, FirmwareInvalid\\] -- fix: "
+                                "put the board maker's image in its place$",
+                                "!tx4410-cli doctor"};
         QTest::newRow("the board chosen")
                 << "--board sim doctor"
                 << "" << 0 << QStringList {"^ok    board at sim: ", "!chosen port"};

@@ -32,6 +32,8 @@ server.md|[SOURce<n>:]VOLTage:CODE|[SOURce<n>:]VOLTage[:CODE]|"[SOURce<n>:]VOLTa
 server.md|SYSTem:ERRor[:NEXT]?|SYSTem:ERRor[:NEXT?|"SYSTem:ERRor[:NEXT?" names no command
 tx4410-server.1|SYSTem:ERRor[:NEXT]?|SYSTem:ERRor]:NEXT[?|"SYSTem:ERRor]:NEXT[?" names no command
 tx4410-server.1|DAC:WORD|DAC:WORD:NOW|"DAC:WORD:NOW" names no command
+server.md|SYSTem:ERRor:COUNt?|SYSTem:ERRor:COUNt?[|"SYSTem:ERRor:COUNt?[" names no command
+tx4410-server.1|SYSTem:ERRor:COUNt?|SYSTem:ERRor:COUNt??|"SYSTem:ERRor:COUNt??" names no command
 SLIPS
 [ "$fail" = 0 ] && echo "scpi command docs: every slip named"
 exit "$fail"
