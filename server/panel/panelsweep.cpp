@@ -68,6 +68,12 @@ public:
     // A program message as this session: its answers; the first error is kept.
     QByteArray run(const std::string &message)
     {
+        // Only while it holds the lock: nothing of the sweep's may run once another client has.
+        if (!m_host.mayRun(*this)) {
+            if (m_failure.isEmpty())
+                m_failure = QStringLiteral("another client holds the instrument locked");
+            return {};
+        }
         const QByteArray answers = m_host.execute(message, *this);
         while (status.errorCount() > 0) {
             const QByteArray error = status.nextError();

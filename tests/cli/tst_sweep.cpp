@@ -183,7 +183,13 @@ private slots:
             "--carries major", "^DNL: within ±16\\.00 LSB|!^monotonic: no,");
         row("readback: the carries left out, and why", "TX4410_SIM_STEP=32768:-1.5", "",
             "^carries: not measured code by code: through the readback one ADC step is 16 codes"
-            "|^DNL: not measured|rows=257");
+            "|^DNL: not measured|rows=257|!^bands: .*DNL|!^off the ADC's middles");
+        row("readback, a step of whole ADC steps: every point at a middle", "", "--step 4096",
+            "^settings: codes 8 to 65528 every 256 ADC steps \\(4096 codes\\), at their middles"
+            "|!^off the ADC's middles|rows=17");
+        row("readback, every code: the points off the middles counted", "",
+            "--from 32700 --to 32800 --step 1 --samples 1",
+            "^off the ADC's middles: 95 of 101 points are not at the middle of an ADC step");
         // A 100 LSB fall inside a step of 256 codes: seen only beyond the 255 other codes' rise.
         row("a fall hidden in a wide step is not claimed seen, meter",
             "TX4410_SIM_STEP=1000:-101 METER:", "--meter METER --carries none",
