@@ -340,6 +340,9 @@ class PanelTest(unittest.TestCase):
                 scpi.write(f"SOUR3:VOLT:CODE {1000 + attempt}")  # what the sweep sets back
                 self.sweep_from_the_page("C", 600, then="running")
                 self.assertEqual(rpc.lock(link, WAITLOCK, 20000), 0)  # waits for the sweep
+                # Set back before the lock was let go: the link finds the channel as it was.
+                rpc.write(link, b"SOUR3:VOLT:CODE?\n")
+                self.assertEqual(rpc.read(link)[2], f"{1000 + attempt}\n".encode())
                 mine = 30000 + attempt
                 rpc.write(link, f"SOUR3:VOLT:CODE {mine};:SOUR3:VOLT:CODE?\n".encode())
                 self.assertEqual(rpc.read(link)[2], f"{mine}\n".encode())
