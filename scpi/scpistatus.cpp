@@ -30,6 +30,7 @@ constexpr ErrorRow errorRows[] = {
         {Error::hardware, "Hardware error"},
         {Error::hardwareMissing, "Hardware missing"},
         {Error::queueOverflow, "Queue overflow"},
+        {Error::queryInterrupted, "Query INTERRUPTED"},
         {Error::queryUnterminated, "Query UNTERMINATED"},
 };
 

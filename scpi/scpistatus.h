@@ -28,6 +28,7 @@ inline constexpr int illegalValue = -224;
 inline constexpr int hardware = -240;
 inline constexpr int hardwareMissing = -241;
 inline constexpr int queueOverflow = -350;
+inline constexpr int queryInterrupted = -410;
 inline constexpr int queryUnterminated = -420;
 } // namespace Error
 

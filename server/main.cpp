@@ -2,6 +2,7 @@
 // SCPI on a raw socket and over VXI-11, its identification, welcome page and front panel over
 // HTTP, its records over DNS-SD. Here only the choice: one board, or the server of every board.
 #include "boardlibrary.h"
+#include "listener.h"
 #include "oneboardserver.h"
 #include "options.h"
 #include "supervisor.h"
@@ -151,5 +152,7 @@ int main(int argc, char *argv[])
         return ExitStatus::done;
     }
     catchTermination();
+    // Every interface's connections, and a flood of them, meet the most the system allows.
+    raiseDescriptorLimit();
     return options.all ? serveEveryBoard(options, log) : serveOneBoard(options, log);
 }

@@ -155,7 +155,8 @@ int OneBoardServer::start()
                       .arg(address.toString(), m_vxi11->errorString()));
         announce();
     } else {
-        m_lookup = std::make_unique<Vxi11Lookup>(address, m_vxi11->corePort(), limits.idle);
+        m_lookup = std::make_unique<Vxi11Lookup>(address, m_vxi11->corePort(), limits.maxClients,
+                                                 limits.idle, m_log);
         m_lookup->start([this, address](bool on, const QString &text) {
             m_vxi11On = on;
             if (on) {

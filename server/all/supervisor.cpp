@@ -6,6 +6,7 @@
 #include "listener.h"
 #include "portmapper.h"
 #include "usbstuff.h"
+#include "vxi11codec.h"
 #include "webfront.h"
 
 #include <QSocketNotifier>
@@ -56,11 +57,24 @@ Supervisor::Supervisor(Settings settings, USBStuff &usb, std::function<void(cons
 {
     m_watch.setInterval(500);
     connect(&m_watch, &QTimer::timeout, this, &Supervisor::look);
+    m_handOffs.setInterval(250);
+    connect(&m_handOffs, &QTimer::timeout, this, [this] {
+        bool waiting = false;
+        for (auto &[port, instrument] : m_instruments) {
+            refuseWaiting(instrument, false);
+            waiting = waiting || !instrument.handing.empty();
+        }
+        if (!waiting)
+            m_handOffs.stop();
+    });
 }
 
 Supervisor::~Supervisor()
 {
     for (auto &[port, instrument] : m_instruments) {
+        refuseWaiting(instrument, true);
+        instrument.writable.reset();
+        instrument.told.reset();
         if (instrument.channel >= 0)
             ::close(instrument.channel);
     }
@@ -93,9 +107,10 @@ bool Supervisor::start()
         m_watch.start();
     };
     m_dispatch = std::make_unique<Vxi11Dispatch>(
-            [this](int number, int descriptor, const QByteArray &received) {
-                return handTo(number, descriptor, received);
-            });
+            [this](int number, int descriptor, const QByteArray &received, std::uint32_t xid) {
+                return handTo(number, descriptor, received, xid);
+            },
+            m_settings.maxClients, std::chrono::seconds(m_settings.idleSeconds), m_log);
     if (!m_dispatch->listen(m_settings.address)) {
         m_log(QStringLiteral("VXI-11 off: cannot listen on %1: %2")
                       .arg(m_settings.address.toString(), m_dispatch->errorString()));
@@ -104,7 +119,8 @@ bool Supervisor::start()
     }
     // The instruments start once it is known whether VXI-11 is on, which they announce.
     m_lookup = std::make_unique<Vxi11Lookup>(m_settings.address, m_dispatch->corePort(),
-                                             std::chrono::seconds(m_settings.idleSeconds));
+                                             m_settings.maxClients,
+                                             std::chrono::seconds(m_settings.idleSeconds), m_log);
     m_lookupStopped = false;
     m_lookup->start([this, watch](bool on, const QString &text) {
         m_vxi11On = on;
@@ -212,6 +228,11 @@ void Supervisor::run(Instrument &instrument)
             [this, port](int status, QProcess::ExitStatus how) {
                 ended(m_instruments.at(port), how == QProcess::NormalExit ? status : -1);
             });
+    // A program that cannot be started at all ends without finishing: tried again all the same.
+    connect(&started, &QProcess::errorOccurred, this, [this, port](QProcess::ProcessError error) {
+        if (error == QProcess::FailedToStart)
+            ended(m_instruments.at(port), -2);
+    });
     started.start();
     if (theirs >= 0)
         ::close(theirs);
@@ -254,28 +275,118 @@ void Supervisor::ended(Instrument &instrument, int status)
     if (!instrument.process)
         return;
     relay(instrument);
+    const QString why = instrument.process->errorString();
     instrument.process.release()->deleteLater();
+    refuseWaiting(instrument, true);
+    instrument.writable.reset();
     instrument.told.reset();
     if (instrument.channel >= 0)
         ::close(std::exchange(instrument.channel, -1));
-    instrument.retry.setRemainingTime(retryAfterEnd);
+    // One that served is started again once its board is back, or after a while; one that
+    // never came up is tried again sooner, then less and less often.
+    if (instrument.serving) {
+        instrument.backoff = std::chrono::seconds(1);
+        instrument.retry.setRemainingTime(retryAfterEnd);
+    } else {
+        instrument.retry.setRemainingTime(instrument.backoff);
+        instrument.backoff = std::min(instrument.backoff * 2, longestBackoff);
+    }
+    instrument.serving = false;
     if (m_finished)
         return checkFinished();
-    m_log(QStringLiteral("inst%1 (%2) ended (%3): started again once its board is back")
+    m_log(QStringLiteral("inst%1 (%2) ended (%3): started again %4")
                   .arg(instrument.number)
                   .arg(instrument.port,
-                       status < 0 ? QStringLiteral("crashed")
-                                  : QStringLiteral("exit status %1").arg(status)));
+                       status == -2         ? QStringLiteral("could not be started: %1").arg(why)
+                               : status < 0 ? QStringLiteral("crashed")
+                                            : QStringLiteral("exit status %1").arg(status),
+                       instrument.retry.remainingTime() > 0
+                               ? QStringLiteral("in %1 s, or once its board is back")
+                                         .arg((instrument.retry.remainingTime() + 999) / 1000)
+                               : QStringLiteral("once its board is back")));
 }
 
-bool Supervisor::handTo(int number, int descriptor, const QByteArray &received)
+Vxi11Dispatch::HandOff Supervisor::handTo(int number, int descriptor, const QByteArray &received,
+                                          std::uint32_t xid)
 {
-    for (const auto &[port, instrument] : m_instruments) {
-        if (instrument.number == number)
-            return instrument.channel >= 0
-                    && sendConnection(instrument.channel, descriptor, received);
+    for (auto &[port, instrument] : m_instruments) {
+        if (instrument.number != number)
+            continue;
+        if (instrument.channel < 0)
+            return Vxi11Dispatch::HandOff::NoSuchInstrument;
+        // Never waiting on an instrument busy with its board: what it does not take now waits
+        // in its queue.
+        if (instrument.handing.empty()) {
+            switch (sendConnection(instrument.channel, descriptor, received)) {
+            case Sent::Done:
+                return Vxi11Dispatch::HandOff::Taken;
+            case Sent::Failed:
+                return Vxi11Dispatch::HandOff::NoSuchInstrument;
+            case Sent::Busy:
+                break;
+            }
+        }
+        if (instrument.handing.size() >= maxHanding) {
+            m_log(QStringLiteral("inst%1 (%2) has %3 VXI-11 connections waiting for it: one more "
+                                 "refused with error 9")
+                          .arg(instrument.number)
+                          .arg(instrument.port)
+                          .arg(maxHanding));
+            return Vxi11Dispatch::HandOff::Full;
+        }
+        const int kept = ::fcntl(descriptor, F_DUPFD_CLOEXEC, 0);
+        if (kept < 0)
+            return Vxi11Dispatch::HandOff::Full;
+        instrument.handing.push_back({kept, received, xid, QDeadlineTimer(handOffWait)});
+        if (!instrument.writable) {
+            instrument.writable
+                    = std::make_unique<QSocketNotifier>(instrument.channel, QSocketNotifier::Write);
+            connect(instrument.writable.get(), &QSocketNotifier::activated, this,
+                    [this, port = instrument.port] { handOn(m_instruments.at(port)); });
+        }
+        instrument.writable->setEnabled(true);
+        m_handOffs.start();
+        return Vxi11Dispatch::HandOff::Taken;
     }
-    return false;
+    return Vxi11Dispatch::HandOff::NoSuchInstrument;
+}
+
+void Supervisor::handOn(Instrument &instrument)
+{
+    while (!instrument.handing.empty()) {
+        const Instrument::HandOff &next = instrument.handing.front();
+        const Sent sent = sendConnection(instrument.channel, next.descriptor, next.received);
+        if (sent == Sent::Busy)
+            return;
+        if (sent == Sent::Failed)
+            return refuseWaiting(instrument, true);
+        ::close(next.descriptor);
+        instrument.handing.pop_front();
+    }
+    if (instrument.writable)
+        instrument.writable->setEnabled(false);
+}
+
+void Supervisor::refuseWaiting(Instrument &instrument, bool all)
+{
+    while (!instrument.handing.empty()
+           && (all || instrument.handing.front().deadline.hasExpired())) {
+        const Instrument::HandOff &refused = instrument.handing.front();
+        const QByteArray reply = Rpc::markRecord(
+                Rpc::acceptedReply(refused.xid, Rpc::AcceptStatus::Success,
+                                   Vxi11::createLinkResult(Vxi11::outOfResources, 0, 0, 0)));
+        [[maybe_unused]] const auto sent
+                = ::send(refused.descriptor, reply.constData(), std::size_t(reply.size()),
+                         MSG_NOSIGNAL | MSG_DONTWAIT);
+        ::close(refused.descriptor);
+        m_log(QStringLiteral("inst%1 (%2) did not take a VXI-11 connection in time: refused "
+                             "with error 9")
+                      .arg(instrument.number)
+                      .arg(instrument.port));
+        instrument.handing.pop_front();
+    }
+    if (instrument.handing.empty() && instrument.writable)
+        instrument.writable->setEnabled(false);
 }
 
 QByteArray Supervisor::index(const QString &host) const

@@ -6,6 +6,10 @@
 #include <QProcess>
 #include <QTimer>
 
+#include "handoff.h"
+
+#include <deque>
+
 #include <functional>
 #include <map>
 #include <memory>
@@ -13,7 +17,6 @@
 
 class QSocketNotifier;
 class USBStuff;
-class Vxi11Dispatch;
 class Vxi11Lookup;
 class WebFront;
 
@@ -54,8 +57,24 @@ public:
         std::unique_ptr<QSocketNotifier> told; // what it says over it
         bool awaySinceEnd = false;
         QDeadlineTimer retry;
-        QByteArray pending; // a log line not yet ended
+        std::chrono::seconds backoff {1}; // before a start that failed is tried again
+        QByteArray pending;               // a log line not yet ended
+        // VXI-11 connections it has not taken yet: each waits at most handOffWait.
+        struct HandOff
+        {
+            int descriptor;
+            QByteArray received;
+            std::uint32_t xid; // its create_link, answered error 9 when it waits too long
+            QDeadlineTimer deadline;
+        };
+        std::deque<HandOff> handing;
+        std::unique_ptr<QSocketNotifier> writable;
     };
+
+    // The most connections waiting for one instrument, and how long each may wait.
+    static constexpr std::size_t maxHanding = 16;
+    static constexpr std::chrono::seconds handOffWait {5};
+    static constexpr std::chrono::seconds longestBackoff {60};
 
     // How long after an instrument ended it is started again though its board never left.
     static constexpr std::chrono::seconds retryAfterEnd {30};
@@ -78,7 +97,12 @@ private:
     void ended(Instrument &instrument, int status);
     void relay(Instrument &instrument);
     void heard(Instrument &instrument);
-    bool handTo(int number, int descriptor, const QByteArray &received);
+    Vxi11Dispatch::HandOff handTo(int number, int descriptor, const QByteArray &received,
+                                  std::uint32_t xid);
+    // Hands over what waits for the instrument, as far as it takes it now.
+    void handOn(Instrument &instrument);
+    // Connections that waited too long, or whose instrument ended: told error 9 and closed.
+    void refuseWaiting(Instrument &instrument, bool all);
     QByteArray index(const QString &host) const;
     void checkFinished();
 
@@ -91,6 +115,7 @@ private:
     std::unique_ptr<WebFront> m_pages;
     bool m_vxi11On = false;
     QTimer m_watch;
+    QTimer m_handOffs; // expires connections that waited too long
     std::function<void()> m_finished;
     bool m_lookupStopped = true;
 };

@@ -1,6 +1,17 @@
 #pragma once
 
 #include <QTcpServer>
+#include <QTimer>
+
+#include <functional>
+
+// Keeps `server` accepting whatever the system's descriptors do: an accept that fails for want of
+// them (EMFILE, ENFILE) makes Qt pause the listener for good; here it says so once in the log
+// and tries again every `retry` until it accepts, so that a flood that is over never leaves a
+// port deaf.
+void keepAccepting(QTcpServer &server, const QString &name,
+                   std::function<void(const QString &)> log,
+                   std::chrono::milliseconds retry = std::chrono::milliseconds(100));
 
 // A listening TCP socket that hands each accepted connection over as its bare descriptor, for a
 // Connection to own.
@@ -20,3 +31,7 @@ protected:
 
 // "127.0.0.1:5025", "[::1]:5025"
 QString endpointText(const QHostAddress &address, quint16 port);
+
+// The server's descriptor limit raised to what the system allows it (its hard limit), for the
+// connections of every interface; the limit it has now.
+long raiseDescriptorLimit();

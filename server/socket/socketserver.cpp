@@ -18,6 +18,7 @@ SocketServer::SocketServer(InstrumentHost &host, Limits limits,
                 + " bytes, discarded up to its end")
 {
     connect(&m_listener, &Listener::accepted, this, &SocketServer::accept);
+    keepAccepting(m_listener, QStringLiteral("the SCPI socket"), m_log);
 }
 
 SocketServer::~SocketServer() = default;
@@ -41,10 +42,6 @@ void SocketServer::accept(int descriptor)
     SocketSession &session = *m_sessions.emplace_back(
             std::make_unique<SocketSession>(*this, m_host, std::move(connection), m_interface));
     m_log(QStringLiteral("%1 connected (%2 open)").arg(peer).arg(openCount()));
-    if (m_interface == Session::Interface::Sweep && !m_host.lock(session)) {
-        session.finish(QStringLiteral("closed: the sweep found the instrument locked"));
-        return;
-    }
     if (session.connection().bytesAvailable() > 0)
         m_host.wantTurn(session);
 }

@@ -28,12 +28,17 @@ struct CoreChannel::Link final : Session
 
 CoreChannel::CoreChannel(Vxi11Server &server, std::unique_ptr<Connection> connection)
     : m_server(server)
-    , m_rpc(std::make_unique<RpcConnection>(std::move(connection), maxWriteBytes + 4096))
+    , m_rpc(std::make_unique<RpcConnection>(std::move(connection), maxWriteBytes + 4096,
+                                            server.limits().maxUnreadBytes))
     , m_connection(m_rpc->connection())
     , m_peer(m_connection.peer())
 {
     connect(m_rpc.get(), &RpcConnection::called, this, &CoreChannel::call);
     connect(m_rpc.get(), &RpcConnection::drained, this, [this] { finish({}); });
+    connect(m_rpc.get(), &RpcConnection::overflowed, this, [this] {
+        m_why = QStringLiteral("closed: it left more than %1 bytes of replies untaken")
+                        .arg(m_server.limits().maxUnreadBytes);
+    });
     connect(&m_connection, &Connection::finished, this, [this] {
         endWaiting();
         m_links.clear(); // their locks go with them
@@ -307,6 +312,14 @@ void CoreChannel::runMessage(Link &link)
     QByteArray message = std::exchange(link.pending, {});
     if (message.endsWith('\r'))
         message.chop(1);
+    // IEEE 488.2's Query INTERRUPTED: a new message while an answer waits unread. The answer
+    // goes, so that the next read gets the new message's, never a stale one.
+    if (!link.answers.empty()) {
+        link.status.report(Scpi::Error::queryInterrupted, "an answer was left unread");
+        link.answers.clear();
+        link.answerStart = 0;
+        link.unread = 0;
+    }
     const QByteArray answer = link.host().execute(
             std::string_view(message.constData(), std::size_t(message.size())), link);
     if (answer.isEmpty())

@@ -20,7 +20,7 @@ constexpr qsizetype maxHanded = 64 * 1024;
 
 } // namespace
 
-bool sendConnection(int channel, int descriptor, const QByteArray &received)
+Sent sendConnection(int channel, int descriptor, const QByteArray &received)
 {
     // A first byte, as an empty packet would read as the channel's end.
     QByteArray bytes = received.isEmpty() ? QByteArray(1, '\0') : '\1' + received;
@@ -38,9 +38,11 @@ bool sendConnection(int channel, int descriptor, const QByteArray &received)
     std::memcpy(CMSG_DATA(header), &descriptor, sizeof(int));
     ssize_t sent = 0;
     do
-        sent = ::sendmsg(channel, &message, MSG_NOSIGNAL);
+        sent = ::sendmsg(channel, &message, MSG_NOSIGNAL | MSG_DONTWAIT);
     while (sent < 0 && errno == EINTR);
-    return sent == bytes.size();
+    if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+        return Sent::Busy;
+    return sent == bytes.size() ? Sent::Done : Sent::Failed;
 }
 
 Received receiveConnection(int channel, int &descriptor, QByteArray &received)
@@ -124,10 +126,15 @@ int Vxi11Dispatch::instrumentNumber(QByteArrayView device)
     return value;
 }
 
-Vxi11Dispatch::Vxi11Dispatch(std::function<bool(int, int, const QByteArray &)> handTo)
+Vxi11Dispatch::Vxi11Dispatch(HandTo handTo, int maxClients, std::chrono::seconds idle,
+                             std::function<void(const QString &)> log)
     : m_handTo(std::move(handTo))
+    , m_maxClients(maxClients)
+    , m_idle(idle)
+    , m_log(std::move(log))
 {
     connect(&m_core, &Listener::accepted, this, &Vxi11Dispatch::accept);
+    keepAccepting(m_core, QStringLiteral("VXI-11's core channel"), m_log);
 }
 
 Vxi11Dispatch::~Vxi11Dispatch()
@@ -148,12 +155,27 @@ void Vxi11Dispatch::close()
 
 void Vxi11Dispatch::accept(int descriptor)
 {
+    if (m_clients.size() >= m_maxClients) {
+        m_log(QStringLiteral("a VXI-11 connection refused: %1 are waiting for their create_link, "
+                             "as many as --max-clients allows")
+                      .arg(m_maxClients));
+        ::close(descriptor);
+        return;
+    }
     ::fcntl(descriptor, F_SETFL, ::fcntl(descriptor, F_GETFL) | O_NONBLOCK);
     keepAlive(descriptor);
     auto client = std::make_shared<Client>();
     client->notifier = std::make_unique<QSocketNotifier>(descriptor, QSocketNotifier::Read);
     connect(client->notifier.get(), &QSocketNotifier::activated, this,
             [this, descriptor] { readable(descriptor); });
+    // Silent that long before its create_link: it goes, as any silent client does.
+    if (m_idle.count() > 0) {
+        client->idle = std::make_unique<QTimer>();
+        client->idle->setSingleShot(true);
+        connect(client->idle.get(), &QTimer::timeout, this,
+                [this, descriptor] { drop(descriptor); });
+        client->idle->start(m_idle);
+    }
     m_clients.insert(descriptor, client);
 }
 
@@ -168,6 +190,8 @@ void Vxi11Dispatch::readable(int descriptor)
         return;
     if (got <= 0 || client->received.size() + got > maxHanded)
         return drop(descriptor);
+    if (client->idle)
+        client->idle->start(m_idle);
     client->stream.append(bytes.data(), got);
     client->received.append(bytes.data(), got);
     for (;;) {
@@ -191,11 +215,13 @@ bool Vxi11Dispatch::answer(int descriptor, Client &client, const QByteArray &rec
     using namespace Vxi11;
     Rpc::Call call;
     QByteArray reply;
-    switch (Rpc::readCall(record, call)) {
+    const Rpc::CallProblem problem = Rpc::readCall(record, call);
+    switch (problem) {
     case Rpc::CallProblem::NotACall:
         return true;
     case Rpc::CallProblem::RpcVersion:
-        reply = Rpc::rpcMismatchReply(call.xid);
+    case Rpc::CallProblem::BadCredential:
+        reply = Rpc::problemReply(problem, call.xid);
         break;
     case Rpc::CallProblem::None:
         if (call.program != coreProgram) {
@@ -208,14 +234,27 @@ bool Vxi11Dispatch::answer(int descriptor, Client &client, const QByteArray &rec
             CreateLinkParms parms;
             if (!read(call.arguments, parms)) {
                 reply = Rpc::acceptedReply(call.xid, Rpc::AcceptStatus::GarbageArguments);
-            } else if (const int number = instrumentNumber(parms.device);
-                       number >= 0 && m_handTo(number, descriptor, client.received)) {
-                drop(descriptor); // the instrument holds its own copy now
-                return false;
             } else {
+                const int number = instrumentNumber(parms.device);
+                const HandOff handed = number < 0
+                        ? HandOff::NoSuchInstrument
+                        : m_handTo(number, descriptor, client.received, call.xid);
+                if (handed == HandOff::Taken) {
+                    drop(descriptor); // the instrument holds its own copy, or will
+                    return false;
+                }
                 reply = Rpc::acceptedReply(call.xid, Rpc::AcceptStatus::Success,
-                                           createLinkResult(deviceNotAccessible, 0, 0, 0));
+                                           createLinkResult(handed == HandOff::Full
+                                                                    ? outOfResources
+                                                                    : deviceNotAccessible,
+                                                            0, 0, 0));
             }
+        } else if (!isCoreProcedure(call.procedure)) {
+            reply = Rpc::acceptedReply(call.xid, Rpc::AcceptStatus::ProcedureUnavailable);
+        } else if (call.procedure == createInterruptChannel
+                   || call.procedure == destroyInterruptChannel) {
+            reply = Rpc::acceptedReply(call.xid, Rpc::AcceptStatus::Success,
+                                       errorResult(operationNotSupported));
         } else {
             // No link exists on this connection yet: every link named is invalid.
             const QByteArray invalid = call.procedure == deviceWrite ? writeResult(invalidLink, 0)
@@ -240,6 +279,10 @@ void Vxi11Dispatch::drop(int descriptor)
     if (const std::shared_ptr<Client> client = m_clients.take(descriptor)) {
         client->notifier->setEnabled(false);
         client->notifier.reset();
+        if (client->idle) { // it may be the one calling
+            client->idle->stop();
+            client->idle.release()->deleteLater();
+        }
         ::close(descriptor);
     }
 }

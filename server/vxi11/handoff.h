@@ -6,6 +6,9 @@
 #include <QByteArray>
 #include <QHash>
 #include <QObject>
+#include <QTimer>
+
+#include <chrono>
 
 #include <functional>
 #include <memory>
@@ -14,8 +17,10 @@
 class QSocketNotifier;
 
 // A connection handed between processes: its descriptor (SCM_RIGHTS) and the bytes already read
-// from it, over a local sequenced-packet socket. False when nothing went.
-bool sendConnection(int channel, int descriptor, const QByteArray &received);
+// from it, over a local sequenced-packet socket, never waiting: Busy when the other end has not
+// read what it was sent before.
+enum class Sent { Done, Busy, Failed };
+Sent sendConnection(int channel, int descriptor, const QByteArray &received);
 enum class Received { Connection, Nothing, End };
 // A connection; Nothing for a message that carried none (or was not read whole); End at the end
 // of the channel.
@@ -44,8 +49,16 @@ public:
     // The instrument's number for a device name ("inst2" 2, "" 0); -1 for no such name.
     static int instrumentNumber(QByteArrayView device);
 
-    // `handTo(number, descriptor, received)`: true when the instrument took the connection.
-    explicit Vxi11Dispatch(std::function<bool(int, int, const QByteArray &)> handTo);
+    enum class HandOff { Taken, Full, NoSuchInstrument };
+    // `handTo(number, descriptor, received, xid)`: Taken when the instrument has the connection,
+    // or will have it (what it owes the client on create_link's `xid` is then its business);
+    // Full when it cannot take more now (the client is told error 9).
+    using HandTo = std::function<HandOff(int number, int descriptor, const QByteArray &received,
+                                         std::uint32_t xid)>;
+    // At most `maxClients` connections waiting for their create_link, each closed after `idle`
+    // of silence.
+    Vxi11Dispatch(HandTo handTo, int maxClients, std::chrono::seconds idle,
+                  std::function<void(const QString &)> log);
     ~Vxi11Dispatch() override;
 
     bool listen(const QHostAddress &address);
@@ -57,6 +70,7 @@ private:
     struct Client
     {
         std::unique_ptr<QSocketNotifier> notifier;
+        std::unique_ptr<QTimer> idle;
         Rpc::RecordReader records {64 * 1024};
         QByteArray stream;   // not yet taken as records
         QByteArray received; // from the start of the record being read
@@ -68,7 +82,10 @@ private:
     bool answer(int descriptor, Client &client, const QByteArray &record);
     void drop(int descriptor);
 
-    std::function<bool(int, int, const QByteArray &)> m_handTo;
+    HandTo m_handTo;
+    int m_maxClients;
+    std::chrono::seconds m_idle;
+    std::function<void(const QString &)> m_log;
     Listener m_core;
     QHash<int, std::shared_ptr<Client>> m_clients;
 };

@@ -5,6 +5,7 @@
 
 #include <QFileInfo>
 #include <QNetworkDatagram>
+#include <QTcpSocket>
 
 #include <random>
 
@@ -16,12 +17,16 @@ constexpr qsizetype maxCallBytes = 8 * 1024;
 
 } // namespace
 
-PortMapper::PortMapper(std::vector<PortMap::Mapping> mappings, std::chrono::seconds idle)
+PortMapper::PortMapper(std::vector<PortMap::Mapping> mappings, int maxClients,
+                       std::chrono::seconds idle, std::function<void(const QString &)> log)
     : m_mappings(std::move(mappings))
+    , m_maxClients(maxClients)
     , m_idle(idle)
+    , m_log(std::move(log))
 {
     connect(&m_udp, &QUdpSocket::readyRead, this, &PortMapper::datagrams);
     connect(&m_tcp, &Listener::accepted, this, &PortMapper::accept);
+    keepAccepting(m_tcp, QStringLiteral("the port mapper"), m_log);
 }
 
 PortMapper::~PortMapper() = default;
@@ -47,11 +52,13 @@ void PortMapper::datagrams()
         const QNetworkDatagram datagram = m_udp.receiveDatagram(maxCallBytes);
         Rpc::Call call;
         QByteArray reply;
-        switch (Rpc::readCall(datagram.data(), call)) {
+        const Rpc::CallProblem problem = Rpc::readCall(datagram.data(), call);
+        switch (problem) {
         case Rpc::CallProblem::NotACall:
             continue;
         case Rpc::CallProblem::RpcVersion:
-            reply = Rpc::rpcMismatchReply(call.xid);
+        case Rpc::CallProblem::BadCredential:
+            reply = Rpc::problemReply(problem, call.xid);
             break;
         case Rpc::CallProblem::None:
             reply = PortMap::answer(call, m_mappings.data(), m_mappings.size());
@@ -64,6 +71,13 @@ void PortMapper::datagrams()
 void PortMapper::accept(int descriptor)
 {
     auto connection = std::make_unique<Connection>(descriptor, maxCallBytes);
+    if (int(m_connections.size()) >= m_maxClients) {
+        m_log(QStringLiteral("%1 refused by the port mapper: %2 connections are open, as many as "
+                             "--max-clients allows")
+                      .arg(connection->peer())
+                      .arg(m_maxClients));
+        return;
+    }
     connection->setIdleLimit(m_idle);
     RpcConnection &rpc = *m_connections.emplace_back(
             std::make_unique<RpcConnection>(std::move(connection), maxCallBytes));
@@ -160,10 +174,13 @@ void RpcbindClient::done(std::optional<QByteArray> results)
     next();
 }
 
-Vxi11Lookup::Vxi11Lookup(const QHostAddress &address, quint16 corePort, std::chrono::seconds idle)
+Vxi11Lookup::Vxi11Lookup(const QHostAddress &address, quint16 corePort, int maxClients,
+                         std::chrono::seconds idle, std::function<void(const QString &)> log)
     : m_address(address)
     , m_corePort(corePort)
+    , m_maxClients(maxClients)
     , m_idle(idle)
+    , m_log(std::move(log))
     , m_netId(address.protocol() == QAbstractSocket::IPv6Protocol ? "tcp6" : "tcp")
     , m_rpcbind(QString::fromLatin1(rpcbindSocket))
 { }
@@ -181,30 +198,81 @@ void Vxi11Lookup::start(std::function<void(bool, const QString &)> done)
     if (!QFileInfo::exists(QString::fromLatin1(rpcbindSocket)))
         return ownPortMapper(
                 QStringLiteral("no rpcbind runs (%1 is not there)").arg(rpcbindSocket));
-    // A registration left by a server before this one goes first.
-    m_rpcbind.call(
-            PortMap::rpcbindVersion, rpcbindUnset, registration({}),
-            [this](std::optional<QByteArray> unset) {
-                if (!unset)
-                    return ownPortMapper(QStringLiteral("rpcbind does not answer on %1 (%2)")
-                                                 .arg(rpcbindSocket, m_rpcbind.problem()));
-                const QByteArray address
-                        = PortMap::universalAddress(m_address.toString().toLatin1(), m_corePort);
-                m_rpcbind.call(PortMap::rpcbindVersion, rpcbindSet, registration(address),
-                               [this](std::optional<QByteArray> set) {
-                                   bool registered = false;
-                                   if (set && PortMap::readBoolean(*set, registered)
-                                       && registered) {
-                                       m_registered = true;
-                                       return m_done(true, QStringLiteral("found through rpcbind"));
-                                   }
-                                   m_done(false,
-                                          QStringLiteral("rpcbind refused to register it (%1)")
-                                                  .arg(set ? QStringLiteral(
-                                                               "another owner holds the program")
-                                                           : m_rpcbind.problem()));
-                               });
-            });
+    // Another server's registration is left alone while that server answers on it: the first
+    // keeps VXI-11. One left by a server that has gone is taken over.
+    m_rpcbind.call(PortMap::rpcbindVersion, rpcbindDump, {},
+                   [this](std::optional<QByteArray> dump) {
+                       if (!dump)
+                           return ownPortMapper(QStringLiteral("rpcbind does not answer on %1 (%2)")
+                                                        .arg(rpcbindSocket, m_rpcbind.problem()));
+                       const QByteArray listed
+                               = PortMap::registeredAddress(*dump, Vxi11::coreProgram, m_netId);
+                       QByteArray host;
+                       std::uint16_t port = 0;
+                       if (listed.isEmpty() || !PortMap::splitUniversalAddress(listed, host, port))
+                           return registerWithRpcbind(false);
+                       probeListed(QString::fromLatin1(host), port);
+                   });
+}
+
+// Whether the server rpcbind names still answers there.
+void Vxi11Lookup::probeListed(const QString &host, std::uint16_t port)
+{
+    m_probe = std::make_unique<QTcpSocket>();
+    m_probeTimer.setSingleShot(true);
+    const QString where = endpointText(QHostAddress(host), port);
+    const auto stale = [this] {
+        m_probeTimer.stop();
+        m_probe.release()->deleteLater();
+        registerWithRpcbind(true);
+    };
+    connect(&m_probeTimer, &QTimer::timeout, this, stale, Qt::SingleShotConnection);
+    connect(m_probe.get(), &QTcpSocket::errorOccurred, this, stale, Qt::SingleShotConnection);
+    connect(
+            m_probe.get(), &QTcpSocket::connected, this,
+            [this, where] {
+                m_probeTimer.stop();
+                m_probe->disconnect(this);
+                m_probe->abort();
+                m_probe.release()->deleteLater();
+                m_done(false,
+                       QStringLiteral("rpcbind names another server's VXI-11 at %1, "
+                                      "which answers: it keeps it, and this one has "
+                                      "none")
+                               .arg(where));
+            },
+            Qt::SingleShotConnection);
+    m_probeTimer.start(RpcbindClient::callTimeout);
+    m_probe->connectToHost(host, port);
+}
+
+void Vxi11Lookup::registerWithRpcbind(bool replacing)
+{
+    const QByteArray address
+            = PortMap::universalAddress(m_address.toString().toLatin1(), m_corePort);
+    const auto set = [this, address, replacing] {
+        m_rpcbind.call(PortMap::rpcbindVersion, rpcbindSet, registration(address),
+                       [this, replacing](std::optional<QByteArray> set) {
+                           bool registered = false;
+                           if (set && PortMap::readBoolean(*set, registered) && registered) {
+                               m_registered = true;
+                               return m_done(true,
+                                             replacing ? QStringLiteral("found through rpcbind "
+                                                                        "(in place of a server "
+                                                                        "that has gone)")
+                                                       : QStringLiteral("found through rpcbind"));
+                           }
+                           m_done(false,
+                                  QStringLiteral("rpcbind refused to register it (%1)")
+                                          .arg(set ? QStringLiteral("another owner holds "
+                                                                    "the program")
+                                                   : m_rpcbind.problem()));
+                       });
+    };
+    if (!replacing)
+        return set();
+    m_rpcbind.call(PortMap::rpcbindVersion, rpcbindUnset, registration({}),
+                   [set](std::optional<QByteArray>) { set(); });
 }
 
 void Vxi11Lookup::ownPortMapper(const QString &noRpcbind)
@@ -219,7 +287,7 @@ void Vxi11Lookup::ownPortMapper(const QString &noRpcbind)
             std::vector<Mapping> {{program, version, tcp, port},
                                   {program, version, udp, port},
                                   {Vxi11::coreProgram, Vxi11::programVersion, tcp, m_corePort}},
-            m_idle);
+            m_maxClients, m_idle, m_log);
     QString error;
     if (m_own->listen(m_address, port, error)) {
         return m_done(true,

@@ -16,6 +16,7 @@
 #include <optional>
 #include <vector>
 
+class QTcpSocket;
 class RpcConnection;
 
 // A port mapper of our own, as instruments have: on port 111, TCP and UDP, it answers GETPORT
@@ -25,7 +26,9 @@ class PortMapper final : public QObject
     Q_OBJECT
 
 public:
-    PortMapper(std::vector<PortMap::Mapping> mappings, std::chrono::seconds idle);
+    // At most `maxClients` TCP connections, each closed after `idle` of silence.
+    PortMapper(std::vector<PortMap::Mapping> mappings, int maxClients, std::chrono::seconds idle,
+               std::function<void(const QString &)> log);
     ~PortMapper() override;
 
     bool listen(const QHostAddress &address, quint16 port, QString &error);
@@ -35,7 +38,9 @@ private:
     void accept(int descriptor);
 
     std::vector<PortMap::Mapping> m_mappings;
+    int m_maxClients;
     std::chrono::seconds m_idle;
+    std::function<void(const QString &)> m_log;
     QUdpSocket m_udp;
     Listener m_tcp;
     std::list<std::unique_ptr<RpcConnection>> m_connections;
@@ -91,7 +96,9 @@ class Vxi11Lookup final : public QObject
 public:
     static constexpr const char *rpcbindSocket = "/run/rpcbind.sock";
 
-    Vxi11Lookup(const QHostAddress &address, quint16 corePort, std::chrono::seconds idle);
+    // `maxClients` and `idle` for the port mapper of its own, if it starts one.
+    Vxi11Lookup(const QHostAddress &address, quint16 corePort, int maxClients,
+                std::chrono::seconds idle, std::function<void(const QString &)> log);
     ~Vxi11Lookup() override;
 
     // done(true, how it is found) or done(false, why VXI-11 is off).
@@ -101,14 +108,20 @@ public:
 
 private:
     void ownPortMapper(const QString &noRpcbind);
+    void probeListed(const QString &host, std::uint16_t port);
+    void registerWithRpcbind(bool replacing);
     QByteArray registration(QByteArrayView address) const;
 
     QHostAddress m_address;
     quint16 m_corePort;
+    int m_maxClients;
     std::chrono::seconds m_idle;
+    std::function<void(const QString &)> m_log;
     QByteArray m_netId;
     RpcbindClient m_rpcbind;
     std::unique_ptr<PortMapper> m_own;
+    std::unique_ptr<QTcpSocket> m_probe;
+    QTimer m_probeTimer;
     bool m_registered = false;
     std::function<void(bool, const QString &)> m_done;
 };

@@ -9,6 +9,8 @@ namespace {
 enum MessageType : std::uint32_t { call = 0, reply = 1 };
 enum ReplyStatus : std::uint32_t { accepted = 0, denied = 1 };
 constexpr std::uint32_t rpcMismatch = 0;
+constexpr std::uint32_t authError = 1;         // rejected: the credential
+constexpr std::uint32_t authBadCredential = 1; // it cannot be read
 constexpr std::uint32_t authNone = 0;
 // RFC 5531: a credential or verifier body holds at most 400 bytes.
 constexpr std::uint32_t maxAuthBytes = 400;
@@ -143,14 +145,43 @@ CallProblem readCall(QByteArrayView message, Call &call)
         return CallProblem::NotACall;
     if (!reader.u32(version) || version != rpcVersion)
         return CallProblem::RpcVersion;
-    std::uint32_t flavour = 0;
-    QByteArray body;
-    if (!reader.u32(call.program) || !reader.u32(call.version) || !reader.u32(call.procedure)
-        || !reader.u32(flavour) || !reader.opaque(body, maxAuthBytes) || !reader.u32(flavour)
-        || !reader.opaque(body, maxAuthBytes))
+    if (!reader.u32(call.program) || !reader.u32(call.version) || !reader.u32(call.procedure))
         return CallProblem::NotACall;
+    // The credential, then the verifier: each a flavour and up to 400 bytes of body.
+    for (int part = 0; part < 2; ++part) {
+        std::uint32_t flavour = 0;
+        std::uint32_t length = 0;
+        QByteArray body;
+        if (!reader.u32(flavour) || !XdrReader(reader.rest()).u32(length))
+            return CallProblem::NotACall;
+        if (length > maxAuthBytes)
+            return CallProblem::BadCredential;
+        if (!reader.opaque(body, maxAuthBytes))
+            return CallProblem::NotACall;
+    }
     call.arguments = reader.rest();
     return CallProblem::None;
+}
+
+QByteArray badCredentialReply(std::uint32_t xid)
+{
+    XdrWriter writer = replyHeader(xid, denied);
+    writer.u32(authError).u32(authBadCredential);
+    return writer.bytes();
+}
+
+QByteArray problemReply(CallProblem problem, std::uint32_t xid)
+{
+    switch (problem) {
+    case CallProblem::RpcVersion:
+        return rpcMismatchReply(xid);
+    case CallProblem::BadCredential:
+        return badCredentialReply(xid);
+    case CallProblem::None:
+    case CallProblem::NotACall:
+        break;
+    }
+    return {};
 }
 
 QByteArray acceptedReply(std::uint32_t xid, AcceptStatus status, QByteArrayView results)

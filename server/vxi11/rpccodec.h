@@ -84,8 +84,9 @@ struct Call
 
 enum class CallProblem {
     None,
-    NotACall,   // cannot be answered: no transaction id, or a reply
-    RpcVersion, // answered as denied, RPC_MISMATCH
+    NotACall,      // cannot be answered: no transaction id, or a reply
+    RpcVersion,    // answered as denied, RPC_MISMATCH
+    BadCredential, // a credential or verifier over RFC 5531's 400 bytes: denied, AUTH_ERROR
 };
 
 // A call's header, its credential and verifier passed over whatever their flavour.
@@ -104,6 +105,10 @@ QByteArray acceptedReply(std::uint32_t xid, AcceptStatus status, QByteArrayView 
 // The program is here, in versions low to high only.
 QByteArray programMismatchReply(std::uint32_t xid, std::uint32_t low, std::uint32_t high);
 QByteArray rpcMismatchReply(std::uint32_t xid);
+// Denied: the credential cannot be read (AUTH_ERROR, AUTH_BADCRED).
+QByteArray badCredentialReply(std::uint32_t xid);
+// What a call's problem is answered, when it is answered at all: empty for None and NotACall.
+QByteArray problemReply(CallProblem problem, std::uint32_t xid);
 
 // A call of ours (to rpcbind), with no credential.
 QByteArray callMessage(std::uint32_t xid, std::uint32_t program, std::uint32_t version,

@@ -2,9 +2,11 @@
 
 #include "connection.h"
 
-RpcConnection::RpcConnection(std::unique_ptr<Connection> connection, qsizetype maxRecordBytes)
+RpcConnection::RpcConnection(std::unique_ptr<Connection> connection, qsizetype maxRecordBytes,
+                             qint64 maxUnsentBytes)
     : m_connection(std::move(connection))
     , m_records(maxRecordBytes)
+    , m_maxUnsent(maxUnsentBytes)
 {
     connect(m_connection.get(), &Connection::readable, this, &RpcConnection::received);
 }
@@ -32,11 +34,13 @@ void RpcConnection::received()
             break;
         }
         Rpc::Call call;
-        switch (Rpc::readCall(m_record, call)) {
+        const Rpc::CallProblem problem = Rpc::readCall(m_record, call);
+        switch (problem) {
         case Rpc::CallProblem::NotACall:
             break; // nothing to answer to
         case Rpc::CallProblem::RpcVersion:
-            m_connection->write(Rpc::markRecord(Rpc::rpcMismatchReply(call.xid)));
+        case Rpc::CallProblem::BadCredential:
+            m_connection->write(Rpc::markRecord(Rpc::problemReply(problem, call.xid)));
             m_connection->flush();
             break;
         case Rpc::CallProblem::None:
@@ -55,6 +59,11 @@ void RpcConnection::reply(QByteArrayView message)
     m_calling = false;
     m_connection->write(Rpc::markRecord(message));
     m_connection->flush();
+    if (m_connection->unsent() > m_maxUnsent) {
+        emit overflowed();
+        m_connection->abort();
+        return;
+    }
     if (!m_receiving)
         QMetaObject::invokeMethod(this, &RpcConnection::received, Qt::QueuedConnection);
 }

@@ -15,7 +15,10 @@ class RpcConnection final : public QObject
     Q_OBJECT
 
 public:
-    RpcConnection(std::unique_ptr<Connection> connection, qsizetype maxRecordBytes);
+    // Replies the client leaves untaken beyond `maxUnsentBytes` close the connection: a client
+    // that calls without reading cannot make the server grow.
+    RpcConnection(std::unique_ptr<Connection> connection, qsizetype maxRecordBytes,
+                  qint64 maxUnsentBytes = 4 * 1024 * 1024);
     ~RpcConnection() override;
 
     Connection &connection() { return *m_connection; }
@@ -27,6 +30,8 @@ signals:
     void called(const Rpc::Call &call);
     // The client has nothing more to ask: no call in hand, and its input has ended.
     void drained();
+    // It left more replies untaken than allowed: the connection is closed.
+    void overflowed();
 
 private:
     void received();
@@ -35,6 +40,7 @@ private:
     Rpc::RecordReader m_records;
     QByteArray m_stream;
     QByteArray m_record; // the call in hand
+    qint64 m_maxUnsent;
     bool m_calling = false;
     bool m_receiving = false;
 };

@@ -4,6 +4,31 @@ namespace Vxi11 {
 
 // Bytes after the arguments are let be, as rpcgen's readers do.
 
+bool isCoreProcedure(std::uint32_t procedure)
+{
+    switch (procedure) {
+    case nullProcedure:
+    case createLink:
+    case deviceWrite:
+    case deviceRead:
+    case deviceReadStb:
+    case deviceTrigger:
+    case deviceClear:
+    case deviceRemote:
+    case deviceLocal:
+    case deviceLock:
+    case deviceUnlock:
+    case deviceEnableSrq:
+    case deviceDocmd:
+    case destroyLink:
+    case createInterruptChannel:
+    case destroyInterruptChannel:
+        return true;
+    default:
+        return false;
+    }
+}
+
 bool read(QByteArrayView arguments, CreateLinkParms &parms)
 {
     Rpc::XdrReader reader(arguments);
@@ -190,6 +215,42 @@ QByteArray universalAddress(QByteArrayView host, std::uint16_t port)
 {
     return host.toByteArray() + '.' + QByteArray::number(port >> 8) + '.'
             + QByteArray::number(port & 0xFF);
+}
+
+QByteArray registeredAddress(QByteArrayView dump, std::uint32_t program, QByteArrayView netId)
+{
+    Rpc::XdrReader reader(dump);
+    bool more = false;
+    while (reader.boolean(more) && more) {
+        std::uint32_t listed = 0;
+        std::uint32_t version = 0;
+        QByteArray listedNetId;
+        QByteArray listedAddress;
+        QByteArray owner;
+        if (!reader.u32(listed) || !reader.u32(version) || !reader.opaque(listedNetId, 256)
+            || !reader.opaque(listedAddress, 256) || !reader.opaque(owner, 256))
+            return {};
+        if (listed == program && listedNetId == netId)
+            return listedAddress;
+    }
+    return {};
+}
+
+bool splitUniversalAddress(QByteArrayView address, QByteArray &host, std::uint16_t &port)
+{
+    const qsizetype low = address.lastIndexOf('.');
+    const qsizetype high = low > 0 ? address.first(low).lastIndexOf('.') : -1;
+    if (high <= 0)
+        return false;
+    bool highNumber = false;
+    bool lowNumber = false;
+    const uint highByte = address.sliced(high + 1, low - high - 1).toUInt(&highNumber);
+    const uint lowByte = address.sliced(low + 1).toUInt(&lowNumber);
+    if (!highNumber || !lowNumber || highByte > 255 || lowByte > 255)
+        return false;
+    host = address.first(high).toByteArray();
+    port = std::uint16_t(highByte << 8 | lowByte);
+    return true;
 }
 
 } // namespace PortMap

@@ -13,6 +13,10 @@ inline constexpr std::uint32_t abortProgram = 0x0607B0;
 inline constexpr std::uint32_t interruptProgram = 0x0607B1;
 inline constexpr std::uint32_t programVersion = 1;
 
+// Whether a core channel procedure exists in VXI-11 (then it is answered with its own error
+// when it cannot be done, not PROC_UNAVAIL).
+bool isCoreProcedure(std::uint32_t procedure);
+
 enum Procedure : std::uint32_t {
     nullProcedure = 0,
     deviceAbort = 1, // on the abort channel
@@ -65,8 +69,9 @@ inline constexpr std::int32_t character = 0x02;
 inline constexpr std::int32_t end = 0x04;
 } // namespace Reason
 
-// The longest device name taken, and the most data one write may carry.
-inline constexpr std::uint32_t maxDeviceName = 256;
+// The longest device name read (a longer record is refused whole before), and the most data one
+// write may carry. A name no instrument has, however long, is error 3.
+inline constexpr std::uint32_t maxDeviceName = 64 * 1024;
 inline constexpr std::uint32_t maxWriteBytes = 1024 * 1024;
 
 struct CreateLinkParms
@@ -132,6 +137,10 @@ inline constexpr std::uint16_t port = 111;
 inline constexpr std::uint32_t tcp = 6;
 inline constexpr std::uint32_t udp = 17;
 
+// Whether a core channel procedure exists in VXI-11 (then it is answered with its own error
+// when it cannot be done, not PROC_UNAVAIL).
+bool isCoreProcedure(std::uint32_t procedure);
+
 enum Procedure : std::uint32_t { null = 0, set = 1, unset = 2, getPort = 3, dump = 4, callIt = 5 };
 
 struct Mapping
@@ -160,5 +169,9 @@ bool listsRegistration(QByteArrayView dump, std::uint32_t program, QByteArrayVie
                        QByteArrayView address);
 // The universal address of a TCP or UDP port: the host's address, then the port's two bytes.
 QByteArray universalAddress(QByteArrayView host, std::uint16_t port);
+// The address at which rpcbind's DUMP lists the program on that network id; empty for none.
+QByteArray registeredAddress(QByteArrayView dump, std::uint32_t program, QByteArrayView netId);
+// A universal address taken apart; false when it is none.
+bool splitUniversalAddress(QByteArrayView address, QByteArray &host, std::uint16_t &port);
 
 } // namespace PortMap

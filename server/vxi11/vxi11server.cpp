@@ -57,6 +57,8 @@ Vxi11Server::Vxi11Server(Limits limits, std::function<void(const QString &)> log
 {
     connect(&m_core, &Listener::accepted, this, &Vxi11Server::acceptCore);
     connect(&m_abort, &Listener::accepted, this, &Vxi11Server::acceptAbort);
+    keepAccepting(m_core, QStringLiteral("VXI-11's core channel"), m_log);
+    keepAccepting(m_abort, QStringLiteral("VXI-11's abort channel"), m_log);
 }
 
 Vxi11Server::~Vxi11Server() = default;
@@ -114,11 +116,12 @@ void Vxi11Server::adopt(int descriptor, const QByteArray &received)
 {
     auto connection = std::make_unique<Connection>(descriptor, 64 * 1024);
     connection->feed(received);
-    if (int(m_channels.size()) >= m_limits.maxClients) {
-        m_log(QStringLiteral("%1 refused on VXI-11: %2 clients are connected, as many as "
-                             "--max-clients allows")
+    // Twice as many connections as links: one beyond the links is told so by create_link
+    // (error 9), as an instrument does, rather than reset.
+    if (int(m_channels.size()) >= connectionsAtMost()) {
+        m_log(QStringLiteral("%1 refused on VXI-11: %2 connections are open, twice --max-clients")
                       .arg(connection->peer())
-                      .arg(m_limits.maxClients));
+                      .arg(connectionsAtMost()));
         return;
     }
     const QString peer = connection->peer();
@@ -130,8 +133,20 @@ void Vxi11Server::adopt(int descriptor, const QByteArray &received)
 
 void Vxi11Server::acceptAbort(int descriptor)
 {
-    AbortChannel &channel = *m_aborts.emplace_back(
-            std::make_unique<AbortChannel>(*this, std::make_unique<Connection>(descriptor, 1024)));
+    auto connection = std::make_unique<Connection>(descriptor, 1024);
+    if (int(m_aborts.size()) >= connectionsAtMost()) {
+        m_log(QStringLiteral("%1 refused on VXI-11's abort channel: %2 connections are open, "
+                             "twice --max-clients")
+                      .arg(connection->peer())
+                      .arg(connectionsAtMost()));
+        return;
+    }
+    connection->setIdleLimit(m_limits.idle);
+    AbortChannel &channel
+            = *m_aborts.emplace_back(std::make_unique<AbortChannel>(*this, std::move(connection)));
+    // A silent abort channel goes as a silent core channel does.
+    connect(&channel.connection(), &Connection::idle, this,
+            [&channel] { channel.connection().finish(linger); });
     connect(&channel.connection(), &Connection::finished, this, [this, &channel] {
         const auto found = std::ranges::find_if(
                 m_aborts, [&channel](const auto &each) { return each.get() == &channel; });

@@ -27,8 +27,10 @@ class Vxi11Server final : public QObject
 public:
     struct Limits
     {
-        int maxClients = 16; // core channel connections, and links over all of them
+        // Links over every connection; connections on each channel, twice as many.
+        int maxClients = 16;
         qsizetype maxLineBytes = 64 * 1024;
+        // Answers not read with device_read, and replies the client has not taken, each.
         qint64 maxUnreadBytes = 4 * 1024 * 1024;
         std::chrono::seconds idle {600};
     };
@@ -62,6 +64,7 @@ public:
     void log(const QString &line) const { m_log(line); }
 
 private:
+    int connectionsAtMost() const { return 2 * m_limits.maxClients; }
     void acceptCore(int descriptor) { adopt(descriptor, {}); }
     void acceptAbort(int descriptor);
     void ended(CoreChannel *channel, const QString &why);

@@ -252,7 +252,9 @@ class Vxi11Test(LanTest):
         rows = [  # pieces of one message, the flags of each, the answers
             ([b"SOUR2:VOLT:", b"CODE 5;", b"CODE?"], [0, 0, END], [b"5\n"]),
             ([b"*IDN?;*OPC", b"?\n"], [0, 0], [b"TX4410 bench program,TX4410,sim,1.0.0;1\n"]),
-            ([b"*OPC?\r\n*OPC?", b""], [0, END], [b"1\n", b"1\n"]),
+            # Two messages: the second interrupts the first's unread answer (IEEE 488.2's
+            # Query INTERRUPTED), so only its own is read.
+            ([b"*OPC?\r\n*OPC?", b""], [0, END], [b"1\n"]),
             ([b"*OPC?" + b" " * 70000, b"\n*OPC?"], [0, END], [b"1\n"]),
         ]
         for pieces, flags, answers in rows:
@@ -260,9 +262,11 @@ class Vxi11Test(LanTest):
                 for piece, flag in zip(pieces, flags):
                     self.assertEqual(rpc.write(link, piece, flag), (0, len(piece)))
                 self.assertEqual([rpc.read(link)[2] for _ in answers], answers)
-        # The overlong message was dropped whole, and said so.
-        rpc.write(link, b"SYST:ERR?")
-        self.assertTrue(rpc.read(link)[2].startswith(b'-223,"Too much data;a message longer than'))
+        # The answer interrupted, and the overlong message dropped whole, each said so.
+        rpc.write(link, b"SYST:ERR:ALL?")
+        errors = rpc.read(link)[2]
+        self.assertTrue(errors.startswith(b'-410,"Query INTERRUPTED;an answer was left unread",'
+                                          b'-223,"Too much data;a message longer than'), errors)
 
     def test_read_size_term_char_and_reasons(self):
         server = self.serve()
@@ -291,14 +295,19 @@ class Vxi11Test(LanTest):
         first = self.instrument("TCPIP::127.0.0.1::inst0::INSTR")
         second = self.instrument("TCPIP::127.0.0.1::inst0::INSTR")
         first.write("*IDN?")
-        first.write("*ESE 32;*SRE 32;FOO")
-        rows = [(first, 16 | 4 | 32 | 64), (second, 0)]  # each link its own status model
+        first.write("*ESE 36;*SRE 32;FOO")
+        # Each link its own status model. The second message interrupted the first's answer
+        # (IEEE 488.2's Query INTERRUPTED, -410, a query error): nothing waits to be read.
+        rows = [(first, 4 | 32 | 64), (second, 0)]
         for client, status in rows:
             with self.subTest(status=status):
                 self.assertEqual(client.read_stb(), status)
+        first.write("*IDN?")
+        self.assertEqual(first.read_stb(), 16 | 4 | 32 | 64)  # an answer waits
         first.clear()  # input and output go; the error queue and registers stay
         self.assertEqual(first.read_stb(), 4 | 32 | 64)
         self.assertEqual(first.query("*OPC?"), "1")
+        self.assertTrue(first.query("SYST:ERR?").startswith('-410,"Query INTERRUPTED'))
         self.assertTrue(first.query("SYST:ERR?").startswith("-113,"))
         # The socket resource's clear is the client's own: the answers come at once, and it drops
         # them; its status byte is *STB?.
@@ -429,10 +438,17 @@ class Vxi11Test(LanTest):
         server = self.serve("--max-clients", "2")
         rpc = self.vxi11(server)
         self.assertEqual([rpc.create_link()[0] for _ in range(3)], [0, 0, 9])
-        with socket.create_connection(("127.0.0.1", server.endpoint("VXI-11 on"))) as second:
-            with socket.create_connection(("127.0.0.1", server.endpoint("VXI-11 on"))) as third:
-                self.assertEqual(third.recv(1), b"")
-        server.expect("refused on VXI-11: 2 clients are connected")
+        # A connection beyond the links is told so by create_link, error 9 (no more links), as
+        # an instrument tells it, not reset before it can ask.
+        self.assertEqual(self.vxi11(server).create_link()[0], 9)
+        # Twice as many connections as links: one more is closed unheard.
+        core = server.endpoint("VXI-11 on")
+        with socket.create_connection(("127.0.0.1", core), timeout=10) as third, \
+                socket.create_connection(("127.0.0.1", core), timeout=10) as fourth, \
+                socket.create_connection(("127.0.0.1", core), timeout=10) as fifth:
+            self.assertEqual(fifth.recv(1), b"")
+        server.expect("refused on VXI-11: 4 connections are open, twice --max-clients")
+        self.assertEqual(server.stop(), 0)
 
     def test_idle_connections_close(self):
         server = self.serve("--idle-timeout", "1")
