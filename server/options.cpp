@@ -21,8 +21,9 @@ const char usage[]
           "--all serves every board on the bus, and every one plugged in later, each as its\n"
           "own instrument N (0, 1, ... kept by its USB port path): socket port PORT+N,\n"
           "VXI-11 device instN, web pages on HTTP port+1+N, an index of them on HTTP port.\n"
-          "--max-clients (default 16) connections at once on each interface. --idle-timeout\n"
-          "(default 600, 0 never) closes a connection silent that long. SIGINT or SIGTERM\n"
+          "--max-clients (default 16) connections at once on each interface, and VXI-11\n"
+          "links (over twice as many core channel connections). --idle-timeout (default\n"
+          "600, 0 never) closes a connection on any interface silent that long. SIGINT or SIGTERM\n"
           "ends it, each client getting its answers first.\n"
           "Exit status: 0 ended by a signal, 1 the board library cannot be used or the\n"
           "address cannot be listened on, 2 usage error, 3 the board was not brought up.\n";

@@ -91,7 +91,7 @@ bool Supervisor::start()
         pages.welcome = [this](const QString &host) {
             return index(host);
         };
-        m_pages = std::make_unique<WebFront>(std::move(pages), QByteArray());
+        m_pages = std::make_unique<WebFront>(std::move(pages), QByteArray(), m_log);
         if (m_pages->listen(m_settings.httpAddress, *m_settings.httpPort)) {
             m_log(QStringLiteral("HTTP on %1: the index of the instruments")
                           .arg(endpoint(m_settings.httpAddress, m_pages->port())));

@@ -1,6 +1,7 @@
 #include "webfront.h"
 
 #include "connection.h"
+#include "listener.h"
 
 #include <QFile>
 #include <QHostInfo>
@@ -159,12 +160,14 @@ Access WebFront::access() const
     return access;
 }
 
-WebFront::WebFront(Pages pages, QByteArray token)
+WebFront::WebFront(Pages pages, QByteArray token, std::function<void(const QString &)> log)
     : m_pages(std::move(pages))
     , m_token(std::move(token))
     , m_sockets(QStringLiteral("tx4410-server"), QWebSocketServer::NonSecureMode)
     , m_gate(*this)
 {
+    if (log)
+        keepAccepting(m_gate, QStringLiteral("HTTP"), std::move(log));
     if (m_pages.identification) {
         m_http.route("/lxi/identification", QHttpServerRequest::Method::Get,
                      [this](const QHttpServerRequest &request, QHttpServerResponder &&responder) {

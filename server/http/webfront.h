@@ -32,8 +32,9 @@ public:
         std::function<QByteArray(const QString &name)> panelFile;
     };
 
-    // `token`: what the panel asks for (--http-token); empty for none.
-    WebFront(Pages pages, QByteArray token);
+    // `token`: what the panel asks for (--http-token); empty for none. `log` hears of a
+    // listener that ran out of descriptors.
+    WebFront(Pages pages, QByteArray token, std::function<void(const QString &)> log = {});
     ~WebFront() override;
 
     bool listen(const QHostAddress &address, quint16 port);

@@ -7,6 +7,7 @@ chromium, DNS-SD through avahi-browse.
 import os
 import queue
 import shutil
+import signal
 import socket
 import struct
 import subprocess
@@ -19,7 +20,7 @@ import urllib.request
 import xml.etree.ElementTree as ElementTree
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from test_lan import CORE, END, LXI, Daemons, Rpc  # noqa: E402
+from test_lan import CORE, END, LXI, Daemons, Rpc, opaque, units  # noqa: E402
 from test_server import CLI, RESOURCES, SERVER  # noqa: E402
 from test_panel import By, WebDriverWait, browser  # noqa: E402
 
@@ -87,10 +88,26 @@ class Bed:
         return lines
 
     def stop(self):
+        """The server's exit status, as the bed host saw it end."""
         if self.process.poll() is None:
             self.tell("stop")
         self.process.wait(30)
         self.scratch.cleanup()
+        ended = [line for line in self.answers.queue if str(line).startswith("exit ")]
+        return int(ended[-1].split()[1]) if ended else None
+
+    def pid(self, *words):
+        """The process of ours whose command line holds every word."""
+        for entry in os.listdir("/proc"):
+            try:
+                with open(f"/proc/{entry}/cmdline", "rb") as cmdline:
+                    arguments = cmdline.read().split(b"\0")
+            except (OSError, ValueError):
+                continue
+            if arguments and arguments[0].endswith(b"tx4410-server") \
+                    and all(word.encode() in arguments for word in words):
+                return int(entry)
+        return None
 
 
 def query(number, line):
@@ -115,7 +132,8 @@ class BoardsTest(unittest.TestCase):
         """1-1 to 1-count, each plugged in once its predecessor is served."""
         if not hasattr(self, "bed"):
             self.bed = Bed()
-            self.addCleanup(self.bed.stop)
+            # Whatever the test did, the server of every board ends well.
+            self.addCleanup(lambda: self.assertEqual(self.bed.stop(), 0))
         ports = [f"1-{n}" for n in range(1, count + 1)]
         self.bed.logged("inst0 (1-1): listening on 127.0.0.1:5025")
         for number, port in enumerate(ports[1:], 1):
@@ -176,6 +194,8 @@ class BoardsTest(unittest.TestCase):
     def test_numbers_and_ports_stay_with_port_paths(self):
         self.boards(2)
         self.assertEqual(query(1, "SOUR1:VOLT:CODE 7;CODE?"), "7")
+        supervisor = self.bed.pid("--all")
+        descriptors = len(os.listdir(f"/proc/{supervisor}/fd"))
         self.bed.tell("unplug 1-2")
         self.bed.logged("inst1 (1-2): ending")
         self.assertEqual(query(0, "*IDN?").split(",")[2], "1-1")
@@ -188,6 +208,8 @@ class BoardsTest(unittest.TestCase):
         self.assertEqual([query(n, "*IDN?").split(",")[2] for n in range(3)], ["1-1", "1-2", "1-3"])
         # Back from the load: the DAC at zero.
         self.assertEqual(query(1, "SOUR1:VOLT:CODE?"), "0")
+        # The ended instrument's channel closed: one more board, one more channel, no more.
+        self.assertEqual(len(os.listdir(f"/proc/{supervisor}/fd")), descriptors + 1)
         index = page(8080)
         for number, port in enumerate(["1-1", "1-2", "1-3"]):
             with self.subTest(index=port):
@@ -197,6 +219,38 @@ class BoardsTest(unittest.TestCase):
                               f'<td><a href="http://127.0.0.1:{8081 + number}/">', index)
                 root = ElementTree.fromstring(page(8081 + number, "/lxi/identification"))
                 self.assertEqual(root.findtext(LXI + "SerialNumber"), port)
+
+    def test_a_stopped_instrument_holds_up_no_other(self):
+        self.boards(2)
+        core = int(self.bed.log[self.bed.logged("VXI-11 on 127.0.0.1:")].split("127.0.0.1:")[1].split()[0])
+        stopped = self.bed.pid("--instrument", "1")
+        os.kill(stopped, signal.SIGSTOP)
+        self.addCleanup(os.kill, stopped, signal.SIGCONT)
+        # Clients of the stopped one pile up in the hand-over, never in front of the others.
+        waiting = []
+        for _ in range(30):
+            rpc = Rpc(core)
+            self.addCleanup(rpc.close)
+            rpc.send(CORE, 1, 10, units(4242, 0, 0) + opaque(b"inst1"))
+            waiting.append(rpc)
+        start = time.monotonic()
+        self.assertIn('<tr id="inst1">', page(8080))
+        rpc = Rpc(core)
+        self.addCleanup(rpc.close)
+        link = rpc.create_link(b"inst0")[1]
+        self.assertEqual(rpc.write(link, b"*IDN?", END), (0, 5))
+        self.assertIn(b",1-1,", rpc.read(link)[2])
+        self.assertEqual(query(0, "*OPC?"), "1")
+        self.assertLess(time.monotonic() - start, 2)
+        # Those that waited too long are told error 9 (no more links); none is left hanging.
+        refused = 0
+        os.kill(stopped, signal.SIGCONT)
+        for client in waiting:
+            client.sock.settimeout(15)
+            status, results = client.receive()
+            refused += struct.unpack(">i", results[:4])[0] == 9
+        self.assertGreater(refused, 0)
+        self.bed.logged("did not take a VXI-11 connection in time: refused with error 9")
 
     def test_front_panel_per_board(self):
         self.boards(2)

@@ -25,13 +25,14 @@ class Server:
     """One tx4410-server, its log read line by line as it comes."""
 
     def __init__(self, *arguments, environment=None, listen="127.0.0.1:0", program=SERVER,
-                 pass_fds=()):
+                 pass_fds=(), preexec_fn=None):
         self.scratch = tempfile.TemporaryDirectory()
         self.unplugged = os.path.join(self.scratch.name, "unplugged")
         env = dict(os.environ, TX4410_BOARD="sim", TX4410_SIM_UNPLUGGED=self.unplugged)
         env.update(environment or {})
         self.process = subprocess.Popen([program, "--listen", listen, *arguments], env=env,
-                                        stderr=subprocess.PIPE, text=True, pass_fds=pass_fds)
+                                        stderr=subprocess.PIPE, text=True, pass_fds=pass_fds,
+                                        preexec_fn=preexec_fn)
         self.lines = queue.Queue()
         self.log = []
         self.reader = threading.Thread(target=self._read, daemon=True)
