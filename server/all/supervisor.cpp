@@ -196,6 +196,7 @@ void Supervisor::run(Instrument &instrument)
     int pair[2] = {-1, -1};
     if (::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, pair) == 0) {
         instrument.channel = pair[0];
+        ::setsockopt(pair[0], SOL_SOCKET, SO_SNDBUF, &handOffBuffer, sizeof handOffBuffer);
         arguments << QStringLiteral("--handoff") << QString::number(pair[1]);
         if (!m_vxi11On)
             arguments << QStringLiteral("--handoff-no-vxi11");

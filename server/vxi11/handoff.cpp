@@ -15,8 +15,9 @@
 
 namespace {
 
-// The most a client may send before its first create_link is handed on with it.
-constexpr qsizetype maxHanded = 64 * 1024;
+// The most a client may send before its first create_link, handed on with it (a create_link
+// is a few dozen bytes, and a client that sends more before it is no VISA client).
+constexpr qsizetype maxHanded = 2 * 1024;
 
 } // namespace
 
@@ -155,10 +156,10 @@ void Vxi11Dispatch::close()
 
 void Vxi11Dispatch::accept(int descriptor)
 {
-    if (m_clients.size() >= m_maxClients) {
+    if (m_clients.size() >= 2 * m_maxClients) {
         m_log(QStringLiteral("a VXI-11 connection refused: %1 are waiting for their create_link, "
-                             "as many as --max-clients allows")
-                      .arg(m_maxClients));
+                             "twice --max-clients")
+                      .arg(2 * m_maxClients));
         ::close(descriptor);
         return;
     }
@@ -215,6 +216,7 @@ bool Vxi11Dispatch::answer(int descriptor, Client &client, const QByteArray &rec
     using namespace Vxi11;
     Rpc::Call call;
     QByteArray reply;
+    bool closing = false;
     const Rpc::CallProblem problem = Rpc::readCall(record, call);
     switch (problem) {
     case Rpc::CallProblem::NotACall:
@@ -248,6 +250,9 @@ bool Vxi11Dispatch::answer(int descriptor, Client &client, const QByteArray &rec
                                                                     ? outOfResources
                                                                     : deviceNotAccessible,
                                                             0, 0, 0));
+                // Told it, and let go: a client refused here holds no place that another
+                // instrument's clients need.
+                closing = handed == HandOff::Full;
             }
         } else if (!isCoreProcedure(call.procedure)) {
             reply = Rpc::acceptedReply(call.xid, Rpc::AcceptStatus::ProcedureUnavailable);
@@ -267,7 +272,8 @@ bool Vxi11Dispatch::answer(int descriptor, Client &client, const QByteArray &rec
     const QByteArray marked = Rpc::markRecord(reply);
     // A small reply to a client that has not read the last: it goes, or the client is dropped.
     if (::send(descriptor, marked.constData(), std::size_t(marked.size()), MSG_NOSIGNAL)
-        != marked.size()) {
+                != marked.size()
+        || closing) {
         drop(descriptor);
         return false;
     }

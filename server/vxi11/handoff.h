@@ -20,6 +20,9 @@ class QSocketNotifier;
 // from it, over a local sequenced-packet socket, never waiting: Busy when the other end has not
 // read what it was sent before.
 enum class Sent { Done, Busy, Failed };
+// Room on the sending end for one hand-off at its largest and a few more: what an instrument
+// has not read waits in the sender's own queue, where it can be timed out, not in the system's.
+inline constexpr int handOffBuffer = 3 * 1024;
 Sent sendConnection(int channel, int descriptor, const QByteArray &received);
 enum class Received { Connection, Nothing, End };
 // A connection; Nothing for a message that carried none (or was not read whole); End at the end
@@ -55,8 +58,8 @@ public:
     // Full when it cannot take more now (the client is told error 9).
     using HandTo = std::function<HandOff(int number, int descriptor, const QByteArray &received,
                                          std::uint32_t xid)>;
-    // At most `maxClients` connections waiting for their create_link, each closed after `idle`
-    // of silence.
+    // At most twice `maxClients` connections waiting for their create_link, each closed after
+    // `idle` of silence; one refused for a full instrument is closed once told.
     Vxi11Dispatch(HandTo handTo, int maxClients, std::chrono::seconds idle,
                   std::function<void(const QString &)> log);
     ~Vxi11Dispatch() override;
