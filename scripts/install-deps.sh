@@ -17,7 +17,7 @@ packages=(
     libbenchmark-dev
     python3-pyvisa python3-pyvisa-py lxi-tools python3-pymeasure
     chromium chromium-driver python3-selenium
-    qt6-httpserver-dev qt6-websockets-dev libavahi-client-dev libavahi-glib-dev
+    libavahi-client-dev libavahi-glib-dev libxml2-utils
     avahi-daemon avahi-utils rpcbind dbus-daemon iproute2 systemd
     scdoc man-db groff-base bsdextrautils appstream
 )

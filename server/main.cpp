@@ -77,13 +77,13 @@ int serveEveryBoard(const Options &options, const OneBoardServer::Log &log)
     try {
         usb = makeUSBStuff(BoardLibraryForm::FourFunction);
         supervisor = std::make_unique<Supervisor>(
-                Supervisor::Settings {QCoreApplication::applicationFilePath(),
-                                      options.listen.address, options.listen.port,
-                                      options.http ? std::optional(options.http->port)
-                                                   : std::nullopt,
-                                      options.http ? options.http->address : QHostAddress(),
-                                      options.limits.maxClients, int(options.limits.idle.count()),
-                                      options.attach, options.httpTokenFile},
+                Supervisor::Settings {
+                        QCoreApplication::applicationFilePath(), options.listen.address,
+                        options.listen.port,
+                        options.http ? std::optional(options.http->port) : std::nullopt,
+                        options.http ? options.http->address : QHostAddress(),
+                        options.limits.maxClients, int(options.limits.idle.count()), options.attach,
+                        options.httpTokenFile, options.httpOrigins, options.httpOriginTexts},
                 *usb, log);
         if (!supervisor->start())
             return ExitStatus::unusable;

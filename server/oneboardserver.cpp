@@ -5,6 +5,7 @@
 #include "handoff.h"
 #include "instrument.h"
 #include "instrumenthost.h"
+#include "netinterface.h"
 #include "portmapper.h"
 #include "serverboard.h"
 #include "serverversion.h"
@@ -12,24 +13,13 @@
 #include "usbstuff.h"
 #include "vxi11server.h"
 #include "webfront.h"
+#include "websocket.h"
 
 #include <QHostInfo>
-#include <QNetworkInterface>
 #include <QSocketNotifier>
 #include <QTimer>
-#include <QWebSocket>
 
 #include <fcntl.h>
-
-namespace {
-
-bool isAnyAddress(const QHostAddress &address)
-{
-    return address == QHostAddress::AnyIPv4 || address == QHostAddress::AnyIPv6
-            || address == QHostAddress::Any;
-}
-
-} // namespace
 
 OneBoardServer::OneBoardServer(const Options &options, Log log)
     : m_options(options)
@@ -112,19 +102,21 @@ int OneBoardServer::start()
 
     m_panel = std::make_unique<FrontPanel>(*m_host, *m_board, limits.maxClients, m_log);
     m_pages = std::make_unique<WebFront>(
-            WebFront::Pages {[this](const QString &asked) {
+            WebFront::Pages {[this](const WebFront::Asked &asked) {
                                  return identificationDocument(m_identity, reachFrom(asked));
                              },
-                             [this](const QString &asked) {
+                             [this](const WebFront::Asked &asked) {
                                  return welcomePage(m_identity, reachFrom(asked), boardState());
                              },
-                             [this](std::unique_ptr<QWebSocket> socket) {
+                             [this](std::unique_ptr<WebSocket> socket) {
                                  m_panel->addPage(std::move(socket));
                              },
                              [this](const QString &name) {
                                  return m_panel->sweepFile(name);
                              }},
-            m_options.httpToken);
+            WebFront::Settings {m_options.httpToken, m_options.httpOrigins, limits.maxClients,
+                                limits.idle},
+            m_log);
     if (const std::optional<Endpoint> &http = m_options.http) {
         m_httpOn = m_pages->listen(http->address, http->port);
         m_log(m_httpOn ? QStringLiteral("HTTP on %1: /lxi/identification, the welcome page and "
@@ -210,7 +202,8 @@ void OneBoardServer::announce()
                                "SerialNumber=" + m_identity.serialNumber.toUtf8(),
                                "FirmwareVersion=" + m_identity.firmwareRevision.toUtf8()};
     std::vector<Announcer::Service> services {{"_scpi-raw._tcp", m_socket->port(), text}};
-    if (m_vxi11On)
+    // TCPIP::host::INSTR opens inst0: under --all, no other instrument's record may lead there.
+    if (m_vxi11On && m_options.instrument <= 0)
         services.push_back({"_vxi-11._tcp", PortMap::port, text});
     if (m_httpOn) {
         services.push_back({"_lxi._tcp", m_pages->port(), text});
@@ -238,23 +231,13 @@ void OneBoardServer::finish(std::function<void()> done)
     m_socket->finishAll(partDone);
 }
 
-Reach OneBoardServer::reachFrom(const QString &host) const
+Reach OneBoardServer::reachFrom(const WebFront::Asked &asked) const
 {
-    const QHostAddress &listening = m_options.listen.address;
     Reach reach;
-    reach.host = host;
-    const QHostAddress named(host);
-    const QHostAddress address = isAnyAddress(listening) ? named : listening;
-    reach.ipv6 = address.protocol() == QAbstractSocket::IPv6Protocol
-            || listening.protocol() == QAbstractSocket::IPv6Protocol;
-    if (!address.isNull())
-        reach.ipAddress = address.toString();
-    for (const QNetworkInterface &interface : QNetworkInterface::allInterfaces()) {
-        for (const QNetworkAddressEntry &entry : interface.addressEntries()) {
-            if (!address.isNull() && entry.ip().isEqual(address))
-                reach.interfaceName = interface.name();
-        }
-    }
+    reach.host = asked.host;
+    reach.ipAddress = asked.local.toString();
+    reach.ipv6 = asked.local.protocol() == QAbstractSocket::IPv6Protocol;
+    reach.lan = interfaceFacts(asked.local);
     reach.httpPort = m_pages->port();
     reach.socketPort = m_socket->port();
     reach.vxi11Device = m_vxi11On ? QStringLiteral("inst%1").arg(std::max(m_options.instrument, 0))

@@ -5,6 +5,7 @@
 
 #include "identification.h"
 #include "options.h"
+#include "webfront.h"
 
 #include <QObject>
 
@@ -20,7 +21,6 @@ class SocketServer;
 class USBStuff;
 class Vxi11Lookup;
 class Vxi11Server;
-class WebFront;
 
 namespace Scpi {
 class Instrument;
@@ -54,7 +54,7 @@ private:
     void announce();
     void serveHandOffs();
     BoardState boardState() const;
-    Reach reachFrom(const QString &host) const;
+    Reach reachFrom(const WebFront::Asked &asked) const;
 
     Options m_options;
     Log m_log;

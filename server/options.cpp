@@ -10,6 +10,7 @@ const char usage[]
         = "Usage: tx4410-server [--listen ADDRESS:PORT] [--http ADDRESS:PORT|off]\n"
           "                     [--board PORT|--all] [--attach] [--max-clients N]\n"
           "                     [--idle-timeout SECONDS] [--http-token FILE]\n"
+          "                     [--http-origin URL[,URL...]]...\n"
           "Brings the board up once and serves it as an instrument: SCPI on a raw TCP socket,\n"
           "by default 127.0.0.1:5025 (this machine only; 0.0.0.0:5025 lets any machine that\n"
           "can reach the port drive the DAC), and over VXI-11 (TCPIP::HOST::inst0::INSTR) on\n"
@@ -17,14 +18,17 @@ const char usage[]
           "(/panel/) over HTTP on --http, by default the --listen address, port 8080 (any\n"
           "free port when --listen's is 0); --http-token: the panel asks for the first line\n"
           "of FILE (no encryption: reach it through SSH or a TLS proxy on a LAN);\n"
+          "--http-origin: the origin a proxy in front serves the pages as\n"
+          "(https://bench7.example), whose Host and Origin the panel then takes too;\n"
           "DNS-SD records through avahi-daemon. --board and --attach as for tx4410-cli.\n"
           "--all serves every board on the bus, and every one plugged in later, each as its\n"
           "own instrument N (0, 1, ... kept by its USB port path): socket port PORT+N,\n"
           "VXI-11 device instN, web pages on HTTP port+1+N, an index of them on HTTP port.\n"
-          "--max-clients (default 16) connections at once on each interface, and VXI-11\n"
-          "links (over twice as many core channel connections). --idle-timeout (default\n"
-          "600, 0 never) closes a connection on any interface silent that long. SIGINT or SIGTERM\n"
-          "ends it, each client getting its answers first.\n"
+          "--max-clients (default 16) connections at once on each interface (the socket,\n"
+          "HTTP, the panel's pages, ...), and VXI-11 links (over twice as many core channel\n"
+          "connections). --idle-timeout (default 600, 0 never) closes a connection on any\n"
+          "interface silent that long; an HTTP request must be whole within 10 s.\n"
+          "SIGINT or SIGTERM ends it, each client getting its answers first.\n"
           "Exit status: 0 ended by a signal, 1 the board library cannot be used or the\n"
           "address cannot be listened on, 2 usage error, 3 the board was not brought up.\n";
 
@@ -76,6 +80,7 @@ Options readOptions(const QStringList &arguments)
     const QCommandLineOption maxClients("max-clients", {}, "N");
     const QCommandLineOption idleTimeout("idle-timeout", {}, "SECONDS");
     const QCommandLineOption httpToken("http-token", {}, "FILE");
+    const QCommandLineOption httpOrigin("http-origin", {}, "URL");
     const QCommandLineOption all("all");
     // Given by the server of every board to each instrument's own process.
     const QCommandLineOption instrument("instrument", {}, "N");
@@ -83,8 +88,8 @@ Options readOptions(const QStringList &arguments)
     const QCommandLineOption handoffOnly("handoff-no-vxi11");
     const QCommandLineOption help(QStringList {"help", "h"});
     const QCommandLineOption version(QStringList {"version", "v"});
-    parser.addOptions({listen, http, board, attach, maxClients, idleTimeout, httpToken, all,
-                       instrument, handoff, handoffOnly, help, version});
+    parser.addOptions({listen, http, board, attach, maxClients, idleTimeout, httpToken, httpOrigin,
+                       all, instrument, handoff, handoffOnly, help, version});
     if (!parser.parse(arguments))
         throw UsageError {parser.errorText()};
     if (!parser.positionalArguments().isEmpty())
@@ -119,6 +124,24 @@ Options readOptions(const QStringList &arguments)
                                              "least 8 letters, digits or ._~+/=- (as openssl "
                                              "rand -hex 16 writes)")
                                       .arg(file.fileName())};
+    }
+    if (parser.isSet(httpOrigin) && !options.http)
+        throw UsageError {
+                QStringLiteral("--http-origin goes with the web pages, and --http is off")};
+    for (const QString &given : parser.values(httpOrigin)) {
+        for (QString text : given.split(u',')) {
+            text = text.trimmed();
+            if (text.endsWith(u'/'))
+                text.chop(1);
+            const std::optional<Origin> origin = readOrigin(text.toLatin1());
+            if (!origin || text.toLatin1() != text.toUtf8())
+                throw UsageError {QStringLiteral("--http-origin \"%1\" is not an origin, as "
+                                                 "https://bench7.example or "
+                                                 "https://bench7.example:8443")
+                                          .arg(text)};
+            options.httpOrigins << *origin;
+            options.httpOriginTexts << text;
+        }
     }
     if (parser.isSet(maxClients))
         options.limits.maxClients = readWhole(parser, maxClients, 1, 1000);

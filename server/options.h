@@ -1,6 +1,7 @@
 // What tx4410-server is asked to do, read and checked in full before anything is touched.
 #pragma once
 
+#include "access.h"
 #include "socketserver.h"
 
 #include <QHostAddress>
@@ -28,6 +29,9 @@ struct Options
     std::optional<Endpoint> http; // nothing: off
     QByteArray httpToken;         // empty: the panel asks for none
     QString httpTokenFile;        // where it was read, for the instruments of --all
+    // The origins a TLS proxy in front serves the pages as (--http-origin), and as written.
+    QList<Origin> httpOrigins;
+    QStringList httpOriginTexts;
     SocketServer::Limits limits;
     bool all = false;
     bool attach = false;

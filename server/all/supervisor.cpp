@@ -88,10 +88,16 @@ bool Supervisor::start()
     }
     if (m_settings.httpPort) {
         WebFront::Pages pages;
-        pages.welcome = [this](const QString &host) {
-            return index(host);
+        pages.welcome = [this](const WebFront::Asked &asked) {
+            return index(asked.host);
         };
-        m_pages = std::make_unique<WebFront>(std::move(pages), QByteArray(), m_log);
+        m_pages = std::make_unique<WebFront>(
+                std::move(pages),
+                WebFront::Settings {{},
+                                    m_settings.httpOrigins,
+                                    m_settings.maxClients,
+                                    std::chrono::seconds(m_settings.idleSeconds)},
+                m_log);
         if (m_pages->listen(m_settings.httpAddress, *m_settings.httpPort)) {
             m_log(QStringLiteral("HTTP on %1: the index of the instruments")
                           .arg(endpoint(m_settings.httpAddress, m_pages->port())));
@@ -191,6 +197,8 @@ void Supervisor::run(Instrument &instrument)
         arguments << QStringLiteral("--attach");
     if (!m_settings.httpTokenFile.isEmpty())
         arguments << QStringLiteral("--http-token") << m_settings.httpTokenFile;
+    for (const QString &origin : m_settings.httpOriginTexts)
+        arguments << QStringLiteral("--http-origin") << origin;
     // The channel of each instrument: it says over it where it listens, and its VXI-11
     // connections come through it when VXI-11 is on.
     int pair[2] = {-1, -1};

@@ -6,6 +6,7 @@
 #include <QProcess>
 #include <QTimer>
 
+#include "access.h"
 #include "handoff.h"
 
 #include <deque>
@@ -41,7 +42,9 @@ public:
         int maxClients = 16;
         int idleSeconds = 600;
         bool attach = false;
-        QString httpTokenFile; // --http-token for each instrument's pages; empty: none
+        QString httpTokenFile;       // --http-token for each instrument's pages; empty: none
+        QList<Origin> httpOrigins;   // --http-origin, for the index and each instrument
+        QStringList httpOriginTexts; // as written
     };
     struct Instrument
     {

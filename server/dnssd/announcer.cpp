@@ -2,6 +2,7 @@
 
 #include <QAbstractEventDispatcher>
 #include <QNetworkInterface>
+#include <QTimer>
 
 #include <avahi-client/client.h>
 #include <avahi-client/publish.h>
@@ -71,6 +72,11 @@ void Announcer::announce(const QString &name, const QHostAddress &address,
         return;
     }
     m_poll = avahi_glib_poll_new(nullptr, G_PRIORITY_DEFAULT);
+    connectClient();
+}
+
+void Announcer::connectClient()
+{
     int error = 0;
     // NO_FAIL: without avahi-daemon the client waits for it rather than failing.
     m_client = avahi_client_new(
@@ -106,6 +112,19 @@ void Announcer::clientChanged(AvahiClient *client, int state, void *self)
             avahi_entry_group_free(std::exchange(announcer.m_group, nullptr));
         break;
     case AVAHI_CLIENT_FAILURE:
+        if (avahi_client_errno(client) == AVAHI_ERR_DISCONNECTED) {
+            // The daemon went (stopped, upgraded): a new client waits for it, and the records
+            // go out again once it is back.
+            announcer.m_log(QStringLiteral("DNS-SD waits: avahi-daemon has gone; the instrument "
+                                           "is announced again once it is back"));
+            QTimer::singleShot(0, &announcer, [&announcer] {
+                announcer.m_group = nullptr; // freed with its client
+                if (announcer.m_client != nullptr)
+                    avahi_client_free(std::exchange(announcer.m_client, nullptr));
+                announcer.connectClient();
+            });
+            break;
+        }
         announcer.m_log(
                 QStringLiteral("DNS-SD off: %1")
                         .arg(QString::fromUtf8(avahi_strerror(avahi_client_errno(client)))));

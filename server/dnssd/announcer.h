@@ -14,7 +14,8 @@ struct AvahiGLibPoll;
 // The instrument's DNS-SD records, published through avahi-daemon with Avahi's client library.
 // Avahi's GLib adapter runs on the GLib main loop that Qt's event loop is on Debian, so its
 // sockets and timers are served by the one loop, no thread. Where avahi-daemon does not run,
-// a log line says so and the records go out once it starts.
+// a log line says so and the records go out once it starts; when it goes (stopped, upgraded),
+// the log says so and they go out again once it is back.
 class Announcer final : public QObject
 {
     Q_OBJECT
@@ -35,6 +36,7 @@ public:
     void announce(const QString &name, const QHostAddress &address, std::vector<Service> services);
 
 private:
+    void connectClient();
     static void clientChanged(AvahiClient *client, int state, void *self);
     static void groupChanged(AvahiEntryGroup *group, int state, void *self);
     void publish(AvahiClient *client);

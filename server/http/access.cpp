@@ -1,39 +1,92 @@
 #include "access.h"
 
-#include <QList>
-
 namespace {
 
-QByteArray headerValue(const QList<QByteArray> &lines, QByteArrayView name)
+struct HostPort
 {
-    for (const QByteArray &line : lines) {
-        const qsizetype colon = line.indexOf(':');
-        if (colon > 0 && QByteArrayView(line).first(colon).trimmed().compare(name, Qt::CaseInsensitive) == 0)
-            return line.mid(colon + 1).trimmed();
+    QString name;  // lower case, without brackets or a final dot
+    int port = -1; // -1: none written
+};
+
+bool digits(QByteArrayView text)
+{
+    if (text.isEmpty() || text.size() > 5)
+        return false;
+    for (char c : text) {
+        if (c < '0' || c > '9')
+            return false;
     }
-    return {};
+    return true;
+}
+
+// "name", "name:8080", "10.0.0.2:80", "[::1]:8080"
+std::optional<HostPort> readHostPort(QByteArrayView text)
+{
+    QByteArrayView name = text;
+    std::optional<QByteArrayView> port;
+    bool bracketed = false;
+    if (text.startsWith('[')) {
+        const qsizetype close = text.indexOf(']');
+        if (close < 0)
+            return std::nullopt;
+        bracketed = true;
+        name = text.sliced(1, close - 1);
+        const QByteArrayView rest = text.sliced(close + 1);
+        if (!rest.isEmpty() && !rest.startsWith(':'))
+            return std::nullopt;
+        if (!rest.isEmpty())
+            port = rest.sliced(1);
+    } else if (const qsizetype colon = text.lastIndexOf(':'); colon >= 0) {
+        name = text.first(colon);
+        port = text.sliced(colon + 1);
+    }
+    HostPort read;
+    if (port) {
+        if (!digits(*port) || port->toUInt() == 0 || port->toUInt() > 65535)
+            return std::nullopt;
+        read.port = int(port->toUInt());
+    }
+    read.name = QString::fromLatin1(name).toLower();
+    if (read.name.endsWith(u'.'))
+        read.name.chop(1);
+    if (read.name.isEmpty())
+        return std::nullopt;
+    for (const QChar c : std::as_const(read.name)) {
+        const bool plain = c.isDigit() || (c >= u'a' && c <= u'z') || c == u'.' || c == u'-';
+        if (!plain && !(bracketed && c == u':'))
+            return std::nullopt;
+    }
+    return read;
+}
+
+quint16 schemePort(QByteArrayView scheme)
+{
+    return scheme == "https" ? 443 : 80;
 }
 
 } // namespace
 
-std::optional<RequestHead> readHead(QByteArrayView bytes)
+std::optional<Origin> readOrigin(QByteArrayView text)
 {
-    const qsizetype end = bytes.indexOf("\r\n\r\n");
-    if (end < 0)
+    const qsizetype separator = text.indexOf("://");
+    if (separator < 0)
         return std::nullopt;
-    QList<QByteArray> lines = bytes.first(end).toByteArray().split('\n');
-    const QList<QByteArray> request = lines.takeFirst().trimmed().split(' ');
-    if (request.size() != 3 || !request[2].startsWith("HTTP/"))
+    Origin origin;
+    origin.scheme = text.first(separator).toByteArray().toLower();
+    if (origin.scheme != "http" && origin.scheme != "https")
         return std::nullopt;
-    RequestHead head;
-    head.method = request[0];
-    head.path = request[1].left(request[1].indexOf('?') < 0 ? request[1].size()
-                                                            : request[1].indexOf('?'));
-    head.host = headerValue(lines, "Host");
-    head.origin = headerValue(lines, "Origin");
-    head.cookie = headerValue(lines, "Cookie");
-    head.upgrade = headerValue(lines, "Upgrade").toLower().contains("websocket");
-    return head;
+    const std::optional<HostPort> authority = readHostPort(text.sliced(separator + 3));
+    if (!authority)
+        return std::nullopt;
+    origin.host = authority->name;
+    origin.port = authority->port < 0 ? schemePort(origin.scheme) : quint16(authority->port);
+    return origin;
+}
+
+QString hostName(QByteArrayView host)
+{
+    const std::optional<HostPort> read = readHostPort(host);
+    return read ? read->name : QString();
 }
 
 bool panelPath(QByteArrayView path)
@@ -43,44 +96,58 @@ bool panelPath(QByteArrayView path)
 
 bool guarded(QByteArrayView path)
 {
-    return panelPath(path) && path != "/panel/login";
+    return panelPath(path) && path != "/panel/login" && path != "/panel/panel.css";
 }
+
+namespace {
+
+// Named as this server itself, at its own port: not through a proxy.
+bool directHost(const std::optional<HostPort> &asked, const Access &access)
+{
+    return asked && access.names.contains(asked->name)
+            && (asked->port < 0 ? 80 : asked->port) == access.port;
+}
+
+} // namespace
 
 bool ownHost(QByteArrayView host, const Access &access)
 {
-    QByteArrayView name = host;
-    QByteArrayView port;
-    if (host.startsWith('[')) {
-        const qsizetype close = host.indexOf(']');
-        if (close < 0)
-            return false;
-        name = host.sliced(1, close - 1);
-        port = host.sliced(close + 1);
-        if (!port.isEmpty() && !port.startsWith(':'))
-            return false;
-        port = port.isEmpty() ? port : port.sliced(1);
-    } else if (const qsizetype colon = host.lastIndexOf(':'); colon >= 0) {
-        name = host.first(colon);
-        port = host.sliced(colon + 1);
-    }
-    bool number = true;
-    const uint asked = port.isEmpty() ? 80 : port.toUInt(&number);
-    if (!number || asked != access.port || name.isEmpty())
+    const std::optional<HostPort> asked = readHostPort(host);
+    if (!asked)
         return false;
-    QString lower = QString::fromLatin1(name).toLower();
-    if (lower.endsWith(u'.'))
-        lower.chop(1);
-    return access.names.contains(lower);
+    if (directHost(asked, access))
+        return true;
+    for (const Origin &origin : access.publicOrigins) {
+        const int port = asked->port < 0 ? schemePort(origin.scheme) : asked->port;
+        if (origin.host == asked->name && origin.port == port)
+            return true;
+    }
+    return false;
+}
+
+bool ownOrigin(QByteArrayView origin, QByteArrayView host, const Access &access)
+{
+    const std::optional<Origin> page = readOrigin(origin);
+    if (!page)
+        return false;
+    if (access.publicOrigins.contains(*page))
+        return true;
+    const std::optional<HostPort> asked = readHostPort(host);
+    return directHost(asked, access) && page->scheme == "http" && page->host == asked->name
+            && page->port == (asked->port < 0 ? 80 : asked->port);
 }
 
 std::optional<Refusal> refusal(const RequestHead &head, const Access &access)
 {
     if (panelPath(head.path) && !ownHost(head.host, access))
-        return Refusal {421, "this server does not answer to the host name \"" + head.host
-                                     + "\": open it by its own name or address"};
+        return Refusal {421,
+                        "this server does not answer to the host name \"" + head.host
+                                + "\": open it by its own name or address"};
     const bool changes = head.method == "POST" || head.upgrade;
-    if (changes && !head.origin.isEmpty()
-        && head.origin.compare("http://" + head.host, Qt::CaseInsensitive) != 0)
+    // A form of the panel's own pages posts with Origin "null", as their referrer policy has
+    // it; the browser then vouches for where it comes from, which no page can forge.
+    const bool ownForm = head.origin == "null" && head.fetchSite == "same-origin";
+    if (changes && !head.origin.isEmpty() && !ownForm && !ownOrigin(head.origin, head.host, access))
         return Refusal {403, "a page from " + head.origin + " may not change this instrument"};
     if (!access.token.isEmpty() && guarded(head.path)
         && !sameToken(cookieValue(head.cookie, tokenCookie), access.token))

@@ -54,15 +54,22 @@ QByteArray identificationDocument(const Identity &identity, const Reach &reach)
     xml += QStringLiteral("  <Interface xsi:type=\"NetworkInformation\" InterfaceType=\"LXI\" "
                           "IPType=\"%1\"%2>\n")
                    .arg(reach.ipv6 ? "IPv6" : "IPv4",
-                        reach.interfaceName.isEmpty() ? QString()
-                                                      : QStringLiteral(" InterfaceName=\"%1\"")
-                                                                .arg(escaped(reach.interfaceName)));
+                        reach.lan.name.isEmpty() ? QString()
+                                                 : QStringLiteral(" InterfaceName=\"%1\"")
+                                                           .arg(escaped(reach.lan.name)));
     for (const QString &resource : resourceStrings(reach))
         xml += element("InstrumentAddressString", resource, "    ");
-    xml += element("Hostname", reach.host, "    ");
-    if (!reach.ipAddress.isEmpty())
-        xml += element("IPAddress", reach.ipAddress, "    ");
-    xml += QStringLiteral("  </Interface>\n") % element("LXIVersion", QStringLiteral("1.5"))
+    const auto boolean = [](bool value) {
+        return value ? QStringLiteral("true") : QStringLiteral("false");
+    };
+    xml += element("Hostname", reach.host, "    ") % element("IPAddress", reach.ipAddress, "    ")
+            % element("SubnetMask", reach.lan.subnetMask, "    ")
+            % element("MACAddress", reach.lan.macAddress, "    ")
+            % element("Gateway", reach.lan.gateway, "    ")
+            % element("DHCPEnabled", boolean(reach.lan.dhcp), "    ")
+            % element("AutoIPEnabled", boolean(reach.lan.autoIp), "    ");
+    xml += QStringLiteral("  </Interface>\n")
+            % element("LXIVersion", QString::fromLatin1(lxiVersion))
             % QStringLiteral("</LXIDevice>\n");
     return xml.toUtf8();
 }
@@ -80,7 +87,7 @@ QByteArray welcomePage(const Identity &identity, const Reach &reach, const Board
                       "top; }\n"
                       "th { font-weight: normal; color: #555; }\n"
                       ".number { text-align: right; }\n"
-            "td.number { font-family: monospace; }\n"
+                      "td.number { font-family: monospace; }\n"
                       "caption { text-align: left; white-space: nowrap; padding-bottom: 0.3em; }\n"
                       "</style>\n</head>\n<body>\n<h1>%1</h1>\n")
                       .arg(title);
@@ -90,10 +97,10 @@ QByteArray welcomePage(const Identity &identity, const Reach &reach, const Board
             % row(QStringLiteral("Serial number"), escaped(identity.serialNumber))
             % row(QStringLiteral("Firmware revision"), escaped(identity.firmwareRevision))
             % row(QStringLiteral("Description"), escaped(identity.description))
+            % row(QStringLiteral("LXI version"), QString::fromLatin1(lxiVersion))
             % row(QStringLiteral("Host name"), escaped(reach.host))
-            % row(QStringLiteral("IP address"),
-                  reach.ipAddress.isEmpty() ? QStringLiteral("every address of this machine")
-                                            : escaped(reach.ipAddress));
+            % row(QStringLiteral("IP address"), escaped(reach.ipAddress))
+            % row(QStringLiteral("MAC address"), escaped(reach.lan.macAddress));
     QStringList resources = resourceStrings(reach);
     for (QString &resource : resources)
         resource = QStringLiteral("<code>%1</code>").arg(escaped(resource));

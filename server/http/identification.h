@@ -18,13 +18,27 @@ struct Identity
     QString description;
 };
 
+// The version of LXI's device specification the pages follow.
+inline constexpr char lxiVersion[] = "1.5";
+
+// The network interface that carries an address, as LXI's NetworkInformation gives it.
+struct InterfaceFacts
+{
+    QString name;        // "eth0"
+    QString subnetMask;  // "255.255.255.0"; for IPv6, the prefix's length
+    QString macAddress;  // "02:1A:2B:3C:4D:5E"
+    QString gateway;     // the default route's, through this interface; "0.0.0.0" or "::" for none
+    bool dhcp = false;   // the address is leased (it has a lifetime), not set for good
+    bool autoIp = false; // the address is a link-local one the host chose itself
+};
+
 // How clients reach the instrument from where they asked.
 struct Reach
 {
-    QString host;      // as the client named it, or this machine's name
-    QString ipAddress; // of the listening socket, empty when it listens on every address
+    QString host;      // as the client named it, or the address it reached
+    QString ipAddress; // the address the client reached
     bool ipv6 = false;
-    QString interfaceName; // "eth0", empty when it listens on every interface
+    InterfaceFacts lan; // of the interface that carries ipAddress
     quint16 httpPort = 0;
     quint16 socketPort = 0;
     QString vxi11Device; // "inst0"; empty when VXI-11 is off

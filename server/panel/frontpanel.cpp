@@ -4,12 +4,13 @@
 #include "instrumenthost.h"
 #include "readbackchannels.h"
 #include "serverboard.h"
+#include "websocket.h"
+#include "websocketwire.h"
 
 #include <QDateTime>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QRegularExpression>
-#include <QWebSocket>
 
 namespace {
 
@@ -39,12 +40,12 @@ const char *interfaceName(Session::Interface interface)
 class FrontPanel::Page final : public Session
 {
 public:
-    Page(InstrumentHost &host, std::unique_ptr<QWebSocket> socket)
-        : Session(host, Interface::Web, socket->peerAddress().toString())
+    Page(InstrumentHost &host, std::unique_ptr<WebSocket> socket)
+        : Session(host, Interface::Web, socket->peer())
         , socket(std::move(socket))
     { }
 
-    std::unique_ptr<QWebSocket> socket;
+    std::unique_ptr<WebSocket> socket;
 };
 
 FrontPanel::FrontPanel(InstrumentHost &host, ServerBoard &board, int maxPages,
@@ -78,10 +79,10 @@ FrontPanel::~FrontPanel()
     m_pages.clear();
 }
 
-void FrontPanel::addPage(std::unique_ptr<QWebSocket> socket)
+void FrontPanel::addPage(std::unique_ptr<WebSocket> socket)
 {
     if (int(m_pages.size()) >= m_maxPages) {
-        socket->sendTextMessage(
+        socket->sendText(
                 QJsonDocument(
                         QJsonObject {
                                 {"type", "refused"},
@@ -90,16 +91,27 @@ void FrontPanel::addPage(std::unique_ptr<QWebSocket> socket)
                                                 "close one, and this one tries again")
                                          .arg(m_maxPages)}})
                         .toJson(QJsonDocument::Compact));
-        socket->close(QWebSocketProtocol::CloseCodePolicyViolated);
-        socket.release()->deleteLater();
+        // It goes once its close is done.
+        WebSocket *refused = socket.release();
+        refused->setParent(this);
+        connect(refused, &WebSocket::closed, refused, &QObject::deleteLater);
+        refused->close(WebSocketWire::policyViolated, "as many pages as the server takes");
         return;
     }
-    socket->setMaxAllowedIncomingMessageSize(maxRequestBytes);
+    socket->setMaxMessageBytes(maxRequestBytes);
     auto &page = *m_pages.emplace_back(std::make_unique<Page>(m_host, std::move(socket)));
     Page *at = &page;
-    connect(page.socket.get(), &QWebSocket::textMessageReceived, this,
+    connect(page.socket.get(), &WebSocket::textReceived, this,
             [this, at](const QString &text) { received(*at, text); });
-    connect(page.socket.get(), &QWebSocket::disconnected, this, [this, at] { closed(at); });
+    connect(page.socket.get(), &WebSocket::binaryReceived, this, [this, at] {
+        send(*at,
+             {{"type", "result"},
+              {"id", QJsonValue()},
+              {"errors",
+               QJsonArray {QStringLiteral("a binary message is not a request: send the "
+                                          "request as JSON text")}}});
+    });
+    connect(page.socket.get(), &WebSocket::closed, this, [this, at] { closed(at); });
     // Everyone sees the count of pages change; the new page sees everything.
     sendState(true);
     if (!m_readback.isActive())
@@ -309,15 +321,14 @@ void FrontPanel::sendState(bool evenUnchanged)
 
 void FrontPanel::send(Page &page, const QJsonObject &message)
 {
-    page.socket->sendTextMessage(
-            QString::fromUtf8(QJsonDocument(message).toJson(QJsonDocument::Compact)));
-    if (page.socket->bytesToWrite() > maxUnsentBytes)
+    page.socket->sendText(QJsonDocument(message).toJson(QJsonDocument::Compact));
+    if (page.socket->unsent() > maxUnsentBytes)
         page.socket->abort();
 }
 
 void FrontPanel::broadcast(const QJsonObject &message)
 {
-    const QString text = QString::fromUtf8(QJsonDocument(message).toJson(QJsonDocument::Compact));
+    const QByteArray text = QJsonDocument(message).toJson(QJsonDocument::Compact);
     // A page whose send fails may leave the list meanwhile.
     for (Page *page : [this] {
              std::vector<Page *> pages;
@@ -327,8 +338,8 @@ void FrontPanel::broadcast(const QJsonObject &message)
          }()) {
         if (std::ranges::find(m_pages, page, &std::unique_ptr<Page>::get) == m_pages.end())
             continue;
-        page->socket->sendTextMessage(text);
-        if (page->socket->bytesToWrite() > maxUnsentBytes)
+        page->socket->sendText(text);
+        if (page->socket->unsent() > maxUnsentBytes)
             page->socket->abort();
     }
 }

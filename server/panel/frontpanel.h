@@ -1,7 +1,7 @@
 #pragma once
 
-#include "session.h"
 #include "panelsweep.h"
+#include "session.h"
 
 #include <QByteArray>
 #include <QJsonObject>
@@ -13,7 +13,7 @@
 #include <vector>
 
 class InstrumentHost;
-class QWebSocket;
+class WebSocket;
 class ServerBoard;
 
 // The front panel's side on the server: each open page is a client of the instrument like a
@@ -31,7 +31,7 @@ public:
                std::function<void(const QString &)> log);
     ~FrontPanel() override;
 
-    void addPage(std::unique_ptr<QWebSocket> socket);
+    void addPage(std::unique_ptr<WebSocket> socket);
     // The last sweep's files, for downloading.
     QByteArray sweepFile(const QString &name) const { return m_sweep.file(name); }
 
@@ -67,8 +67,8 @@ private:
     ServerBoard &m_board;
     int m_maxPages;
     std::vector<std::unique_ptr<Page>> m_pages;
-    QTimer m_readback;    // once a second while a page is open
-    QTimer m_stateSoon;   // gathers the changes of a burst of commands into one message
+    QTimer m_readback;  // once a second while a page is open
+    QTimer m_stateSoon; // gathers the changes of a burst of commands into one message
     QByteArray m_lastState;
     PanelSweep m_sweep;
 };

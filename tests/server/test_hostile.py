@@ -127,13 +127,16 @@ class HostileTest(unittest.TestCase):
                     raise
                 time.sleep(0.05)
 
-    def flooded(self, which):
+    def flooded(self, which, head=False):
         server = self.serve()
         ports = {"socket": server.port, "core": server.core, "http": server.http,
                  "portmapper": 111, "abort": vxi11_abort_port(server.core)}
-        # HTTP: requests whose body never comes, which the server cannot take for silence.
+        # HTTP: requests whose body never comes, or whose head never ends, which the server
+        # cannot take for silence.
         saying = (b"POST /panel/login HTTP/1.1\r\nHost: 127.0.0.1:%d\r\nContent-Length: 100\r\n\r\n"
                   % server.http) if which == "http" else b""
+        if head:
+            saying = saying.split(b"\r\n\r\n")[0]
         held = flood(ports[which], saying=saying)
         # Every other interface is asked meanwhile, so that each meets whatever the flood left
         # of the descriptors. Those of a flood held to its share answer all along.
@@ -144,7 +147,7 @@ class HostileTest(unittest.TestCase):
                     poke.recv(16)
             except OSError:
                 pass
-        if which not in ("socket", "http"):
+        if which != "socket":
             self.assertTrue(scpi(server.port).startswith(b"TX4410 bench program,"))
         for sock in held:
             sock.close()
@@ -165,6 +168,9 @@ class HostileTest(unittest.TestCase):
 
     def test_flood_on_http(self):
         self.flooded("http")
+
+    def test_flood_of_unfinished_http_heads(self):
+        self.flooded("http", head=True)
 
     def test_vxi11_client_that_never_reads(self):
         server = self.serve()

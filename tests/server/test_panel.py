@@ -453,8 +453,8 @@ class PanelTest(unittest.TestCase):
                 ("GET", "/panel/", {"Host": f"rebound.example:{server.http}"}, 421),
                 ("POST", "/panel/login", {"Origin": "http://evil.example"}, 403),
                 ("GET", "/panel/panel.js", {}, 200),
-                ("GET", "/panel/../panel/", {}, 404),
-                ("POST", "/panel/", {"Origin": own}, 404)]:
+                ("GET", "/panel/../panel/", {}, 200),  # the same page, however spelt
+                ("POST", "/panel/", {"Origin": own}, 405)]:
             with self.subTest(path=path, headers=headers):
                 connection.request(method, path, body="token=x" if method == "POST" else None,
                                    headers=headers)

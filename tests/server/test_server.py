@@ -343,6 +343,13 @@ class ServerTest(unittest.TestCase):
             (["--max-clients", "0"], {}, 2, '--max-clients "0" is not 1 to 1000'),
             (["--http", "off", "--http-token", "/dev/null"], {}, 2,
              "--http-token goes with the web pages, and --http is off"),
+            (["--http-origin", "https://bench7.example/panel/"], {}, 2,
+             '--http-origin "https://bench7.example/panel" is not an origin'),
+            (["--http-origin", "https://a.example,ftp://b.example"], {}, 2,
+             '--http-origin "ftp://b.example" is not an origin'),
+            (["--http-origin", "https://a.example:0"], {}, 2, "is not an origin"),
+            (["--http", "off", "--http-origin", "https://a.example"], {}, 2,
+             "--http-origin goes with the web pages, and --http is off"),
         ]
         for arguments, environment, status, message in rows:
             with self.subTest(message):

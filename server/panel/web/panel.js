@@ -2,7 +2,7 @@
 // anything changes and "readback" once a second; the page sends one request per setting and
 // gets a "result" for it, with the errors in words.
 const letters = ["A", "B", "C", "D"];
-const colours = ["#1f77b4", "#d62728", "#2ca02c", "#9467bd"];
+const colours = ["#1f77b4", "#d62728", "#2ca02c", "#9467bd"]; // as panel.css colours the picks
 const keptSeconds = 3600;
 const $ = (id) => document.getElementById(id);
 
@@ -42,8 +42,7 @@ function buildPage() {
       entryForm("code", channel, `DAC ${letter} code`, `code-${letter}`)]));
     const box = element("input", { type: "checkbox", id: `pick-${letter}`, checked: at === 0 });
     box.addEventListener("change", drawChart);
-    $("picked").append(element("label", { htmlFor: box.id, style: `color: ${colours[at]}` },
-                               [box, ` ${letter}`]));
+    $("picked").append(element("label", { htmlFor: box.id }, [box, ` ${letter}`]));
   });
   for (const pin of ["clr", "ldac"]) {
     const name = pin.toUpperCase();
@@ -98,6 +97,12 @@ function shortVolts(text) {
   return text === "" || text === undefined ? "–" : `${Number(text).toFixed(6)} V`;
 }
 
+// "1.250000 V (code 16384)", which may break between its two parts but never inside one.
+function showValue(id, volts, code) {
+  $(id).replaceChildren(element("span", { className: "value", textContent: shortVolts(volts) }), " ",
+                        element("span", { className: "value", textContent: `(code ${code})` }));
+}
+
 function showState(state) {
   const board = state.board;
   $("port").textContent = board.port ? `on ${board.port}` : "";
@@ -110,7 +115,7 @@ function showState(state) {
   $("clients").textContent = `Clients: ${c.socket} on the socket, ${c.vxi11} over VXI-11, ${c.web} page${c.web === 1 ? "" : "s"}.`;
   const s = state.settings;
   letters.forEach((letter, at) => {
-    $(`set-${letter}`).textContent = `${shortVolts(s.volts[at])} (code ${s.codes[at]})`;
+    showValue(`set-${letter}`, s.volts[at], s.codes[at]);
   });
   $("clr-level").textContent = s.clr;
   $("ldac-level").textContent = s.ldac;
@@ -149,7 +154,7 @@ function showReadback(sample) {
     return;
   }
   letters.forEach((letter, at) => {
-    $(`read-${letter}`).textContent = `${shortVolts(sample.volts[at])} (code ${sample.codes[at]})`;
+    showValue(`read-${letter}`, sample.volts[at], sample.codes[at]);
   });
   samples.push(sample);
   while (samples.length && samples[0].time < sample.time - keptSeconds * 1000) samples.shift();
@@ -182,8 +187,10 @@ function drawChart() {
   g.font = "12px sans-serif";
   const left = 52, right = 10, top = 10, bottom = 28;
   const plotWidth = width - left - right, plotHeight = height - top - bottom;
-  const span = Number($("span").value) * 1000;
+  // The span picked, or less while the page holds less: the trace starts at the left edge.
   const end = samples.length ? samples[samples.length - 1].time : Date.now();
+  const first = samples.length ? samples[0].time : end;
+  const span = Math.min(Number($("span").value) * 1000, Math.max(end - first, 10000));
   const x = (time) => left + plotWidth * (1 - (end - time) / span);
   const y = (volts) => top + plotHeight * (1 - volts / vdd);
   g.strokeStyle = "#ccc";
@@ -194,14 +201,16 @@ function drawChart() {
     g.beginPath(); g.moveTo(left, y(volts)); g.lineTo(left + plotWidth, y(volts)); g.stroke();
     g.fillText(`${volts.toFixed(2)} V`, left - 4, y(volts) + 4);
   }
+  // A tick every whole number of seconds or minutes, at most six over the span.
+  const tick = [1, 2, 5, 10, 15, 30, 60, 120, 300, 600].find((seconds) => span / (seconds * 1000) <= 6) * 1000;
   g.textAlign = "center";
-  for (let step = 0; step <= 5; ++step) {
-    const time = end - (span * (5 - step)) / 5;
-    g.beginPath(); g.moveTo(x(time), top); g.lineTo(x(time), top + plotHeight); g.stroke();
-    const ago = (span * (5 - step)) / 5000;
+  for (let ago = 0; ago <= span; ago += tick) {
+    const at = x(end - ago);
+    g.beginPath(); g.moveTo(at, top); g.lineTo(at, top + plotHeight); g.stroke();
     const label = ago === 0 ? new Date(end).toLocaleTimeString()
-                            : ago >= 60 ? `−${ago / 60} min` : `−${ago} s`;
-    g.fillText(label, x(time), height - 8);
+                            : ago >= 60000 ? `−${ago / 60000} min` : `−${ago / 1000} s`;
+    g.textAlign = ago === 0 ? "right" : "center";
+    g.fillText(label, at, height - 8);
   }
   g.lineWidth = 1.5;
   for (const at of picked()) {
@@ -216,7 +225,6 @@ function drawChart() {
     }
     g.stroke();
   }
-  const first = samples.length ? samples[0].time : end;
   $("held").textContent = `${samples.length} samples held, over ${((end - first) / 60000).toFixed(1)} min`;
 }
 
