@@ -10,6 +10,7 @@ import os
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 
 from selenium import webdriver
@@ -39,13 +40,22 @@ for line in server.stderr:
     if "HTTP on " in line:
         port = int(line.split("HTTP on ")[1].split()[0].rstrip(":").rsplit(":", 1)[1])
         break
+threading.Thread(target=server.stderr.read, daemon=True).start()  # the rest of its log
 options = webdriver.ChromeOptions()
 options.binary_location = "/usr/bin/chromium"
 for flag in ["--headless", "--no-sandbox", "--disable-gpu", "--hide-scrollbars",
-             f"--window-size={width},{height}", f"--user-data-dir={scratch}/profile"]:
+             f"--user-data-dir={scratch}/profile"]:
     options.add_argument(flag)
 driver = webdriver.Chrome(service=Service("/usr/bin/chromedriver"), options=options)
+
+
+def viewport(tall):
+    driver.execute_cdp_cmd("Emulation.setDeviceMetricsOverride", {
+        "width": width, "height": tall, "deviceScaleFactor": 1, "mobile": width < 500})
+
+
 try:
+    viewport(height)
     driver.get(f"http://127.0.0.1:{port}/panel/")
     if not arguments.sign_in:
         WebDriverWait(driver, 10).until(lambda d: "Board up" in d.find_element(By.ID, "board").text)
@@ -60,8 +70,9 @@ try:
             lambda d: "done" in d.find_element(By.ID, "sweep-state").text
             and d.execute_script("return document.getElementById('sweep-picture').naturalWidth") > 0)
         time.sleep(6)  # some readback on the chart
-    height = driver.execute_script("return document.documentElement.scrollHeight")
-    driver.set_window_size(width, max(height, driver.get_window_size()["height"]))
+    # The whole page, laid out as at that window size.
+    driver.execute_script("window.scrollTo(0, 0)")
+    viewport(max(height, driver.execute_script("return document.documentElement.scrollHeight")))
     time.sleep(0.5)
     driver.save_screenshot(arguments.output)
 finally:

@@ -27,6 +27,7 @@ from test_server import RESOURCES, Server  # noqa: E402
 CORE, ABORT, PORTMAP = 0x0607AF, 0x0607B0, 100000
 END, WAITLOCK, TERMCHAR = 0x08, 0x01, 0x80
 LXI = "{http://www.lxistandard.org/InstrumentIdentification/1.0}"
+SCHEMA = os.path.join(os.path.dirname(os.path.abspath(__file__)), "lxi-identification-1.0.xsd")
 
 
 def units(*values):
@@ -608,6 +609,70 @@ class HttpTest(LanTest):
         self.assertIn("<Hostname>bench-pc.example</Hostname>", document)
         self.assertIn("TCPIP::bench-pc.example::inst0::INSTR", document)
 
+    def test_identification_as_the_lan_reaches_it(self):
+        server = self.serve(listen="0.0.0.0:0")
+        port = server.endpoint("HTTP on")
+        # A leased address on veth0, a link-local one on veth1, and a default route by veth0.
+        for command in (["ip", "addr", "add", "10.44.0.3/24", "dev", "veth0", "valid_lft", "300",
+                         "preferred_lft", "300"],
+                        ["ip", "addr", "add", "169.254.7.7/16", "dev", "veth1"],
+                        ["ip", "route", "add", "default", "via", "10.44.0.254", "dev", "veth0"]):
+            subprocess.run(command, check=True)
+            undo = command[:]
+            undo[2] = "del"
+            self.addCleanup(subprocess.run, undo)
+
+        def mac(interface):
+            shown = subprocess.run(["ip", "-o", "link", "show", "dev", interface], check=True,
+                                   capture_output=True, text=True).stdout
+            return shown.split("link/ether ")[1].split()[0].upper()
+        rows = [  # from, to, the Host sent, what the document says
+            ("10.44.0.2", "10.44.0.1", None, ("10.44.0.1", "10.44.0.1", "veth0", "255.255.255.0",
+                                              mac("veth0"), "10.44.0.254", "false", "false")),
+            ("10.44.0.1", "10.44.0.2", None, ("10.44.0.2", "10.44.0.2", "veth1", "255.255.255.0",
+                                              mac("veth1"), "0.0.0.0", "false", "false")),
+            ("10.44.0.2", "10.44.0.3", None, ("10.44.0.3", "10.44.0.3", "veth0", "255.255.255.0",
+                                              mac("veth0"), "10.44.0.254", "true", "false")),
+            ("10.44.0.2", "169.254.7.7", None, ("169.254.7.7", "169.254.7.7", "veth1", "255.255.0.0",
+                                                mac("veth1"), "0.0.0.0", "false", "true")),
+            ("127.0.0.1", "127.0.0.1", None, ("127.0.0.1", "127.0.0.1", "lo", "255.0.0.0",
+                                              "00:00:00:00:00:00", "0.0.0.0", "false", "false")),
+            # A router's address in front is none of ours; a name is the one the client used.
+            ("10.44.0.2", "10.44.0.1", f"192.0.2.7:{port}", ("10.44.0.1", "10.44.0.1", "veth0",
+                                                             "255.255.255.0", mac("veth0"),
+                                                             "10.44.0.254", "false", "false")),
+            ("10.44.0.2", "10.44.0.1", f"bench-pc.example:{port}", ("bench-pc.example", "10.44.0.1",
+                                                                    "veth0", "255.255.255.0",
+                                                                    mac("veth0"), "10.44.0.254",
+                                                                    "false", "false")),
+        ]
+        for source, target, host, facts in rows:
+            with self.subTest(source=source, target=target, host=host):
+                with socket.create_connection((target, port), timeout=10,
+                                              source_address=(source, 0)) as bare:
+                    bare.sendall(b"GET /lxi/identification HTTP/1.0\r\n"
+                                 + (f"Host: {host}\r\n".encode() if host else b"") + b"\r\n")
+                    answer = b""
+                    while chunk := bare.recv(65536):
+                        answer += chunk
+                document = answer.split(b"\r\n\r\n", 1)[1]
+                valid = subprocess.run(["xmllint", "--noout", "--schema", SCHEMA, "-"],
+                                       input=document, capture_output=True, timeout=20)
+                self.assertEqual(valid.returncode, 0, valid.stderr.decode())
+                root = ElementTree.fromstring(document)
+                interface = root.find(LXI + "Interface")
+                self.assertEqual((interface.findtext(LXI + "Hostname"),
+                                  interface.findtext(LXI + "IPAddress"),
+                                  interface.get("InterfaceName"))
+                                 + tuple(interface.findtext(LXI + name) for name in
+                                         ("SubnetMask", "MACAddress", "Gateway", "DHCPEnabled",
+                                          "AutoIPEnabled")), facts)
+                resources = [each.text for each in interface.findall(LXI + "InstrumentAddressString")]
+                self.assertEqual(resources[-1], f"TCPIP::{facts[0]}::{server.port}::SOCKET")
+                self.assertEqual(root.findtext(LXI + "IdentificationURL"),
+                                 f"http://{facts[0]}:{port}/lxi/identification")
+        self.assertEqual(server.stop(), 0)
+
     def test_ipv6(self):
         server = self.serve(listen="[::1]:0")
         self.assertIn("a port mapper of our own answers IPv4 only", server.logged("VXI-11 off"))
@@ -636,7 +701,11 @@ class HttpTest(LanTest):
                 "<tr><th scope=\"row\">CLR pin</th><td>LOW</td>",
                 "<tr><th scope=\"row\">VXI-11 links</th><td>1</td>",
                 f"<code>TCPIP::127.0.0.1::{server.port}::SOCKET</code>",
-                "held by a VXI-11 link from 127.0.0.1:", "<td>0 times</td>"]
+                "held by a VXI-11 link from 127.0.0.1:", "<td>0 times</td>",
+                # LXI's items for the welcome page.
+                "<tr><th scope=\"row\">LXI version</th><td>1.5</td>",
+                "<tr><th scope=\"row\">MAC address</th><td>00:00:00:00:00:00</td>",
+                "<tr><th scope=\"row\">IP address</th><td>127.0.0.1</td>"]
         for row in rows:
             with self.subTest(row):
                 self.assertIn(row, page)
@@ -733,6 +802,30 @@ class DiscoveryTest(LanTest):
         # Listening on 127.0.0.1, they are announced on loopback alone.
         self.assertEqual(sorted((fields[1], fields[8]) for fields in resolved),
                          sorted([("lo", str(first.port)), ("lo", str(second.port))]))
+
+    def test_avahi_daemon_restarted(self):
+        self.daemons.bus()
+        self.daemons.avahi()
+        server = self.serve(listen="0.0.0.0:0")
+        name = server.logged("DNS-SD: announced as").split('"')[1]
+
+        def announced():
+            browsed = subprocess.run(["avahi-browse", "-rtp", "_scpi-raw._tcp"],
+                                     capture_output=True, text=True, timeout=30).stdout
+            return any(line.startswith("=") and name.replace(" ", "\\032") in line
+                       for line in browsed.splitlines())
+        self.assertTrue(announced())
+        for attempt in range(2):  # and again: the records outlive more than one restart
+            with self.subTest(attempt=attempt):
+                self.daemons.stop("avahi")
+                server.expect("DNS-SD waits: avahi-daemon has gone")
+                self.daemons.avahi()
+                started = time.monotonic()
+                server.expect("DNS-SD: announced as")
+                while not announced():
+                    self.assertLess(time.monotonic() - started, 5, "the records did not come back")
+                self.assertLess(time.monotonic() - started, 5)
+        self.assertEqual(server.stop(), 0)
 
     def test_avahi_later_or_never(self):
         server = self.serve()

@@ -6,6 +6,7 @@ WebSocket requests for what a browser will not send. Run in a private network
 import base64
 import csv
 import http.client
+import http.server
 import io
 import os
 import shutil
@@ -23,12 +24,15 @@ from selenium.webdriver.common.by import By
 from selenium.webdriver.support.ui import WebDriverWait
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from test_hostile import send_text, websocket  # noqa: E402
 from test_lan import WAITLOCK, Rpc  # noqa: E402
 from test_server import CLI, SERVER, Server  # noqa: E402
 
 FLAGS = ["--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
          "--disable-background-networking", "--disable-component-update", "--disable-sync",
-         "--disable-dev-shm-usage"]
+         "--disable-dev-shm-usage",
+         # A name of the attacker's that it points at this machine (DNS rebinding).
+         "--host-resolver-rules=MAP rebound.example 127.0.0.1"]
 
 
 def browser(downloads):
@@ -41,6 +45,74 @@ def browser(downloads):
     options.add_experimental_option("prefs", {"download.default_directory": downloads,
                                               "download.prompt_for_download": False})
     return webdriver.Chrome(service=Service("/usr/bin/chromedriver"), options=options)
+
+
+class Elsewhere:
+    """Another site's server on this machine, on a port of its own or a given one: it serves one
+    page, and ends when told."""
+
+    def __init__(self, page, port=0):
+        class Handler(http.server.BaseHTTPRequestHandler):
+            def do_GET(self):
+                body = page.encode()
+                self.send_response(200)
+                self.send_header("Content-Type", "text/html; charset=utf-8")
+                self.send_header("Content-Length", str(len(body)))
+                self.end_headers()
+                self.wfile.write(body)
+
+            def log_message(self, *arguments):
+                pass
+
+        self.server = http.server.ThreadingHTTPServer(("127.0.0.1", port), Handler)
+        self.port = self.server.server_address[1]
+        self.thread = threading.Thread(target=self.server.serve_forever, daemon=True)
+        self.thread.start()
+
+    def stop(self):
+        self.server.shutdown()
+        self.server.server_close()
+        self.thread.join(10)
+
+
+# What the page shows, measured as a person sees it laid out: [the text of each value, split
+# into lines as drawn], each label of the cards with its lines, the sizes of the set values and
+# their labels, and whether the sweep's placeholders fit their boxes.
+LAYOUT = """
+const lines = (node) => { const range = document.createRange(); range.selectNodeContents(node);
+  return new Set([...range.getClientRects()].map((rect) => Math.round(rect.top))).size; };
+const context = document.createElement("canvas").getContext("2d");
+const fits = (input) => { const style = getComputedStyle(input); context.font = style.font;
+  const room = input.clientWidth - parseFloat(style.paddingLeft) - parseFloat(style.paddingRight);
+  return context.measureText(input.placeholder).width <= room; };
+return {
+  values: [...document.querySelectorAll("#channels dd")].map((dd) =>
+    [...dd.querySelectorAll(".value")].map((value) => [value.textContent, lines(value)])),
+  labels: [...document.querySelectorAll("#channels label, #sweep-form label")].map(
+    (label) => [label.textContent, lines(label)]),
+  sizes: [...document.querySelectorAll("#channels dl")].map((dl) =>
+    [parseFloat(getComputedStyle(dl.querySelector("dt")).fontSize),
+     parseFloat(getComputedStyle(dl.querySelector("dd")).fontSize)]),
+  placeholders: [...document.querySelectorAll("#sweep-form input")].map(
+    (input) => [input.id, fits(input)]),
+};
+"""
+
+# The leftmost column of the chart's plot where channel A's trace is drawn, as a share of the
+# plot's width (the plot starts 52 pixels in, and ends 10 before the right edge).
+TRACE_START = """
+const canvas = document.getElementById("chart");
+const ratio = window.devicePixelRatio || 1;
+const data = canvas.getContext("2d").getImageData(0, 0, canvas.width, canvas.height).data;
+let leftmost = canvas.width;
+for (let y = 0; y < canvas.height; ++y)
+  for (let x = 0; x < leftmost; ++x) {
+    const at = (y * canvas.width + x) * 4;
+    if (Math.abs(data[at] - 31) < 30 && Math.abs(data[at + 1] - 119) < 30 && Math.abs(data[at + 2] - 180) < 30)
+      leftmost = x;
+  }
+return (leftmost / ratio - 52) / (canvas.clientWidth - 62);
+"""
 
 
 def upgrade(port, origin=None, host=None, path="/panel/socket", cookie=None):
@@ -493,6 +565,104 @@ class PanelTest(unittest.TestCase):
         self.text("board", "Board up")
         self.assertEqual(client.query("*OPC?"), "1")
 
+    def test_framed_by_another_site(self):
+        server = self.serve()
+        elsewhere = Elsewhere("<p>elsewhere</p>"
+                              f"<iframe id='panel' src='http://127.0.0.1:{server.http}/panel/'></iframe>"
+                              f"<iframe id='welcome' src='http://127.0.0.1:{server.http}/'></iframe>")
+        self.addCleanup(elsewhere.stop)
+        self.driver.get(f"http://127.0.0.1:{elsewhere.port}/")
+        # The welcome page, which changes nothing, may be shown inside another site's page: the
+        # frames are looked into as a person would see them.
+        self.driver.switch_to.frame("welcome")
+        WebDriverWait(self.driver, 10).until(lambda d: d.find_elements(By.TAG_NAME, "h1"))
+        self.driver.switch_to.default_content()
+        self.driver.switch_to.frame("panel")
+        time.sleep(2)  # as long as the page takes to show the board's state
+        self.assertEqual(self.driver.find_elements(By.ID, "volts-A"), [])
+        self.assertEqual(self.driver.find_elements(By.TAG_NAME, "button"), [])
+        self.driver.switch_to.default_content()
+        # Beside it, the panel itself counts only its own page.
+        first, second = self.second_window()
+        self.open_panel(server)
+        self.text("clients", "0 on the socket, 0 over VXI-11, 1 page.")
+        self.assertEqual(server.stop(), 0)
+
+    def test_a_rebound_name_reads_nothing(self):
+        # The attacker's page, at its name and the port the instrument will use.
+        with socket.socket() as free:
+            free.bind(("127.0.0.1", 0))
+            port = free.getsockname()[1]
+        attacker = Elsewhere("""<p>attacker</p><script>
+            window.results = null;
+            const paths = ["/panel/made/sweep.csv", "/panel/", "/p%61nel/made/sweep.csv",
+                           "/panel//panel.js", "/x/../panel/made/sweep.csv"];
+            async function attack() {
+              // The instrument's welcome page (its words made here, so that this page's own
+              // text never matches).
+              const welcome = await fetch("/").then((r) => r.text()).catch(() => "");
+              if (!welcome.includes(["Nothing on this page", "changes the board"].join(" "))) {
+                setTimeout(attack, 100);
+                return;
+              }
+              const results = [];
+              for (const path of paths) {
+                const reply = await fetch(path);
+                results.push([path, reply.status, await reply.text()]);
+              }
+              const socket = new WebSocket(`ws://${location.host}/panel/socket`);
+              socket.onopen = () => { socket.send(JSON.stringify({id: 1, action: "code", channel: 1, value: "7"}));
+                                      results.push(["socket", "opened"]); window.results = results; };
+              socket.onerror = () => { results.push(["socket", "refused"]); window.results = results; };
+            }
+            attack();</script>""", port)
+        self.driver.get(f"http://rebound.example:{port}/")
+        self.assertIn("attacker", self.driver.page_source)
+        attacker.stop()
+        # The name now leads to the instrument, which holds a sweep's results.
+        server = self.serve("--http", f"127.0.0.1:{port}")
+        page = websocket(port)
+        send_text(page, '{"id": 1, "action": "sweep", "channel": 2, "points": "16"}')
+        server.expect("sweep from the front panel done", seconds=60)
+        page.close()
+        WebDriverWait(self.driver, 30).until(lambda d: d.execute_script("return window.results"))
+        results = self.driver.execute_script("return window.results")
+        for path, status, *body in results[:-1]:
+            with self.subTest(path):
+                self.assertEqual(status, 421)
+                self.assertNotIn("code,ideal_v", body[0])
+        self.assertEqual(results[-1], ["socket", "refused"])
+        client = self.scpi(server)
+        self.assertEqual(client.query("SOUR1:VOLT:CODE?"), "0")
+        self.assertEqual(server.stop(), 0)
+
+    def test_laid_out_for_a_desk_and_a_phone(self):
+        server = self.serve(environment={"TX4410_SIM_NOISE_MV": "2"})
+        client = self.scpi(server)
+        client.write("SOUR1:VOLT 1.25;:SOUR3:VOLT:CODE 40000")
+        self.addCleanup(self.driver.execute_cdp_cmd, "Emulation.clearDeviceMetricsOverride", {})
+        for width, height in [(1280, 800), (390, 844)]:
+            with self.subTest(width=width):
+                self.driver.execute_cdp_cmd("Emulation.setDeviceMetricsOverride", {
+                    "width": width, "height": height, "deviceScaleFactor": 1, "mobile": width < 500})
+                self.open_panel(server)
+                self.text("read-A", "V (code")
+                shown = self.driver.execute_script(LAYOUT)
+                for values in shown["values"]:
+                    self.assertEqual([text.split()[-1] for text, _ in values][-1][-1], ")")
+                    for text, lines in values:  # "1.250000 V", "(code 16384)": whole
+                        self.assertEqual(lines, 1, text)
+                for text, lines in shown["labels"]:
+                    self.assertEqual(lines, 1, text)
+                for label, value in shown["sizes"]:
+                    self.assertGreaterEqual(value, label)
+                self.assertEqual([name for name, fits in shown["placeholders"] if not fits], [])
+                # A fresh chart's trace starts at the plot's left edge, not a sliver at the right.
+                WebDriverWait(self.driver, 10).until(
+                    lambda d: d.execute_script("return window.panel.csvText()").count("\n") >= 4)
+                self.assertLess(self.driver.execute_script(TRACE_START), 0.05)
+        self.assertEqual(server.stop(), 0)
+
     def test_token(self):
         token = os.path.join(self.scratch, "token")
         with open(token, "w") as file:
@@ -507,6 +677,11 @@ class PanelTest(unittest.TestCase):
                          "HTTP/1.1 101 Switching Protocols")
         self.driver.delete_all_cookies()
         self.driver.get(f"http://127.0.0.1:{server.http}/panel/")
+        # The sign-in page in the panel's own style.
+        self.assertEqual(self.driver.execute_script("return getComputedStyle(document.body).fontFamily"),
+                         "sans-serif")
+        self.assertEqual(self.driver.execute_script(
+            "return getComputedStyle(document.querySelector('form')).borderTopStyle"), "solid")
         for attempt, shown in [("wrong", "That is not the server's token."), ("0123456789abcdef", None)]:
             self.field("token").send_keys(attempt + "\n")
             if shown:

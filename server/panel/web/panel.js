@@ -190,7 +190,7 @@ function drawChart() {
   // The span picked, or less while the page holds less: the trace starts at the left edge.
   const end = samples.length ? samples[samples.length - 1].time : Date.now();
   const first = samples.length ? samples[0].time : end;
-  const span = Math.min(Number($("span").value) * 1000, Math.max(end - first, 10000));
+  const span = Math.min(Number($("span").value) * 1000, Math.max(end - first, 2000));
   const x = (time) => left + plotWidth * (1 - (end - time) / span);
   const y = (volts) => top + plotHeight * (1 - volts / vdd);
   g.strokeStyle = "#ccc";
