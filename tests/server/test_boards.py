@@ -320,6 +320,13 @@ class BoardsTest(unittest.TestCase):
              '"Model=TX4410" "SerialNumber=1-1" "FirmwareVersion=1.0.0"'),
             (f"TX4410 1-2 on {host}", "5026", '"txtvers=1" "Manufacturer=TX4410 bench program" '
              '"Model=TX4410" "SerialNumber=1-2" "FirmwareVersion=1.0.0"')])
+        # TCPIP::host::INSTR, which a tool makes of a _vxi-11._tcp record, opens inst0: only
+        # instrument 0's record may lead there.
+        vxi11 = subprocess.run(["avahi-browse", "-rtp", "_vxi-11._tcp"], capture_output=True,
+                               text=True, timeout=30).stdout
+        self.assertEqual(sorted((fields[3].replace("\\032", " "), fields[8]) for fields in
+                                (line.split(";") for line in vxi11.splitlines() if line.startswith("="))),
+                         [(f"TX4410 1-1 on {host}", "111")])
 
 
 if __name__ == "__main__":
