@@ -199,7 +199,11 @@ class HostileTest(unittest.TestCase):
         server.expect("left more than 4194304 bytes of replies untaken", seconds=30)
         with open(f"/proc/{server.process.pid}/status") as status:
             peak = next(int(line.split()[1]) for line in status if line.startswith("VmHWM"))
-        self.assertLess(peak, 100 * 1024, "kB at its peak")
+        # The address sanitizer keeps freed memory in quarantine: its peak is the sanitizer's.
+        with open(f"/proc/{server.process.pid}/maps") as maps:
+            sanitized = "libasan" in maps.read()
+        if not sanitized:
+            self.assertLess(peak, 100 * 1024, "kB at its peak")
         self.answers_again(server)
         self.assertEqual(server.stop(), 0)
 
