@@ -52,7 +52,7 @@ needs() { # group, then the tools, daemons and built programs its figures need
 lan=("$root/scripts/private-network.sh")
 lan_reason=''
 "${lan[@]}" true 2>/dev/null || lan_reason="no private network can be made here (scripts/private-network.sh)"
-for group in server discovery panel boards; do
+for group in server discovery panel boards hostile; do
     [ -z "$lan_reason" ] || not_measured $group "$lan_reason"
 done
 if [ -z "$out" ]; then
@@ -160,6 +160,12 @@ needs panel jq chromium chromedriver "$bin/tx4410-server" "$bin/tx4410-cli" \
     && { "${lan[@]}" /usr/bin/python3 "$root/bench/panel.py" "$bin/tx4410-server" "$bin/tx4410-cli" \
         $([ $quick = 1 ] && echo --quick) > "$out/panel.json" \
         || not_measured panel "bench/panel.py failed (see above)"; }
+# Hostile peers: an SCPI client's round trip beside 1,000 silent connections, and the memory
+# of a server whose 16 clients never read.
+needs hostile jq "$bin/tx4410-server" \
+    && { "${lan[@]}" /usr/bin/python3 "$root/bench/hostile.py" "$bin/tx4410-server" \
+        $([ $quick = 1 ] && echo --quick) > "$out/hostile.json" \
+        || not_measured hostile "bench/hostile.py failed (see above)"; }
 # Every board: --all over four boards in the tests' USB testbed, against one board's server.
 needs boards jq "$bin/bedhost" "$bin/tx4410-server" \
     && { "${lan[@]}" /usr/bin/python3 "$root/bench/boards.py" "$bin/tx4410-server" "$bin/bedhost" \
@@ -361,6 +367,11 @@ done
 row "all.load.worst_us (another board's client while one loads)" "$(fmt 1 "$(boards .while_loading_worst_us)")"
 row "all.load.no_load_worst_us (as many requests, no load)" "$(fmt 1 "$(boards .no_load_worst_us)")"
 row "all.load.cost_in_requests (worst beyond no load's, in round trips)" "$(fmt 2 "$(boards .load_cost_in_requests)")" '<=' 1
+hostile() { value hostile jq -r "$1" "$out/hostile.json"; }
+row "hostile.scpi.none_us (MEAS1:CODE?, nothing else open)" "$(fmt 2 "$(hostile .scpi_us.none)")"
+row "hostile.scpi.flooded_us (1,000 silent on the abort channel and HTTP)" "$(fmt 2 "$(hostile .scpi_us.flooded)")"
+row "hostile.scpi.ratio_flooded_to_none" "$(fmt 3 "$(hostile .scpi_us.ratio)")" '<=' 1.2
+row "hostile.memory.peak_mb (16 clients that never read)" "$(fmt 1 "$(hostile .memory_mb.peak)")" '<' 100
 # A run whose server lxi did not list before it gave up is a miss, not a figure: counted apart.
 discovery() {
     value discovery sh -c 'grep -v missed "$1" | sort -n | awk -v q="$2" '"'"'{ v[NR] = $1 }

@@ -63,3 +63,31 @@ long raiseDescriptorLimit()
     }
     return long(limit.rlim_cur);
 }
+
+RefusalLog::RefusalLog(std::function<void(const QString &)> log)
+    : m_log(std::move(log))
+{
+    m_quiet.setSingleShot(true);
+    m_quiet.setInterval(1000);
+    QObject::connect(&m_quiet, &QTimer::timeout, [this] {
+        if (m_unsaid == 0)
+            return;
+        m_log(m_unsaid == 1 ? m_last
+                            : QStringLiteral("%1 (and %2 more like it in the last second)")
+                                      .arg(m_last)
+                                      .arg(m_unsaid - 1));
+        m_unsaid = 0;
+        m_quiet.start();
+    });
+}
+
+void RefusalLog::refused(const QString &line)
+{
+    if (m_quiet.isActive()) {
+        ++m_unsaid;
+        m_last = line;
+        return;
+    }
+    m_log(line);
+    m_quiet.start();
+}

@@ -32,7 +32,7 @@ void SocketServer::accept(int descriptor)
 {
     auto connection = std::make_unique<Connection>(descriptor, m_limits.maxLineBytes);
     if (openCount() >= m_limits.maxClients) {
-        m_log(QStringLiteral("%1 refused: %2 clients are connected, as many as --max-clients "
+        m_refused.refused(QStringLiteral("%1 refused: %2 clients are connected, as many as --max-clients "
                              "allows")
                       .arg(connection->peer())
                       .arg(m_limits.maxClients));

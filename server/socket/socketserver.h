@@ -60,6 +60,7 @@ private:
     Limits m_limits;
     Session::Interface m_interface;
     std::function<void(const QString &)> m_log;
+    RefusalLog m_refused {m_log};
     Listener m_listener;
     std::list<std::unique_ptr<SocketSession>> m_sessions;
     std::function<void()> m_finished;

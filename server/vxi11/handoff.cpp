@@ -157,7 +157,7 @@ void Vxi11Dispatch::close()
 void Vxi11Dispatch::accept(int descriptor)
 {
     if (m_clients.size() >= 2 * m_maxClients) {
-        m_log(QStringLiteral("a VXI-11 connection refused: %1 are waiting for their create_link, "
+        m_refused.refused(QStringLiteral("a VXI-11 connection refused: %1 are waiting for their create_link, "
                              "twice --max-clients")
                       .arg(2 * m_maxClients));
         ::close(descriptor);

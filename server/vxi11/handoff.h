@@ -89,6 +89,7 @@ private:
     int m_maxClients;
     std::chrono::seconds m_idle;
     std::function<void(const QString &)> m_log;
+    RefusalLog m_refused {m_log};
     Listener m_core;
     QHash<int, std::shared_ptr<Client>> m_clients;
 };

@@ -72,7 +72,7 @@ void PortMapper::accept(int descriptor)
 {
     auto connection = std::make_unique<Connection>(descriptor, maxCallBytes);
     if (int(m_connections.size()) >= m_maxClients) {
-        m_log(QStringLiteral("%1 refused by the port mapper: %2 connections are open, as many as "
+        m_refused.refused(QStringLiteral("%1 refused by the port mapper: %2 connections are open, as many as "
                              "--max-clients allows")
                       .arg(connection->peer())
                       .arg(m_maxClients));

@@ -41,6 +41,7 @@ private:
     int m_maxClients;
     std::chrono::seconds m_idle;
     std::function<void(const QString &)> m_log;
+    RefusalLog m_refused {m_log};
     QUdpSocket m_udp;
     Listener m_tcp;
     std::list<std::unique_ptr<RpcConnection>> m_connections;

@@ -119,7 +119,7 @@ void Vxi11Server::adopt(int descriptor, const QByteArray &received)
     // Twice as many connections as links: one beyond the links is told so by create_link
     // (error 9), as an instrument does, rather than reset.
     if (int(m_channels.size()) >= connectionsAtMost()) {
-        m_log(QStringLiteral("%1 refused on VXI-11: %2 connections are open, twice --max-clients")
+        m_refused.refused(QStringLiteral("%1 refused on VXI-11: %2 connections are open, twice --max-clients")
                       .arg(connection->peer())
                       .arg(connectionsAtMost()));
         return;
@@ -135,7 +135,7 @@ void Vxi11Server::acceptAbort(int descriptor)
 {
     auto connection = std::make_unique<Connection>(descriptor, 1024);
     if (int(m_aborts.size()) >= connectionsAtMost()) {
-        m_log(QStringLiteral("%1 refused on VXI-11's abort channel: %2 connections are open, "
+        m_refusedAborts.refused(QStringLiteral("%1 refused on VXI-11's abort channel: %2 connections are open, "
                              "twice --max-clients")
                       .arg(connection->peer())
                       .arg(connectionsAtMost()));

@@ -72,6 +72,8 @@ private:
 
     Limits m_limits;
     std::function<void(const QString &)> m_log;
+    RefusalLog m_refused {m_log};
+    RefusalLog m_refusedAborts {m_log};
     std::map<int, InstrumentHost *> m_devices;
     Listener m_core;
     Listener m_abort;

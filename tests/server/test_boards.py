@@ -22,6 +22,7 @@ import xml.etree.ElementTree as ElementTree
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from test_lan import CORE, END, LXI, Daemons, Rpc, opaque, units  # noqa: E402
 from test_server import CLI, RESOURCES, SERVER  # noqa: E402
+from test_hostile import websocket  # noqa: E402
 from test_panel import By, WebDriverWait, browser  # noqa: E402
 
 BEDHOST = os.environ["TX4410_BEDHOST"]
@@ -194,8 +195,12 @@ class BoardsTest(unittest.TestCase):
     def test_numbers_and_ports_stay_with_port_paths(self):
         self.boards(2)
         self.assertEqual(query(1, "SOUR1:VOLT:CODE 7;CODE?"), "7")
+        page_open = websocket(8082)  # a front panel open on the board that goes
+        self.addCleanup(page_open.close)
+        at = len(self.bed.log)
         self.bed.tell("unplug 1-2")
         self.bed.logged("inst1 (1-2): ending")
+        self.bed.logged("inst1 (1-2) ended (exit status 0)", after=at)
         self.assertEqual(query(0, "*IDN?").split(",")[2], "1-1")
         with self.assertRaises(OSError):
             query(1, "*IDN?")

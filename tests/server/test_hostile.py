@@ -260,6 +260,11 @@ class HostileTest(unittest.TestCase):
         self.assertNotIn("395183", listed())
 
     def test_sigterm_with_everything_open(self):
+        for ending in (signal.SIGTERM, signal.SIGINT):
+            with self.subTest(signal=ending):
+                self.ended_with_everything_open(ending)
+
+    def ended_with_everything_open(self, ending):
         server = self.serve()
         pages = [websocket(server.http) for _ in range(2)]
         send_text(pages[0], json.dumps({"action": "sweep", "channel": 2, "points": "4000",
@@ -272,7 +277,7 @@ class HostileTest(unittest.TestCase):
         other.create_link()
         sock = socket.create_connection(("127.0.0.1", server.port), timeout=10)
         sock.sendall(b"SOUR1:VOLT:CODE 5\n")  # waits for the lock as well
-        self.assertEqual(server.stop(), 0)
+        self.assertEqual(server.stop(ending), 0)
         for each in pages + [sock, waiting.sock, other.sock]:
             each.close()
 
