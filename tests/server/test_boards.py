@@ -175,6 +175,12 @@ class BoardsTest(unittest.TestCase):
         core = int(self.bed.log[self.bed.logged("VXI-11 on 127.0.0.1:")].split("127.0.0.1:")[1].split()[0])
         rows = [(b"inst2", 0, "1-3"), (b"INST1", 0, "1-2"), (b"", 0, "1-1"), (b"inst0", 0, "1-1"),
                 (b"inst3", 3, None), (b"inst01", 3, None), (b"gpib0", 3, None)]
+        # Before a link, as one instrument answers it: a procedure VXI-11 has not is
+        # PROC_UNAVAIL, one on a link that does not exist says so.
+        rpc = Rpc(core)
+        self.addCleanup(rpc.close)
+        self.assertEqual(rpc.call(CORE, 1, 99)[0], 3)
+        self.assertEqual(rpc.write(42, b"*IDN?"), (4, 0))
         for device, error, port in rows:
             with self.subTest(device=device):
                 rpc = Rpc(core)
@@ -236,6 +242,20 @@ class BoardsTest(unittest.TestCase):
                               f'<td><a href="http://127.0.0.1:{8081 + number}/">', index)
                 root = ElementTree.fromstring(page(8081 + number, "/lxi/identification"))
                 self.assertEqual(root.findtext(LXI + "SerialNumber"), port)
+
+    def test_an_instrument_that_cannot_start_is_tried_again(self):
+        self.boards(1)
+        taken = socket.socket()  # the next instrument's socket port, taken: it cannot start
+        taken.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+        taken.bind(("127.0.0.1", 5026))
+        taken.listen()
+        at = len(self.bed.log)
+        self.bed.tell("plug 1-2")
+        self.bed.logged("inst1 (1-2) ended (exit status 1): started again in 1 s", after=at)
+        self.bed.logged("inst1 (1-2) ended (exit status 1): started again in 2 s", after=at)
+        taken.close()
+        self.bed.logged("inst1 (1-2): listening on 127.0.0.1:5026", seconds=20, after=at)
+        self.assertEqual(query(1, "*IDN?").split(",")[2], "1-2")
 
     def test_a_stopped_instrument_holds_up_no_other(self):
         self.boards(2)

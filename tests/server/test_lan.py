@@ -52,9 +52,12 @@ class Rpc:
     def close(self):
         self.sock.close()
 
-    def send(self, program, version, procedure, arguments=b"", rpc_version=2, pieces=1):
+    def send(self, program, version, procedure, arguments=b"", rpc_version=2, pieces=1,
+             credential=None):
         self.xid += 1
-        message = units(self.xid, 0, rpc_version, program, version, procedure, 0, 0, 0, 0) + arguments
+        message = units(self.xid, 0, rpc_version, program, version, procedure) \
+            + (units(0, 0) if credential is None else units(1) + opaque(credential)) \
+            + units(0, 0) + arguments
         if self.udp:
             self.sock.send(message)
             return
@@ -413,7 +416,8 @@ class Vxi11Test(LanTest):
             with self.subTest(name):
                 status, results = rpc.call(CORE, 1, procedure, arguments)
                 self.assertEqual((status, struct.unpack(">i", results[:4])[0]), (0, error))
-        devices = [(b"inst0", 0), (b"", 0), (b"INST0", 0), (b"inst1", 3), (b"gpib0,5", 3)]
+        devices = [(b"inst0", 0), (b"", 0), (b"INST0", 0), (b"inst1", 3), (b"gpib0,5", 3),
+                   (b"inst" + b"0" * 300, 3)]  # no instrument's, however long
         for device, error in devices:
             with self.subTest(device=device):
                 self.assertEqual(rpc.create_link(device)[0], error)
@@ -431,10 +435,16 @@ class Vxi11Test(LanTest):
             ("garbage arguments", CORE, 1, 11, units(link), {}, 4),
             ("the call in five fragments", CORE, 1, 0, b"", {"pieces": 5}, 0),
             ("RPC version 3", CORE, 1, 0, b"", {"rpc_version": 3}, "denied"),
+            # RFC 5531: a credential's body is at most 400 bytes; beyond, AUTH_ERROR, AUTH_BADCRED.
+            ("a credential of 400 bytes", CORE, 1, 0, b"", {"credential": b"x" * 400}, 0),
+            ("a credential of 401 bytes", CORE, 1, 0, b"", {"credential": b"x" * 401}, "denied"),
         ]
         for name, program, version, procedure, arguments, how, status in calls:
             with self.subTest(name):
-                self.assertEqual(rpc.call(program, version, procedure, arguments, **how)[0], status)
+                answer = rpc.call(program, version, procedure, arguments, **how)
+                self.assertEqual(answer[0], status)
+                if "credential" in how and status == "denied":
+                    self.assertEqual(answer[1][:8], units(1, 1))
         self.assertEqual(rpc.link_call(23, link), 0)  # destroy_link
         self.assertEqual(rpc.link_call(23, link), 4)
 

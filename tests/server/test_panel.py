@@ -444,6 +444,9 @@ class PanelTest(unittest.TestCase):
         # It says where it serves over the channel, not only in its log.
         ours.settimeout(10)
         self.assertEqual(ours.recv(256).decode(), f"ready socket={server.port} http={server.http}")
+        # A message with no connection in it is no reason to end.
+        ours.send(b"\1hello")
+        server.expect("a hand-off without a connection from the server of every board: ignored")
 
         def listening():
             inodes = {os.readlink(f"/proc/{server.process.pid}/fd/{fd}")
