@@ -340,7 +340,7 @@ void WebFront::accept(int descriptor)
 
 void WebFront::refuse(Connection &connection)
 {
-    m_log(QStringLiteral("HTTP %1 refused: %2 connections are open, as many as --max-clients "
+    m_refusals.refused(QStringLiteral("HTTP %1 refused: %2 connections are open, as many as --max-clients "
                          "allows")
                   .arg(connection.peer())
                   .arg(m_settings.maxClients));

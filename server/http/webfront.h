@@ -103,6 +103,7 @@ private:
     Pages m_pages;
     Settings m_settings;
     std::function<void(const QString &)> m_log;
+    RefusalLog m_refusals {m_log}; // connections beyond the limit: a flood logs a count
     std::vector<Route> m_routes;
     Listener m_listener;
     std::list<std::unique_ptr<Client>> m_clients;

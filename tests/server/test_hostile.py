@@ -105,7 +105,7 @@ def send_text(sock, text):
 class HostileTest(unittest.TestCase):
     def serve(self, *arguments):
         server = Server("--http", "127.0.0.1:0", *arguments, preexec_fn=few_descriptors)
-        self.addCleanup(server.stop)
+        self.addCleanup(server.ends_well, self)
         server.http = server.endpoint("HTTP on")
         server.core = server.endpoint("VXI-11 on")
         return server
@@ -210,6 +210,15 @@ class HostileTest(unittest.TestCase):
         self.answers_again(server)
         self.assertEqual(server.stop(), 0)
 
+    def test_descriptor_limit_raised_to_the_hard_limit(self):
+        # A unit's soft limit is often far below what the system allows the server.
+        server = Server("--http", "off", preexec_fn=lambda: resource.setrlimit(
+            resource.RLIMIT_NOFILE, (DESCRIPTORS, 4096)))
+        self.addCleanup(server.ends_well, self)
+        with open(f"/proc/{server.process.pid}/limits") as limits:
+            row = next(line for line in limits if line.startswith("Max open files"))
+        self.assertEqual(row.split()[3:5], ["4096", "4096"])
+
     def test_a_record_too_large_in_small_pieces(self):
         # Each fragment small, the record as a whole over the limit: the stream is dropped.
         server = self.serve()
@@ -248,7 +257,7 @@ class HostileTest(unittest.TestCase):
         self.assertIn("found through rpcbind", first.logged("VXI-11 on"))
         # The second finds the first's registration answering, and leaves it.
         second = Server("--http", "off", preexec_fn=few_descriptors)
-        self.addCleanup(second.stop)
+        self.addCleanup(second.ends_well, self)
         self.assertIn(f"names another server's VXI-11 at 127.0.0.1:{first.core}, which answers",
                       second.logged("VXI-11 off"))
         self.assertEqual(second.stop(), 0)

@@ -191,7 +191,7 @@ class Daemons:
 class LanTest(unittest.TestCase):
     def serve(self, *arguments, **settings):
         server = Server(*arguments, **settings)
-        self.addCleanup(server.stop)
+        self.addCleanup(server.ends_well, self)
         server.logged("VXI-11 o")  # on or off: its port mapper has been settled
         return server
 
@@ -467,11 +467,14 @@ class Vxi11Test(LanTest):
     def test_idle_connections_close(self):
         server = self.serve("--idle-timeout", "1")
         rpc = self.vxi11(server)
-        link = rpc.create_link()[1]
+        _, link, abort_port, _ = rpc.create_link()
+        silent_abort = socket.create_connection(("127.0.0.1", abort_port), timeout=10)
+        self.addCleanup(silent_abort.close)
         # A call that waits longer than the limit is not idleness: it ends as it would.
         self.assertEqual(rpc.read(link, io_timeout=2500), (15, 0, b""))
         self.assertEqual(rpc.sock.recv(1), b"")
         server.expect("closed: idle for 1 s on VXI-11 (0 open)")
+        self.assertEqual(silent_abort.recv(1), b"")  # the abort channel's silence too
         with server.socket() as sock:
             self.assertEqual(sock.recv(1), b"")
         server.expect("closed: idle for 1 s (0 open)")
@@ -747,7 +750,7 @@ class HttpTest(LanTest):
         for listen, arguments, line in rows:
             with self.subTest(listen=listen, arguments=arguments):
                 server = Server(*arguments, listen=listen)
-                self.addCleanup(server.stop)
+                self.addCleanup(server.ends_well, self)
                 if listen.endswith(":0") and line and line.startswith("HTTP on"):
                     self.assertNotEqual(server.endpoint("HTTP on"), 8080)
                 server.logged("VXI-11 on")

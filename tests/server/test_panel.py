@@ -144,7 +144,7 @@ class PanelTest(unittest.TestCase):
 
     def serve(self, *arguments, environment=None):
         server = Server("--http", "127.0.0.1:0", *arguments, environment=environment)
-        self.addCleanup(server.stop)
+        self.addCleanup(server.ends_well, self)
         server.http = server.endpoint("HTTP on")
         return server
 
@@ -439,7 +439,7 @@ class PanelTest(unittest.TestCase):
                         str(theirs.fileno()), "--handoff-no-vxi11", program=program,
                         pass_fds=(theirs.fileno(),))
         theirs.close()
-        self.addCleanup(server.stop)
+        self.addCleanup(server.ends_well, self)
         server.http = server.endpoint("HTTP on")
         # It says where it serves over the channel, not only in its log.
         ours.settimeout(10)

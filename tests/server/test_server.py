@@ -38,6 +38,7 @@ class Server:
         self.reader = threading.Thread(target=self._read, daemon=True)
         self.reader.start()
         self.port = None
+        self.status = None
         if listen.endswith(":0"):
             self.port = int(self.expect("listening on").split(",")[0].rsplit(":", 1)[1])
 
@@ -85,6 +86,8 @@ class Server:
         return socket.create_connection(("127.0.0.1", self.port), timeout=10)
 
     def stop(self, number=signal.SIGTERM):
+        if self.status is not None:
+            return self.status
         if self.process.poll() is None:
             self.process.send_signal(number)
         status = self.process.wait(20)
@@ -95,13 +98,20 @@ class Server:
             raise AssertionError("the server's standard error is still open after it ended")
         self.process.stderr.close()
         self.scratch.cleanup()
+        self.status = status
         return status
+
+    def ends_well(self, test):
+        """A test's last check: a server it did not stop itself ends with status 0."""
+        if self.status is None:
+            status = self.stop()
+            test.assertEqual(status, 0, "the server's exit status; its log: " + "".join(self.log[-30:]))
 
 
 class ServerTest(unittest.TestCase):
     def serve(self, *arguments, **settings):
         server = Server(*arguments, **settings)
-        self.addCleanup(server.stop)
+        self.addCleanup(server.ends_well, self)
         return server
 
     def client(self, server):

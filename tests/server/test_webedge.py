@@ -165,7 +165,7 @@ def text_frame(message):
 class WebEdgeTest(unittest.TestCase):
     def serve(self, *arguments, listen="127.0.0.1:0"):
         server = Server("--http", listen.rsplit(":", 1)[0] + ":0", *arguments, listen=listen)
-        self.addCleanup(server.stop)
+        self.addCleanup(server.ends_well, self)
         server.http = server.endpoint("HTTP on")
         return server
 
@@ -390,7 +390,7 @@ class WebEdgeTest(unittest.TestCase):
             self.assertEqual(reply.status, 421)
         self.assertEqual(server.stop(), 0)
         on80 = Server("--http", "127.0.0.1:80", listen="127.0.0.1:0")
-        self.addCleanup(on80.stop)
+        self.addCleanup(on80.ends_well, self)
         on80.http = on80.endpoint("HTTP on")
         self.assertEqual(on80.http, 80)
         rows = [("http://127.0.0.1", 101), ("http://127.0.0.1:80", 101), ("https://127.0.0.1", 403),
