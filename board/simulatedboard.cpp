@@ -1,6 +1,7 @@
 #include "simulatedboard.h"
 
 #include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -58,13 +59,30 @@ SimulatedBoard::Knobs SimulatedBoard::Knobs::fromEnvironment()
                 + "\" is not a number or always";
     const char *fail = std::getenv("TX4410_SIM_FAIL_REQUESTS");
     knobs.failRequests = fail != nullptr && std::strcmp(fail, "1") == 0;
-    if (fail != nullptr && !knobs.failRequests && std::strcmp(fail, "0") != 0 && knobs.problem.empty())
+    if (fail != nullptr && !knobs.failRequests && std::strcmp(fail, "0") != 0
+        && knobs.problem.empty())
         knobs.problem = std::string("TX4410_SIM_FAIL_REQUESTS \"") + fail + "\" is not 0 or 1";
     readKnob(knobs, "TX4410_SIM_OFFSET_MV", knobs.offsetVolts, 1e-3);
     readKnob(knobs, "TX4410_SIM_GAIN_ERROR_PCT", knobs.gainError, 1e-2);
     readKnob(knobs, "TX4410_SIM_BOW_LSB", knobs.bowLsb);
     readKnob(knobs, "TX4410_SIM_NOISE_MV", knobs.noiseVolts, 1e-3);
     readKnob(knobs, "TX4410_SIM_NOISE_SEED", knobs.noiseSeed);
+    readKnob(knobs, "TX4410_SIM_ADC_OFFSET_MV", knobs.adcOffsetVolts, 1e-3);
+    readKnob(knobs, "TX4410_SIM_ADC_GAIN_ERROR_PCT", knobs.adcGainError, 1e-2);
+    if (const char *port = std::getenv("TX4410_SIM_PORT");
+        port != nullptr && knobs.problem.empty()) {
+        // A port path as the bus shows one: "1-4", "2-1.3"; at most what a listing holds.
+        const std::string_view text(port);
+        const bool path = !text.empty() && text.size() < 32 && text.find('-') != text.npos
+                && text.find_first_not_of("0123456789-.") == text.npos
+                && std::isdigit(static_cast<unsigned char>(text.front()))
+                && std::isdigit(static_cast<unsigned char>(text.back()));
+        if (path)
+            knobs.port = port;
+        else
+            knobs.problem = std::string("TX4410_SIM_PORT \"") + port
+                    + "\" is not a USB port path, as 1-2.3";
+    }
     if (const char *step = std::getenv("TX4410_SIM_STEP");
         step != nullptr && knobs.problem.empty()) {
         const std::string_view text(step);
@@ -121,7 +139,7 @@ int SimulatedBoard::search(const BoardConfig &config)
         m_found = m_opened = m_firmwareRunning = false;
         return 0;
     }
-    if (!config.port.empty() && config.port != port) {
+    if (!config.port.empty() && config.port != m_knobs.port) {
         m_searchStatus = BoardStatus::PortNotFound;
         m_found = m_opened = m_firmwareRunning = false;
         return 0;
@@ -157,7 +175,7 @@ BoardStatus SimulatedBoard::list(const BoardConfig &, std::vector<BoardListing> 
                                    ? UsbIdentity {BoardProtocol::vendorId, BoardProtocol::productId}
                                    : UsbIdentity {BoardProtocol::loaderVendorId,
                                                   BoardProtocol::loaderProductId},
-                           0, 1, port};
+                           0, 1, m_knobs.port};
         listing.firmwareRunning = m_firmwareRunning;
         listings.push_back(listing);
     }
@@ -272,6 +290,7 @@ double SimulatedBoard::readbackVolts()
         if (m_muxMask == 1u << input)
             volts = channelVolts(input);
     }
+    volts = volts * (1 + m_knobs.adcGainError) + m_knobs.adcOffsetVolts;
     if (m_knobs.noiseVolts > 0)
         volts += std::normal_distribution<double>(0.0, m_knobs.noiseVolts)(m_noise);
     return volts;

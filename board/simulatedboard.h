@@ -33,14 +33,20 @@ public:
         double stepLsb = 0;    // added to every code from stepCode up
         double noiseVolts = 0; // standard deviation of a Gaussian noise on each ADC reading
         std::uint32_t noiseSeed = 1;
+        // The readback ADC's own errors: it reads adcGainError (a fraction) steeper and
+        // adcOffsetVolts higher than the output it is on.
+        double adcOffsetVolts = 0;
+        double adcGainError = 0;
+        // The USB port path it sits at, as a listing shows it and a choice names it.
+        std::string port = "sim";
         // Where the four true output voltages are written after every request; empty: nowhere.
         std::string outputsFile;
         // The first malformed knob, named; the board is then never found.
         std::string problem;
 
-        // TX4410_SIM_ABSENT_ATTEMPTS, TX4410_SIM_FAIL_REQUESTS, TX4410_SIM_UNPLUGGED and the
-        // DAC's knobs (TX4410_SIM_OFFSET_MV, _GAIN_ERROR_PCT, _BOW_LSB, _STEP, _NOISE_MV,
-        // _NOISE_SEED, _OUTPUTS_FILE).
+        // TX4410_SIM_ABSENT_ATTEMPTS, TX4410_SIM_FAIL_REQUESTS, TX4410_SIM_UNPLUGGED,
+        // TX4410_SIM_PORT and the DAC's knobs (TX4410_SIM_OFFSET_MV, _GAIN_ERROR_PCT, _BOW_LSB,
+        // _STEP, _NOISE_MV, _NOISE_SEED, _OUTPUTS_FILE, _ADC_OFFSET_MV, _ADC_GAIN_ERROR_PCT).
         static Knobs fromEnvironment();
         // A decimal count, or "always" for a board that never appears; anything else counts 0.
         static int parseAbsentAttempts(const char *text);
@@ -52,9 +58,6 @@ public:
 
     SimulatedBoard();
     explicit SimulatedBoard(Knobs knobs);
-
-    // The port the simulated board sits at, as a listing shows it and a choice names it.
-    static constexpr const char *port = "sim";
 
     int search(const BoardConfig &config) override;
     BoardStatus searchStatus() const override { return m_searchStatus; }

@@ -101,7 +101,9 @@ BoardSession::Outcome BoardSession::readSamples(const ReadSamples &read)
             const std::int32_t code = m_device.readAdc();
             if (failure())
                 return Outcome::RequestFailed;
-            const QString volts = voltsText(ReadbackChannels::sampleVolts(code, read.vdd));
+            const QString volts
+                    = voltsText(read.calibrated ? read.lines[std::size_t(channel)].at(code)
+                                                : ReadbackChannels::sampleVolts(code, read.vdd));
             if (!read.csv) {
                 voltages << volts;
                 continue;

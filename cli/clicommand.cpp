@@ -28,11 +28,12 @@ const QCommandLineOption waitOption = valued("wait", "SECONDS");
 const QCommandLineOption boardOption = valued("board", "PORT");
 const QCommandLineOption attachOption(QStringLiteral("attach"));
 const QCommandLineOption serverOption = valued("server", "HOST[:PORT]");
+const QCommandLineOption databaseOption = valued("database", "FILE");
 // The short forms as the window programs take them.
 const QCommandLineOption helpOption(QStringList {"help", "h"});
 const QCommandLineOption versionOption(QStringList {"version", "v"});
 
-BoardStep writeStep(const QCommandLineParser &parser)
+ParsedStep writeStep(const QCommandLineParser &parser)
 {
     const QString write = QStringLiteral("write");
     const int command
@@ -45,6 +46,11 @@ BoardStep writeStep(const QCommandLineParser &parser)
                       : "write needs --code or --volts");
     if (parser.isSet("vref") && byCode)
         refuse("--vref goes with --volts only");
+    const bool calibrated = parser.isSet("calibrated");
+    if (calibrated && byCode)
+        refuse("--calibrated goes with --volts: a code is written as it is");
+    if (calibrated && parser.isSet("vref"))
+        refuse("--calibrated takes the reference of the calibration: no --vref");
 
     std::int32_t code = 0;
     if (byCode) {
@@ -55,6 +61,12 @@ BoardStep writeStep(const QCommandLineParser &parser)
             refuse(QStringLiteral("command %1 takes no voltage: give its data bits with --code")
                            .arg(command));
         const QString volts = parser.value("volts");
+        if (calibrated) {
+            const double level = realNumber("--volts", volts);
+            if (level < 0)
+                refuse(QStringLiteral("--volts %1 is below 0").arg(volts));
+            return CalibratedWrite {command, address, level, volts};
+        }
         const QString vref = parser.isSet("vref") ? parser.value("vref") : QStringLiteral("5");
         // Refused rather than clamped as the window's boxes do: a script gets what it asked for.
         const double reference = realNumber("--vref", vref);
@@ -71,7 +83,7 @@ BoardStep writeStep(const QCommandLineParser &parser)
     return SendWord {commandWordFor(command, address, code)};
 }
 
-BoardStep wordStep(const QCommandLineParser &parser)
+ParsedStep wordStep(const QCommandLineParser &parser)
 {
     if (parser.positionalArguments().isEmpty())
         refuse("word needs WORD");
@@ -84,28 +96,16 @@ BoardStep wordStep(const QCommandLineParser &parser)
 // order given.
 std::vector<int> readChannels(const QCommandLineParser &parser)
 {
-    required(parser, "read", "channel");
-    std::vector<int> channels;
-    for (const QString &value : parser.values("channel")) {
-        for (const QString &name : value.split(u',')) {
-            const std::vector<int> named = name.compare(u"ALL", Qt::CaseInsensitive) == 0
-                    ? std::vector<int> {0, 1, 2, 3}
-                    : std::vector<int> {
-                            nameIndex("--channel", name, channelNames + QStringList {"ALL"})};
-            for (const int channel : named) {
-                if (std::ranges::find(channels, channel) != channels.end())
-                    refuse(QStringLiteral("--channel names %1 twice").arg(channelNames[channel]));
-                channels.push_back(channel);
-            }
-        }
-    }
-    return channels;
+    return channelList(parser, "read");
 }
 
-BoardStep readStep(const QCommandLineParser &parser)
+ParsedStep readStep(const QCommandLineParser &parser)
 {
     ReadSamples read {};
     read.channels = readChannels(parser);
+    read.calibrated = parser.isSet("calibrated");
+    if (read.calibrated && parser.isSet("vdd"))
+        refuse("--calibrated reads through the calibration's readback line: no --vdd");
     read.vdd = parser.isSet("vdd") ? realNumber("--vdd", parser.value("vdd")) : 5.0;
     if (!(read.vdd > 0))
         refuse(QStringLiteral("--vdd %1 is not above 0").arg(parser.value("vdd")));
@@ -125,7 +125,7 @@ BoardStep readStep(const QCommandLineParser &parser)
     return read;
 }
 
-BoardStep pinsStep(const QCommandLineParser &parser)
+ParsedStep pinsStep(const QCommandLineParser &parser)
 {
     DrivePins pins;
     if (parser.isSet("clr"))
@@ -138,8 +138,8 @@ BoardStep pinsStep(const QCommandLineParser &parser)
 }
 
 // One of the commands that act on the board, its options read into `parser` beside `extra`.
-BoardStep step(QCommandLineParser &parser, const QString &command, const QStringList &words,
-               const QList<QCommandLineOption> &extra)
+ParsedStep step(QCommandLineParser &parser, const QString &command, const QStringList &words,
+                const QList<QCommandLineOption> &extra)
 {
     // "write --help" asks for the usage, not for the options write needs.
     const auto asksForHelp = [&] {
@@ -150,26 +150,27 @@ BoardStep step(QCommandLineParser &parser, const QString &command, const QString
                   extra
                           + QList {valued("command", "N"), valued("address", "A|B|C|D|ALL"),
                                    valued("code", "CODE"), valued("volts", "V"),
-                                   valued("vref", "VREF")});
-        return asksForHelp() ? BoardStep {} : writeStep(parser);
+                                   valued("vref", "VREF"), QCommandLineOption("calibrated")});
+        return asksForHelp() ? ParsedStep {} : writeStep(parser);
     }
     if (command == u"word") {
         readWords(parser, command, words, extra, 1);
-        return asksForHelp() ? BoardStep {} : wordStep(parser);
+        return asksForHelp() ? ParsedStep {} : wordStep(parser);
     }
     if (command == u"read") {
         readWords(parser, command, words,
                   extra
                           + QList {valued("channel", "A|B|C|D|ALL"), valued("vdd", "VDD"),
                                    valued("count", "N"), valued("interval-ms", "MS"),
-                                   QCommandLineOption("csv"), valued("timestamps", "relative|iso")},
+                                   QCommandLineOption("csv"), valued("timestamps", "relative|iso"),
+                                   QCommandLineOption("calibrated")},
                   0, {QStringLiteral("channel")});
-        return asksForHelp() ? BoardStep {} : readStep(parser);
+        return asksForHelp() ? ParsedStep {} : readStep(parser);
     }
     if (command == u"pins") {
         readWords(parser, command, words,
                   extra + QList {valued("clr", "0|1"), valued("ldac", "0|1")});
-        return asksForHelp() ? BoardStep {} : pinsStep(parser);
+        return asksForHelp() ? ParsedStep {} : pinsStep(parser);
     }
     refuse(QStringLiteral("unknown command \"%1\"").arg(command));
 }
@@ -186,14 +187,57 @@ QString boardPort(const QCommandLineParser &parser)
     return port;
 }
 
+// An option taken before the command or after it, once.
+const QCommandLineParser &givenIn(const QCommandLineParser &first, const QCommandLineParser &second,
+                                  const QCommandLineOption &option)
+{
+    if (first.isSet(option) && second.isSet(option))
+        refuse(QStringLiteral("--%1 is given more than once").arg(option.names().constFirst()));
+    return first.isSet(option) ? first : second;
+}
+
 int waitSeconds(const QCommandLineParser &first, const QCommandLineParser &second)
 {
-    if (first.isSet(waitOption) && second.isSet(waitOption))
-        refuse("--wait is given more than once");
-    const QCommandLineParser &given = first.isSet(waitOption) ? first : second;
+    const QCommandLineParser &given = givenIn(first, second, waitOption);
     return given.isSet(waitOption) ? int(wholeNumber("--wait", given.value(waitOption), highestInt))
                                    : 0;
 }
+
+QString database(const QCommandLineParser &first, const QCommandLineParser &second)
+{
+    const QCommandLineParser &given = givenIn(first, second, databaseOption);
+    if (given.isSet(databaseOption) && given.value(databaseOption).isEmpty())
+        refuse("--database: the file name is empty");
+    return given.value(databaseOption);
+}
+
+// The commands with options of their own, each read by its own file: a new one is a row here.
+struct WholeCommand
+{
+    const char *name;
+    Invocation::Kind kind;
+    QList<QCommandLineOption> (*options)();
+    void (*read)(const QCommandLineParser &parser, Invocation &invocation);
+    bool board; // it brings a board up, so --wait goes with it
+};
+
+const WholeCommand wholeCommands[] = {
+        {"sweep", Invocation::Kind::Sweep, sweepOptions,
+         [](const QCommandLineParser &parser, Invocation &invocation) {
+             invocation.sweep = sweepSettings(parser);
+         },
+         true},
+        {"calibrate", Invocation::Kind::Calibrate, calibrateOptions,
+         [](const QCommandLineParser &parser, Invocation &invocation) {
+             invocation.calibrate = calibrateSettings(parser);
+         },
+         true},
+        {"history", Invocation::Kind::History, historyOptions,
+         [](const QCommandLineParser &parser, Invocation &invocation) {
+             invocation.history = historySettings(parser);
+         },
+         false},
+};
 
 } // namespace
 
@@ -204,7 +248,8 @@ std::variant<Invocation, UsageError> parseInvocation(const QStringList &argument
         global.setOptionsAfterPositionalArgumentsMode(
                 QCommandLineParser::ParseAsPositionalArguments);
         readWords(global, {}, arguments,
-                  {helpOption, versionOption, waitOption, boardOption, attachOption, serverOption},
+                  {helpOption, versionOption, waitOption, boardOption, attachOption, serverOption,
+                   databaseOption},
                   std::numeric_limits<qsizetype>::max());
         Invocation invocation;
         QStringList words = global.positionalArguments();
@@ -235,32 +280,53 @@ std::variant<Invocation, UsageError> parseInvocation(const QStringList &argument
             invocation.json = local.isSet("json");
             return local.isSet(helpOption) ? Invocation {} : invocation;
         }
-        if (command == u"sweep") {
-            readWords(local, command, words, sweepOptions() + QList {waitOption, helpOption});
+        const auto whole = std::ranges::find_if(wholeCommands, [&](const WholeCommand &row) {
+            return command == QLatin1String(row.name);
+        });
+        if (whole != std::end(wholeCommands)) {
+            QList<QCommandLineOption> options
+                    = whole->options() + QList {helpOption, waitOption, databaseOption};
+            readWords(local, command, words, options, 0,
+                      whole->kind == Invocation::Kind::Calibrate ? QStringList {"channel"}
+                                                                 : QStringList {});
             if (local.isSet(helpOption))
                 return Invocation {};
-            invocation.kind = Invocation::Kind::Sweep;
-            invocation.sweep = sweepSettings(local);
+            if (global.isSet(serverOption) && whole->kind == Invocation::Kind::Calibrate)
+                refuse("calibrate keeps its record on this machine for this machine's board: "
+                       "through a server, ask it *CAL? (its --calibration-meter)");
+            if (global.isSet(serverOption) && whole->kind == Invocation::Kind::History)
+                refuse("history reads this machine's records: it takes no --server");
+            if (!whole->board && local.isSet(waitOption))
+                refuse(command + " does not bring a board up: it takes no --wait");
+            invocation.kind = whole->kind;
+            whole->read(local, invocation);
         } else if (command == u"batch") {
-            readWords(local, command, words, {waitOption, helpOption}, 1);
+            readWords(local, command, words, {waitOption, helpOption, databaseOption}, 1);
             invocation.kind = Invocation::Kind::Batch;
             invocation.batchFile = local.positionalArguments().value(0, QStringLiteral("-"));
             if (invocation.batchFile.isEmpty())
                 refuse("batch: the file name is empty (- is standard input)");
         } else {
             invocation.kind = Invocation::Kind::Step;
-            invocation.step = step(local, command, words, {waitOption, helpOption});
+            invocation.step = step(local, command, words, {waitOption, helpOption, databaseOption});
         }
         if (local.isSet(helpOption))
             return Invocation {};
         invocation.waitSeconds = waitSeconds(global, local);
+        invocation.database = database(global, local);
+        const auto *write = std::get_if<CalibratedWrite>(&invocation.step);
+        const auto *read = std::get_if<ReadSamples>(&invocation.step);
+        if (global.isSet(serverOption)
+            && (write != nullptr || (read != nullptr && read->calibrated)))
+            refuse("--calibrated applies this machine's records to this machine's board: "
+                   "through a server, CAL:STAT ON applies the server's");
         return invocation;
     } catch (const UsageError &error) {
         return error;
     }
 }
 
-std::variant<BoardStep, UsageError> parseBatchLine(const QStringList &words)
+std::variant<ParsedStep, UsageError> parseBatchLine(const QStringList &words)
 {
     try {
         if (words.isEmpty())
@@ -338,7 +404,8 @@ QString usageText()
             "          averages N samples (default 4) of the board's readback (VDD as for read),\n"
             "          or of a SCPI meter on TCP (port 5025; TEXT default MEAS:VOLT:DC?, answered\n"
             "          within SECONDS, default 5; its resolution, one count in VOLTS, else the\n"
-            "          last digit of its answers; its stated accuracy, e.g. 0.0035%+5e-6). Through\n"
+            "          last digit of its answers; its stated accuracy, e.g. 0.0035%+5e-6). "
+            "Through\n"
             "          the readback every point at the middle of an ADC step, by default 257;\n"
             "          through a meter 257 points, and code by code around the carries of bits\n"
             "          8 to 15 (--carries all: every bit's; none; the readback measures them only\n"

@@ -2,8 +2,12 @@
 
 #include "boardlibrary.h"
 #include "boardsession.h"
+#include "calibratecommand.h"
+#include "calibratedsteps.h"
 #include "cliversion.h"
+#include "commandsupport.h"
 #include "doctorcommand.h"
+#include "historycommand.h"
 #include "interruption.h"
 #include "listcommand.h"
 #include "sessiondevice.h"
@@ -20,12 +24,9 @@
 
 namespace {
 
-// A step and the batch line it came from (0 for the command line).
-using NumberedStep = std::pair<int, BoardStep>;
-
 struct Batch
 {
-    std::vector<NumberedStep> steps;
+    std::vector<NumberedParsedStep> steps;
     std::optional<UsageError> error;
 };
 
@@ -76,10 +77,10 @@ Batch readBatch(const QString &fileName)
                 = content.left(content.indexOf(u'#')).split(blanks, Qt::SkipEmptyParts);
         if (words.isEmpty())
             continue;
-        std::variant<BoardStep, UsageError> parsed = parseBatchLine(words);
+        std::variant<ParsedStep, UsageError> parsed = parseBatchLine(words);
         if (auto *error = std::get_if<UsageError>(&parsed))
             return failure(linePrefix(line) + error->message);
-        batch.steps.emplace_back(line, std::get<BoardStep>(std::move(parsed)));
+        batch.steps.emplace_back(line, std::get<ParsedStep>(std::move(parsed)));
     }
     return batch;
 }
@@ -164,9 +165,12 @@ int run(const QStringList &arguments, QTextStream &out, QTextStream &err)
     case Invocation::Kind::Version:
         out << "tx4410-cli " << cliVersion << '\n';
         return ExitStatus::done;
+    case Invocation::Kind::History:
+        return historyCommand(invocation.history, invocation.database, out, complain);
     case Invocation::Kind::Step:
     case Invocation::Kind::Batch:
     case Invocation::Kind::Sweep:
+    case Invocation::Kind::Calibrate:
     case Invocation::Kind::List:
     case Invocation::Kind::Doctor:
         break;
@@ -189,7 +193,7 @@ int run(const QStringList &arguments, QTextStream &out, QTextStream &err)
     }
 
     const bool isBatch = invocation.kind == Invocation::Kind::Batch;
-    std::vector<NumberedStep> steps;
+    std::vector<NumberedParsedStep> steps;
     if (isBatch) {
         Batch batch = readBatch(invocation.batchFile);
         if (batch.error)
@@ -211,14 +215,22 @@ int run(const QStringList &arguments, QTextStream &out, QTextStream &err)
                         .arg(invocation.server.isEmpty() ? "TX4410_SERVER" : "--server", server));
     // Bring-up resets the DAC: with nothing to send, the board is left alone.
     const bool isSweep = invocation.kind == Invocation::Kind::Sweep;
-    if (steps.empty() && !isSweep)
+    const bool isCalibration = invocation.kind == Invocation::Kind::Calibrate;
+    if (steps.empty() && !isSweep && !isCalibration)
         return ExitStatus::done;
+    if (!server.isEmpty() && needsCalibration(steps))
+        return usageError(QStringLiteral(
+                "--calibrated applies this machine's records to this machine's board: through a "
+                "server, CAL:STAT ON applies the server's"));
 
     // Until here Ctrl-C simply ends the program: nothing has been sent.
     catchInterrupt();
     std::optional<SweepCommand> sweep;
     if (isSweep)
         sweep.emplace(invocation.sweep, out, err, complain);
+    std::optional<CalibrateCommand> calibration;
+    if (isCalibration)
+        calibration.emplace(invocation.calibrate, invocation.database, out, err, complain);
     if (!server.isEmpty()) {
         if (sweep) {
             if (const int status = sweep->prepare(nullptr); status != ExitStatus::done)
@@ -233,7 +245,8 @@ int run(const QStringList &arguments, QTextStream &out, QTextStream &err)
             complain(device.failure()->message);
             return device.failure()->exitStatus;
         }
-        return sweep ? sweep->run(device) : runSteps(device, steps, isBatch, out, complain);
+        return sweep ? sweep->run(device)
+                     : runSteps(device, resolveSteps(steps, {}, {}).steps, isBatch, out, complain);
     }
     const std::unique_ptr<USBStuff> usb = makeUSBStuff(BoardLibraryForm::FourFunction);
     try {
@@ -246,6 +259,24 @@ int run(const QStringList &arguments, QTextStream &out, QTextStream &err)
                 return interruptedStatus();
             }
         }
+        if (calibration) {
+            if (const int status = calibration->prepare(*usb); status != ExitStatus::done)
+                return status;
+            if (isInterrupted()) {
+                complain(QStringLiteral("interrupted before the calibration began"));
+                return interruptedStatus();
+            }
+        }
+        // The records of the board the library will take, before it is brought up.
+        const ResolvedSteps resolved
+                = resolveSteps(steps, needsCalibration(steps) ? chosenBoard(*usb) : QString(),
+                               invocation.database);
+        for (const QString &warning : resolved.warnings)
+            complain(warning);
+        if (resolved.status != ExitStatus::done) {
+            complain(resolved.failure);
+            return resolved.status;
+        }
         if (!bringUp(*usb, invocation.waitSeconds)) {
             if (isInterrupted()) {
                 complain(QStringLiteral("interrupted while waiting for the board"));
@@ -255,7 +286,10 @@ int run(const QStringList &arguments, QTextStream &out, QTextStream &err)
             return ExitStatus::noBoard;
         }
         LocalDevice device(*usb);
-        return sweep ? sweep->run(device) : runSteps(device, steps, isBatch, out, complain);
+        if (calibration)
+            return calibration->run(device);
+        return sweep ? sweep->run(device)
+                     : runSteps(device, resolved.steps, isBatch, out, complain);
     } catch (const FirmwarePathTooLong &) {
         complain(QStringLiteral("the program's folder path is too long for the board library "
                                 "(at most %1 bytes with the firmware file name): %2")

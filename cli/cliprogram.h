@@ -12,6 +12,8 @@ inline constexpr int usage = 2;
 inline constexpr int noBoard = 3;
 inline constexpr int requestFailed = 4;
 inline constexpr int meterFailed = 5; // a sweep's meter could not be reached or failed
+// A calibration that does not hold, or a calibrated setting with no calibration to apply.
+inline constexpr int notCalibrated = 6;
 inline constexpr int interrupted
         = 130; // a batch, a sweep or a wait ended by Ctrl-C, as a shell counts it
 } // namespace ExitStatus

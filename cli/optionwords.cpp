@@ -2,6 +2,8 @@
 
 #include <QLocale>
 
+#include <algorithm>
+
 #include <charconv>
 #include <cmath>
 #include <string_view>
@@ -92,6 +94,26 @@ QString required(const QCommandLineParser &parser, const QString &command, const
     if (!parser.isSet(name))
         refuse(QStringLiteral("%1 needs --%2").arg(command, name));
     return parser.value(name);
+}
+
+std::vector<int> channelList(const QCommandLineParser &parser, const QString &command)
+{
+    static const QStringList names = {"A", "B", "C", "D", "ALL"};
+    required(parser, command, "channel");
+    std::vector<int> channels;
+    for (const QString &value : parser.values("channel")) {
+        for (const QString &name : value.split(u',')) {
+            const int index = nameIndex("--channel", name, names);
+            const std::vector<int> named
+                    = index == 4 ? std::vector<int> {0, 1, 2, 3} : std::vector<int> {index};
+            for (const int channel : named) {
+                if (std::ranges::find(channels, channel) != channels.end())
+                    refuse(QStringLiteral("--channel names %1 twice").arg(names[channel]));
+                channels.push_back(channel);
+            }
+        }
+    }
+    return channels;
 }
 
 } // namespace OptionWords

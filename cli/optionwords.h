@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <limits>
+#include <vector>
 
 namespace OptionWords {
 
@@ -36,5 +37,9 @@ void readWords(QCommandLineParser &parser, const QString &command, const QString
                const QStringList &repeatable = {});
 
 QString required(const QCommandLineParser &parser, const QString &command, const QString &name);
+
+// "--channel A,C", "--channel ALL" or "--channel A --channel C": 0..3, each once, in the order
+// given.
+std::vector<int> channelList(const QCommandLineParser &parser, const QString &command);
 
 } // namespace OptionWords

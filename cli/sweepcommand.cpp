@@ -3,7 +3,9 @@
 #include "boardinventory.h"
 #include "boardlibrary.h"
 #include "cliprogram.h"
+#include "commandsupport.h"
 #include "interruption.h"
+#include "meteroptions.h"
 #include "optionwords.h"
 #include "scpimeter.h"
 #include "sessiondevice.h"
@@ -30,140 +32,24 @@ namespace {
 
 const QStringList channelNames = {"A", "B", "C", "D"};
 
-QString durationText(double seconds)
-{
-    if (seconds < 60)
-        return QStringLiteral("%1 s").arg(std::ceil(seconds));
-    return QStringLiteral("%1 min %2 s").arg(int(seconds) / 60).arg(int(seconds) % 60);
-}
-
-// "points done, percent, time left" on standard error, redrawn in place on a terminal only.
-class ProgressLine final
-{
-public:
-    ProgressLine(QTextStream &err, std::size_t total)
-        : m_err(err)
-        , m_total(total)
-        , m_shown(::isatty(STDERR_FILENO) == 1)
-    { }
-    ~ProgressLine() { clear(); }
-
-    void update(std::size_t done)
-    {
-        if (!m_shown)
-            return;
-        const auto now = Clock::now();
-        if (done < m_total && now - m_drawn < std::chrono::milliseconds(100))
-            return;
-        m_drawn = now;
-        const double elapsed = std::chrono::duration<double>(now - m_start).count();
-        m_err << QStringLiteral("\rsweep: %1/%2 points, %3%, %4 left\x1b[K")
-                         .arg(done)
-                         .arg(m_total)
-                         .arg(100 * done / m_total)
-                         .arg(durationText(elapsed / double(done) * double(m_total - done)));
-        m_err.flush();
-        m_drawing = true;
-    }
-    void clear()
-    {
-        if (m_drawing)
-            m_err << "\r\x1b[K";
-        m_err.flush();
-        m_drawing = false;
-    }
-
-private:
-    using Clock = std::chrono::steady_clock;
-    QTextStream &m_err;
-    std::size_t m_total;
-    bool m_shown;
-    bool m_drawing = false;
-    Clock::time_point m_start = Clock::now();
-    Clock::time_point m_drawn {};
-};
-
-// The board of this run, or a server's, as the sweep drives it.
-class DeviceTarget final : public Sweep::Target
-{
-public:
-    explicit DeviceTarget(SessionDevice &device)
-        : m_device(device)
-    { }
-    bool sendWord(std::int32_t word) override
-    {
-        m_device.sendWord(word);
-        return !m_device.failure();
-    }
-    bool selectReadback(int channel) override
-    {
-        m_device.selectChannel(channel);
-        return !m_device.failure();
-    }
-    std::optional<std::int32_t> readAdc() override
-    {
-        const std::int32_t code = m_device.readAdc();
-        return m_device.failure() ? std::nullopt : std::optional(code);
-    }
-    QString failure() const override
-    {
-        return m_device.failure() ? m_device.failure()->message : QString();
-    }
-
-private:
-    SessionDevice &m_device;
-};
-
-// Runs `loop` until it quits, or a signal comes (then `interrupted`, once).
-void runUntilInterrupted(QEventLoop &loop, const std::function<void()> &interrupted)
-{
-    QSocketNotifier wake(interruptionDescriptor(), QSocketNotifier::Read);
-    QObject::connect(&wake, &QSocketNotifier::activated, &loop, [&] {
-        wake.setEnabled(false);
-        interrupted();
-    });
-    if (isInterrupted()) {
-        wake.setEnabled(false);
-        interrupted();
-    }
-    loop.exec();
-}
-
 } // namespace
 
 QList<QCommandLineOption> sweepOptions()
 {
-    return {valued("channel", "A|B|C|D"),
-            valued("from", "CODE"),
-            valued("to", "CODE"),
-            valued("step", "CODE"),
-            valued("points", "N"),
-            valued("carries", "major|all|none"),
-            valued("settle-ms", "MS"),
-            valued("samples", "N"),
-            valued("vref", "VREF"),
-            valued("vdd", "VDD"),
-            valued("meter", "HOST[:PORT]"),
-            valued("meter-query", "TEXT"),
-            valued("meter-timeout", "SECONDS"),
-            valued("meter-resolution", "VOLTS"),
-            valued("meter-accuracy", "PERCENT%+VOLTS"),
-            valued("csv", "FILE"),
-            valued("plot", "FILE"),
-            valued("method", "endpoint|best-fit")};
-}
-
-bool readAccuracy(const QString &text, double &percent, double &volts)
-{
-    static const QRegularExpression form(QStringLiteral(
-            "^\\s*([0-9]*\\.?[0-9]+(?:[eE][-+]?[0-9]+)?)\\s*%\\s*(?:\\+\\s*([0-9]*\\.?[0-9]+(?:["
-            "eE][-+]?[0-9]+)?)\\s*(?:V)?)?\\s*$"));
-    const QRegularExpressionMatch match = form.match(text);
-    if (!match.hasMatch())
-        return false;
-    percent = match.captured(1).toDouble();
-    volts = match.captured(2).isEmpty() ? 0 : match.captured(2).toDouble();
-    return std::isfinite(percent) && std::isfinite(volts) && percent < 100 && volts < 1000;
+    return QList<QCommandLineOption> {valued("channel", "A|B|C|D"),
+                                      valued("from", "CODE"),
+                                      valued("to", "CODE"),
+                                      valued("step", "CODE"),
+                                      valued("points", "N"),
+                                      valued("carries", "major|all|none"),
+                                      valued("settle-ms", "MS"),
+                                      valued("samples", "N"),
+                                      valued("vref", "VREF"),
+                                      valued("vdd", "VDD"),
+                                      valued("csv", "FILE"),
+                                      valued("plot", "FILE"),
+                                      valued("method", "endpoint|best-fit")}
+    + meterOptions();
 }
 
 SweepSettings sweepSettings(const QCommandLineParser &parser)
@@ -197,43 +83,9 @@ SweepSettings sweepSettings(const QCommandLineParser &parser)
             refuse(QStringLiteral("--%1 %2 is out of range 0.001 to 1000 V")
                            .arg(name, parser.value(name)));
     }
-    const QStringList meterOnly
-            = {"meter-query", "meter-timeout", "meter-resolution", "meter-accuracy"};
-    if (parser.isSet("meter")) {
-        if (parser.isSet("vdd"))
-            refuse("--vdd goes with the board's readback, not with --meter");
-        Sweep::Meter meter;
-        const QString address = parser.value("meter");
-        if (!ServerDevice::parseAddress(address, meter.host, meter.port))
-            refuse(QStringLiteral("--meter \"%1\" is not HOST[:PORT]").arg(address));
-        if (parser.isSet("meter-query"))
-            meter.query = parser.value("meter-query");
-        if (meter.query.trimmed().isEmpty() || meter.query.contains(u'\n'))
-            refuse("--meter-query must be one line of text");
-        const double timeout = real("meter-timeout", 5);
-        if (!(timeout > 0))
-            refuse(QStringLiteral("--meter-timeout %1 is not above 0")
-                           .arg(parser.value("meter-timeout")));
-        if (timeout > 3600)
-            refuse("--meter-timeout is above 3600 seconds");
-        meter.timeoutMs = int(std::ceil(timeout * 1000));
-        meter.resolutionVolts = real("meter-resolution", 0);
-        if (!(meter.resolutionVolts >= 0 && meter.resolutionVolts <= 1))
-            refuse(QStringLiteral("--meter-resolution %1 is out of range 0 to 1 V")
-                           .arg(parser.value("meter-resolution")));
-        if (parser.isSet("meter-accuracy")
-            && !readAccuracy(parser.value("meter-accuracy"), meter.accuracyPercent,
-                             meter.accuracyVolts))
-            refuse(QStringLiteral("--meter-accuracy \"%1\" is not PERCENT%+VOLTS, as "
-                                  "0.0035%+5e-6")
-                           .arg(parser.value("meter-accuracy")));
-        request.meter = meter;
-    } else {
-        for (const QString &name : meterOnly) {
-            if (parser.isSet(name))
-                refuse(QStringLiteral("--%1 goes with --meter").arg(name));
-        }
-    }
+    request.meter = meterSettings(parser);
+    if (request.meter && parser.isSet("vdd"))
+        refuse("--vdd goes with the board's readback, not with --meter");
     if (parser.isSet("carries"))
         request.carries = Sweep::Carries(
                 nameIndex("--carries", parser.value("carries"), {"NONE", "MAJOR", "ALL"}));
@@ -285,37 +137,13 @@ int SweepCommand::prepare(USBStuff *usb)
             return ExitStatus::outputFailed;
         }
     }
-    // The board the library will take: the one chosen, else the first that can be opened. A
-    // server's board is named by the server.
-    try {
-        std::int16_t status = 0;
-        if (usb)
-            m_board = QString::fromLatin1(readSettings(*usb, status).port);
-        for (const BoardListEntry &board :
-             usb ? listBoards(*usb).boards : std::vector<BoardListEntry> {}) {
-            if (m_board.isEmpty() && board.access == 0)
-                m_board = QString::fromLatin1(board.port);
-        }
-    } catch (const BoardLibraryError &) { }
+    // A server's board is named by the server.
+    if (usb)
+        m_board = chosenBoard(*usb);
     if (!m_settings.plan.meter)
         return ExitStatus::done;
     m_meter = std::make_unique<Sweep::ScpiMeter>(*m_settings.plan.meter);
-    QEventLoop loop;
-    bool reached = false;
-    QObject::connect(m_meter.get(), &Sweep::Source::prepared, &loop, [&](bool ok) {
-        reached = ok;
-        loop.quit();
-    });
-    m_meter->prepare();
-    runUntilInterrupted(loop, [&] {
-        m_meter->cancel();
-        loop.quit();
-    });
-    if (!reached) {
-        m_complain(m_meter->failure());
-        return isInterrupted() ? interruptedStatus() : ExitStatus::meterFailed;
-    }
-    return ExitStatus::done;
+    return reachMeter(*m_meter, m_complain);
 }
 
 int SweepCommand::run(SessionDevice &device)
@@ -340,7 +168,7 @@ int SweepCommand::run(SessionDevice &device)
     Sweep::ReadbackSource readback(target, plan.channel, plan.vdd);
     Sweep::Source &source = m_meter ? static_cast<Sweep::Source &>(*m_meter) : readback;
     Sweep::Runner runner(target, source, plan);
-    ProgressLine progress(m_err, plan.codes.size());
+    ProgressLine progress(m_err, QStringLiteral("sweep"), plan.codes.size());
     QEventLoop loop;
     Sweep::Runner::Outcome outcome = Sweep::Runner::Outcome::Done;
     QObject::connect(&runner, &Sweep::Runner::measured, &loop,

@@ -19,7 +19,3 @@ struct SweepSettings
 // The options sweep takes, and the settings they give (throws UsageError).
 QList<QCommandLineOption> sweepOptions();
 SweepSettings sweepSettings(const QCommandLineParser &parser);
-
-// "0.0035%+5e-6": a meter's stated accuracy as percent of reading and volts; false when the text
-// is not of that form.
-bool readAccuracy(const QString &text, double &percent, double &volts);

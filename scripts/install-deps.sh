@@ -7,7 +7,7 @@ set -euo pipefail
 
 packages=(
     cmake g++ make pkgconf
-    qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev
+    qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev libqt6sql6-sqlite
     qt6-charts-dev libqt6opengl6-dev qt6-svg-dev
     fonts-liberation
     xvfb xauth x11-utils imagemagick

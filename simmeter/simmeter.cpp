@@ -21,7 +21,9 @@ namespace {
 const char about[]
         = "A bench meter for the simulated board: it reads the output volts that tx4410-cli or\n"
           "tx4410-server publish in TX4410_SIM_OUTPUTS_FILE and answers SCPI on TCP, one line a\n"
-          "command: *IDN?, MEAS:VOLT:DC? (or READ?), SYST:ERR?, *RST and *CLS.\n"
+          "command: *IDN?, MEAS:VOLT:DC? (or READ?), SYST:ERR?, *RST and *CLS; and as a\n"
+          "scanner would, ROUT:CLOS (@N) to read output N (1 to 4, A to D; 101 to 104 too)\n"
+          "and ROUT:CLOS? for the one it reads.\n"
           "--fault KIND@N: after N good readings, silent (answers no reading), junk (answers\n"
           "\"hello\"), error (answers nothing and queues -222 for SYST:ERR?), stale (sends one\n"
           "reading twice, an answer no query asked for), twice (sends every reading again\n"
@@ -79,6 +81,8 @@ private:
         }
         if (line == "*RST" || line == "*CLS" || line.isEmpty())
             return {};
+        if (line.startsWith("ROUT:CLOS") || line.startsWith("ROUTE:CLOSE"))
+            return route(line);
         if (line != "MEAS:VOLT:DC?" && line != "MEASURE:VOLTAGE:DC?" && line != "READ?") {
             m_error = "-113,\"Undefined header\"";
             return {};
@@ -114,6 +118,24 @@ private:
         if (m_settings.fault == u"stale" && m_readings == m_settings.goodReadings + 1)
             return reading + reading;
         return reading;
+    }
+
+    // A scanner's channel list of one channel, "(@2)" or "(@102)": the output read from now on.
+    QByteArray route(const QByteArray &line)
+    {
+        if (line.endsWith('?'))
+            return "(@" + QByteArray::number(m_settings.channel + 1) + ")\n";
+        const QByteArray list = line.mid(line.indexOf(' ') + 1).trimmed();
+        bool number = false;
+        const int channel = list.startsWith("(@") && list.endsWith(')')
+                ? list.mid(2, list.size() - 3).toInt(&number) % 100
+                : 0;
+        if (line.indexOf(' ') < 0 || !number || channel < 1 || channel > 4) {
+            m_error = "-224,\"Illegal parameter value\"";
+            return {};
+        }
+        m_settings.channel = channel - 1;
+        return {};
     }
 
     Settings m_settings;

@@ -122,6 +122,20 @@ Source::Answer ScpiMeter::sample(double &)
     return m_failure.isEmpty() ? Answer::Later : Answer::Failed;
 }
 
+void ScpiMeter::command(const QString &line)
+{
+    m_command = line;
+    if (!m_failure.isEmpty()) {
+        m_asking = Asking::Command;
+        return fail(m_failure);
+    }
+    if (m_socket.state() == QAbstractSocket::ConnectedState) {
+        drain();
+        m_socket.write(line.toUtf8() + '\n');
+    }
+    ask("SYST:ERR?", m_meter.timeoutMs, Asking::Command);
+}
+
 void ScpiMeter::cancel()
 {
     const Asking was = std::exchange(m_asking, Asking::Nothing);
@@ -170,6 +184,18 @@ void ScpiMeter::answered(const QByteArray &line)
                                 .arg(shown(line), QString::fromUtf8(m_query)));
         return fail(m_unexplained);
     }
+    case Asking::Command: {
+        bool number = false;
+        const int error = line.split(',').constFirst().toInt(&number);
+        if (!number)
+            return fail(QStringLiteral("answered SYST:ERR? after %1 with \"%2\"")
+                                .arg(m_command, shown(line)));
+        if (error != 0)
+            return fail(QStringLiteral("refused %1: %2").arg(m_command, shown(line)));
+        m_asking = Asking::Nothing;
+        emit commanded();
+        return;
+    }
     case Asking::Reading:
         break;
     }
@@ -211,6 +237,9 @@ void ScpiMeter::timedOut()
                                .arg(QString::fromUtf8(m_query), seconds(m_meter.timeoutMs)));
     case Asking::Error:
         return fail(m_unexplained);
+    case Asking::Command:
+        return fail(QStringLiteral("did not answer SYST:ERR? after %1 within %2 s")
+                            .arg(m_command, seconds(m_meter.timeoutMs)));
     }
 }
 

@@ -27,6 +27,9 @@ public:
     Answer sample(double &volts) override;
     void cancel() override;
     QString failure() const override { return m_failure; }
+    // Sends one line that has no answer (a scanner's ROUT:CLOS (@2)), then asks SYST:ERR?:
+    // commanded() when the meter took it, failed() with its error when it did not.
+    void command(const QString &line);
     int takeUnasked() override { return std::exchange(m_unasked, 0); }
 
     // The answer to *IDN?.
@@ -37,8 +40,11 @@ public:
     // The coarsest last digit of its readings so far, in volts: each is rounded to it.
     double resolutionSeen() const { return m_resolution; }
 
+signals:
+    void commanded();
+
 private:
-    enum class Asking { Nothing, Connection, Identity, Reading, Error };
+    enum class Asking { Nothing, Connection, Identity, Reading, Error, Command };
 
     void ask(const QByteArray &command, int timeoutMs, Asking what);
     void readable();
@@ -59,6 +65,7 @@ private:
     QString m_identity;
     QString m_failure;
     QString m_unexplained; // what a failed reading says when SYST:ERR? says nothing
+    QString m_command;     // the line sent whose error is asked for
     int m_discarded = 0;
     int m_unasked = 0;
     double m_resolution = 0;
