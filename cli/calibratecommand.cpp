@@ -109,7 +109,9 @@ int CalibrateCommand::prepare(USBStuff &usb)
 {
     // A database that cannot take the record is said before anything is measured.
     if (!m_store->open(Records::Store::Mode::Write)) {
-        m_complain(m_store->error());
+        m_complain(m_store->error()
+                   + QStringLiteral("; nothing was measured, and every record stored before is "
+                                    "kept"));
         return ExitStatus::outputFailed;
     }
     m_board = chosenBoard(usb);

@@ -8,6 +8,7 @@
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QStandardPaths>
+#include <QStorageInfo>
 #include <QVariant>
 
 #include <atomic>
@@ -55,6 +56,9 @@ const char *const migrations[] = {
         "CREATE INDEX sweeps_by_board ON sweeps (board, time_utc);",
 };
 static_assert(std::size(migrations) == schemaVersion);
+
+// Less free space than this where the file is: a failed write is taken for a full disk.
+constexpr qint64 fullBelow = 64 * 1024;
 
 // SQLite's primary result codes, as Qt's driver passes them on.
 enum SqliteCode {
@@ -218,7 +222,10 @@ bool Store::fail(const QString &doing, const QSqlError &error)
         why = QStringLiteral("it cannot be opened");
         break;
     case ioError:
-        why = QStringLiteral("the system could not read or write it");
+        // SQLite says I/O error where a file of its own could not be made on a full disk.
+        why = QStorageInfo(QFileInfo(m_path).absolutePath()).bytesAvailable() < fullBelow
+                ? QStringLiteral("the disk is full")
+                : QStringLiteral("the system could not read or write it");
         break;
     default:
         why = QStringLiteral("the database failed");
@@ -282,6 +289,16 @@ bool Store::open(Mode mode)
             return fail(doing, query.lastError());
         if (!query.exec(QStringLiteral("PRAGMA foreign_keys = ON")) || !migrate())
             return m_error.isEmpty() ? fail(doing, query.lastError()) : false;
+        // A read-only or locked file is found now, before anything is measured for it. SQLite
+        // falls back to reading a file it may not write, so the system is asked first.
+        const QFileInfo file(m_path);
+        if (!file.isWritable() || !QFileInfo(file.absolutePath()).isWritable()) {
+            m_error = QStringLiteral("cannot write to %1: it is read-only").arg(m_path);
+            return false;
+        }
+        if (!query.exec(QStringLiteral("BEGIN IMMEDIATE")))
+            return fail(doing, query.lastError());
+        query.exec(QStringLiteral("ROLLBACK"));
     } else if (version < schemaVersion) {
         m_error = QStringLiteral("cannot read %1: it is of an older schema (%2): open it for "
                                  "writing once (a calibration, a stored sweep) to bring it up "
