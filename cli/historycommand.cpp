@@ -38,39 +38,6 @@ QString summaryValue(const QString &summary, const QString &key)
     return {};
 }
 
-QJsonObject calibrationJson(const Records::CalibrationRecord &record, bool inForce,
-                            const QDateTime &now)
-{
-    const Calibration::Channel &fit = record.fit;
-    QJsonArray table;
-    const double lsb = fit.vref / Calibration::codeCount;
-    for (const Calibration::TablePoint &point : fit.table) {
-        const QJsonValue residual = std::isnan(point.residual) ? QJsonValue(QJsonValue::Null)
-                                                               : QJsonValue(point.residual);
-        table.append(QJsonObject {{"code", point.code},
-                                  {"measured_v", Calibration::outputAt(fit, point.code)},
-                                  {"correction_v", point.correction},
-                                  {"residual_v", residual},
-                                  {"residual_lsb",
-                                   std::isnan(point.residual) ? QJsonValue(QJsonValue::Null)
-                                                              : QJsonValue(point.residual / lsb)}});
-    }
-    return {{"id", record.id},
-            {"board", record.board},
-            {"channel", QString(QChar(u'A' + record.channel))},
-            {"time_utc", when(record.time)},
-            {"due_utc", when(record.due)},
-            {"overdue", record.overdue(now)},
-            {"in_force", inForce},
-            {"meter", record.meter},
-            {"settings", record.settings},
-            {"coefficients", Records::coefficientsJson(fit)},
-            {"uncertainty", Records::uncertaintyJson(fit.uncertainty)},
-            {"uncertainty_at_vref_v", fit.uncertainty.total(fit.vref)},
-            {"table", table},
-            {"program", record.program}};
-}
-
 bool isInForce(const Records::CalibrationRecord &record,
                const std::vector<Records::CalibrationRecord> &all)
 {
@@ -212,7 +179,7 @@ int historyCommand(const HistorySettings &settings, const QString &database, QTe
         if (settings.exportFile.endsWith(QStringLiteral(".json"), Qt::CaseInsensitive)) {
             QJsonArray channels;
             for (const Records::CalibrationRecord &record : inForce)
-                channels.append(calibrationJson(record, true, now));
+                channels.append(Records::calibrationJson(record, true, now));
             bytes = QJsonDocument(QJsonObject {{"board", board},
                                                {"name", nameOf(board)},
                                                {"exported_utc", when(now)},
@@ -252,7 +219,8 @@ int historyCommand(const HistorySettings &settings, const QString &database, QTe
                                           {"name", row.name}});
         QJsonArray calibrationList;
         for (const Records::CalibrationRecord &record : calibrations)
-            calibrationList.append(calibrationJson(record, isInForce(record, calibrations), now));
+            calibrationList.append(
+                    Records::calibrationJson(record, isInForce(record, calibrations), now));
         QJsonArray sweepList;
         for (const Records::SweepRecord &record : sweeps)
             sweepList.append(QJsonObject {{"id", record.id},

@@ -676,4 +676,37 @@ bool Store::setCalibrationState(const BoardId &board, bool on)
     return true;
 }
 
+QJsonObject calibrationJson(const Records::CalibrationRecord &record, bool inForce,
+                            const QDateTime &now)
+{
+    const Calibration::Channel &fit = record.fit;
+    QJsonArray table;
+    const double lsb = fit.vref / Calibration::codeCount;
+    for (const Calibration::TablePoint &point : fit.table) {
+        const QJsonValue residual = std::isnan(point.residual) ? QJsonValue(QJsonValue::Null)
+                                                               : QJsonValue(point.residual);
+        table.append(QJsonObject {{"code", point.code},
+                                  {"measured_v", Calibration::outputAt(fit, point.code)},
+                                  {"correction_v", point.correction},
+                                  {"residual_v", residual},
+                                  {"residual_lsb",
+                                   std::isnan(point.residual) ? QJsonValue(QJsonValue::Null)
+                                                              : QJsonValue(point.residual / lsb)}});
+    }
+    return {{"id", record.id},
+            {"board", record.board},
+            {"channel", QString(QChar(u'A' + record.channel))},
+            {"time_utc", record.time.toString(Qt::ISODate)},
+            {"due_utc", record.due.toString(Qt::ISODate)},
+            {"overdue", record.overdue(now)},
+            {"in_force", inForce},
+            {"meter", record.meter},
+            {"settings", record.settings},
+            {"coefficients", coefficientsJson(fit)},
+            {"uncertainty", uncertaintyJson(fit.uncertainty)},
+            {"uncertainty_at_vref_v", fit.uncertainty.total(fit.vref)},
+            {"table", table},
+            {"program", record.program}};
+}
+
 } // namespace Records

@@ -129,4 +129,8 @@ std::optional<Calibration::Channel> fitFromJson(const QJsonObject &coefficients,
                                                 const QJsonArray &table,
                                                 const QJsonObject &uncertainty);
 
+// A calibration as history --json, an export and CALibration:DATA? give it: its figures, its
+// table with each point's residual, whether it is the one in force and whether it is overdue.
+QJsonObject calibrationJson(const CalibrationRecord &record, bool inForce, const QDateTime &now);
+
 } // namespace Records

@@ -150,6 +150,35 @@ int levelValue(const Data &data, bool &high)
     return Error::none;
 }
 
+// ON, OFF, or a number that rounds to 0 (off) or not.
+int booleanValue(const Data &data, bool &on)
+{
+    if (data.kind == DataKind::Character) {
+        if (isKeyword(data.text, "ON"))
+            on = true;
+        else if (isKeyword(data.text, "OFF"))
+            on = false;
+        else
+            return Error::illegalValue;
+        return Error::none;
+    }
+    return levelValue(data, on);
+}
+
+// A date as SCPI's SYSTem:DATE has it: year,month,day.
+QByteArray dateAnswer(const QDate &date)
+{
+    return QByteArray::number(date.year()) + ',' + QByteArray::number(date.month()) + ','
+            + QByteArray::number(date.day());
+}
+
+// IEEE 488.2's definite length arbitrary block: #, the count's digits, the count, the bytes.
+QByteArray block(const QByteArray &bytes)
+{
+    const QByteArray count = QByteArray::number(bytes.size());
+    return '#' + QByteArray::number(count.size()) + count + bytes;
+}
+
 // A measurement's expected value or resolution: a voltage or MIN, MAX, DEF or AUTO. The
 // readback has one range, so it only has to be well formed.
 int rangeValue(const Data &data)
@@ -245,7 +274,8 @@ int Instrument::run(const Unit &unit, const CommandRow &row, int suffix, StatusM
         } else {
             // IEEE 488.2's common queries take nothing; SCPI's numeric settings MIN, MAX, DEF.
             const bool takesLimit = !unit.common && (row.forms & Sets) != 0
-                    && row.parameter != Parameter::None && row.parameter != Parameter::Level;
+                    && row.parameter != Parameter::None && row.parameter != Parameter::Level
+                    && row.parameter != Parameter::Boolean;
             if (unit.dataCount > (takesLimit ? 1 : 0))
                 return Error::parameterNotAllowed;
         }
@@ -266,8 +296,9 @@ int Instrument::setting(const Unit &unit, const CommandRow &row, int suffix, Sta
     bool high = true;
     const Data &data = unit.data[0];
     const int error = row.parameter == Parameter::None ? Error::none
-            : row.parameter == Parameter::Level
-            ? levelValue(data, high)
+            : row.parameter == Parameter::Level        ? levelValue(data, high)
+            : row.parameter == Parameter::Boolean
+            ? booleanValue(data, high)
             : numericValue(data, limitsOf(row.parameter, m_reference), value);
     if (error != Error::none)
         return error;
@@ -312,10 +343,22 @@ int Instrument::setting(const Unit &unit, const CommandRow &row, int suffix, Sta
         return Error::none;
     case Command::SourceVolts:
     case Command::SourceCode: {
-        // The window's conversion: the same texts give the same code.
-        const std::int32_t code = row.command == Command::SourceCode
-                ? std::int32_t(value)
-                : convertVoltageEntry(exactText(value), exactText(m_reference))->code;
+        // The window's conversion: the same texts give the same code; calibrated, the code
+        // whose output the calibration puts nearest.
+        std::int32_t code = 0;
+        if (row.command == Command::SourceCode) {
+            code = std::int32_t(value);
+        } else if (const Calibrations::Entry *calibrated = appliedTo(channel)) {
+            const std::optional<std::int32_t> nearest
+                    = Calibration::codeFor(calibrated->fit, value);
+            if (!nearest) {
+                m_detail = "beyond what the calibrated channel reaches";
+                return Error::outOfRange;
+            }
+            code = *nearest;
+        } else {
+            code = convertVoltageEntry(exactText(value), exactText(m_reference))->code;
+        }
         const int written = board(m_board.sendWord(commandWordFor(writeAndUpdate, channel, code)));
         if (written == Error::none)
             m_codes[std::size_t(channel)] = code;
@@ -327,6 +370,20 @@ int Instrument::setting(const Unit &unit, const CommandRow &row, int suffix, Sta
     case Command::Vdd:
         m_vdd = value;
         return Error::none;
+    case Command::CalibrationState: {
+        if (m_calibrations == nullptr) {
+            m_detail = "this server keeps no calibrations";
+            return Error::settingsConflict;
+        }
+        bool any = false;
+        for (int dac = 0; dac < 4; ++dac)
+            any = any || m_calibrations->entry(dac) != nullptr;
+        if (high && !any) {
+            m_detail = "no calibration of this board is stored";
+            return Error::settingsConflict;
+        }
+        return m_calibrations->apply(high, m_detail);
+    }
     case Command::Word: {
         const int sent = board(m_board.sendWord(std::int32_t(value)));
         if (sent == Error::none)
@@ -404,8 +461,13 @@ int Instrument::query(const Unit &unit, const CommandRow &row, int suffix, Statu
             answer = QByteArray::number(status.questionableEnable);
             break;
         case Command::SourceVolts:
-            answer = convertHexEntry(hexText(m_codes[std::size_t(channel)]), exactText(m_reference))
-                             .voltageText.toLatin1();
+            if (const Calibrations::Entry *calibrated = appliedTo(channel))
+                answer = voltsAnswer(
+                        Calibration::outputAt(calibrated->fit, m_codes[std::size_t(channel)]));
+            else
+                answer = convertHexEntry(hexText(m_codes[std::size_t(channel)]),
+                                         exactText(m_reference))
+                                 .voltageText.toLatin1();
             break;
         case Command::SourceCode:
             answer = QByteArray::number(m_codes[std::size_t(channel)]);
@@ -420,10 +482,46 @@ int Instrument::query(const Unit &unit, const CommandRow &row, int suffix, Statu
         case Command::MeasureCode:
             if (const int error = board(m_board.readChannel(channel, code)); error != Error::none)
                 return error;
-            answer = row.command == Command::MeasureCode
-                    ? QByteArray::number(code)
-                    : voltsAnswer(ReadbackChannels::sampleVolts(code, m_vdd));
+            if (row.command == Command::MeasureCode)
+                answer = QByteArray::number(code);
+            else if (const Calibrations::Entry *calibrated = appliedTo(channel);
+                     calibrated != nullptr && calibrated->fit.readback.measured)
+                answer = voltsAnswer(calibrated->fit.readback.at(code));
+            else
+                answer = voltsAnswer(ReadbackChannels::sampleVolts(code, m_vdd));
             break;
+        case Command::CalibrationState:
+            answer = m_calibrations != nullptr && m_calibrations->applied() ? "1" : "0";
+            break;
+        case Command::CalibrationDate:
+        case Command::CalibrationDue:
+        case Command::CalibrationData:
+            if (const int error = calibrationQuery(row, channel, answer); error != Error::none)
+                return error;
+            break;
+        case Command::QuestionableCondition:
+            // SCPI's CALibration bit: a calibration applied past its due date.
+            answer = "0";
+            for (int dac = 0; dac < 4; ++dac) {
+                const Calibrations::Entry *calibrated = appliedTo(dac);
+                if (calibrated != nullptr && calibrated->due < m_calibrations->today())
+                    answer = "256";
+            }
+            break;
+        case Command::Calibrate: {
+            // IEEE 488.2: 0 for a calibration that succeeded, else non-zero with the error
+            // queued; one started answers once it ends.
+            QByteArray why = "this server was started without a meter to calibrate against "
+                             "(--calibration-meter)";
+            const int error = m_calibrator ? m_calibrator(why) : Error::calibrationFailed;
+            if (error == Error::none) {
+                m_deferred = true;
+                return Error::none;
+            }
+            status.report(error, std::string_view(why.constData(), std::size_t(why.size())));
+            answer = "1";
+            break;
+        }
         case Command::ClrPin:
             answer = levelAnswer(m_clrHigh);
             break;
@@ -437,6 +535,27 @@ int Instrument::query(const Unit &unit, const CommandRow &row, int suffix, Statu
     if (messageAvailable)
         answers += ';';
     answers += answer;
+    return Error::none;
+}
+
+const Calibrations::Entry *Instrument::appliedTo(int channel) const
+{
+    if (m_calibrations == nullptr || !m_calibrations->applied() || channel < 0 || channel > 3)
+        return nullptr;
+    return m_calibrations->entry(channel);
+}
+
+int Instrument::calibrationQuery(const CommandRow &row, int channel, QByteArray &answer)
+{
+    const Calibrations::Entry *entry
+            = m_calibrations != nullptr ? m_calibrations->entry(channel) : nullptr;
+    if (entry == nullptr) {
+        m_detail = "DAC " + QByteArray(1, char('A' + channel)) + " has no calibration";
+        return Error::settingsConflict;
+    }
+    answer = row.command == Command::CalibrationDate ? dateAnswer(entry->date)
+            : row.command == Command::CalibrationDue ? dateAnswer(entry->due)
+                                                     : block(entry->record);
     return Error::none;
 }
 

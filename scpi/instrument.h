@@ -3,13 +3,17 @@
 // (reference, Vdd, the codes written, the pins) are the instrument's, shared by every client.
 #pragma once
 
+#include "channelcalibration.h"
 #include "scpistatus.h"
 
 #include <QByteArray>
+#include <QDate>
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <string_view>
+#include <utility>
 
 namespace Scpi {
 
@@ -44,6 +48,35 @@ protected:
     BoardAccess &operator=(const BoardAccess &) = default;
 };
 
+// The board's calibrations as the instrument applies them: the record in force for each
+// channel, and whether they are applied (CALibration:STATe), kept where it outlasts a restart.
+class Calibrations
+{
+public:
+    struct Entry
+    {
+        Calibration::Channel fit;
+        QDate date; // UTC
+        QDate due;
+        QByteArray record; // the record as JSON, for CALibration:DATA?
+    };
+
+    virtual ~Calibrations() = default;
+
+    // The calibration in force for channel 0..3, nullptr for none.
+    virtual const Entry *entry(int channel) const = 0;
+    virtual bool applied() const = 0;
+    // Applies them or not from now on, and remembers it; 0, or an error number with `detail`.
+    virtual int apply(bool on, QByteArray &detail) = 0;
+    // Today, for due dates.
+    virtual QDate today() const = 0;
+
+protected:
+    Calibrations() = default;
+    Calibrations(const Calibrations &) = default;
+    Calibrations &operator=(const Calibrations &) = default;
+};
+
 class Instrument final
 {
 public:
@@ -62,6 +95,18 @@ public:
     double vdd() const { return m_vdd; }
     // The *IDN? answer from now on.
     void setIdentity(QByteArray identity) { m_identity = std::move(identity); }
+    // Where its calibrations are; none: CALibration answers that there are none.
+    void setCalibrations(Calibrations *calibrations) { m_calibrations = calibrations; }
+    // *CAL?: starts a calibration whose answer comes later; 0 when started, or an error number
+    // with `detail`.
+    void setCalibrator(std::function<int(QByteArray &detail)> calibrator)
+    {
+        m_calibrator = std::move(calibrator);
+    }
+    // Whether the last execute() left a query's answer to come later (*CAL?): taken once.
+    bool takeDeferred() { return std::exchange(m_deferred, false); }
+    // The calibration applied to a channel's settings now; nullptr when none.
+    const Calibrations::Entry *appliedTo(int channel) const;
 
 private:
     // Runs one unit whose row is known; returns 0 or an error number (detail in m_detail).
@@ -72,8 +117,13 @@ private:
               QByteArray &answer);
     int board(const BoardOutcome &outcome);
 
+    int calibrationQuery(const CommandRow &row, int channel, QByteArray &answer);
+
     BoardAccess &m_board;
     QByteArray m_identity;
+    Calibrations *m_calibrations = nullptr;
+    std::function<int(QByteArray &)> m_calibrator;
+    bool m_deferred = false;
     double m_reference = 5;
     double m_vdd = 5;
     std::array<std::int32_t, 4> m_codes {};

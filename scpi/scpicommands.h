@@ -38,12 +38,17 @@ enum class Command {
     Word,
     ClrPin,
     LdacPin,
+    CalibrationState,
+    CalibrationDate,
+    CalibrationDue,
+    CalibrationData,
+    Calibrate,
 };
 
 // What the setting form takes; a query of a numeric setting may take MIN, MAX or DEF. `Range`:
 // a measurement's optional expected value and resolution, read and checked but not needed, as
 // the readback has one range.
-enum class Parameter { None, Volts, Code, Supply, Register, Enable, Word, Level, Range };
+enum class Parameter { None, Volts, Code, Supply, Register, Enable, Word, Level, Range, Boolean };
 
 enum Forms { Sets = 1, Queries = 2, Both = 3 };
 
@@ -92,6 +97,12 @@ inline constexpr CommandRow commandTable[] = {
         {"DAC:WORD", Command::Word, Parameter::Word, Sets, 0},
         {"PIN:CLR", Command::ClrPin, Parameter::Level, Both, 0},
         {"PIN:LDAC", Command::LdacPin, Parameter::Level, Both, 0},
+        // The calibration of the board: whether it applies, and each channel's record.
+        {"*CAL", Command::Calibrate, Parameter::None, Queries, 0},
+        {"CALibration:STATe", Command::CalibrationState, Parameter::Boolean, Both, 0},
+        {"CALibration#:DATE", Command::CalibrationDate, Parameter::None, Queries, 4},
+        {"CALibration#:DUE", Command::CalibrationDue, Parameter::None, Queries, 4},
+        {"CALibration#:DATA", Command::CalibrationData, Parameter::None, Queries, 4},
 };
 
 // The row whose pattern the header matches, with the '#' node's suffix; nullptr for none.

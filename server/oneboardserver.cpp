@@ -8,6 +8,7 @@
 #include "netinterface.h"
 #include "portmapper.h"
 #include "serverboard.h"
+#include "servercalibrations.h"
 #include "serverversion.h"
 #include "socketserver.h"
 #include "usbstuff.h"
@@ -46,6 +47,8 @@ OneBoardServer::~OneBoardServer()
     m_lookup.reset();
     m_vxi11.reset();
     m_socket.reset();
+    // A calibration running ends, its asker told, before the host goes.
+    m_calibrations.reset();
     m_host.reset();
     m_instrument.reset();
     m_board.reset();
@@ -86,6 +89,11 @@ int OneBoardServer::start()
     }
     m_board->brought();
     identify();
+    m_calibrations = std::make_unique<ServerCalibrations>(*m_host, m_options.calibration, m_log);
+    m_instrument->setCalibrations(m_calibrations.get());
+    m_instrument->setCalibrator(
+            [this](QByteArray &detail) { return m_calibrations->calibrate(detail); });
+    m_calibrations->load(m_board->port());
     connect(m_board.get(), &ServerBoard::restarted, m_host.get(), &InstrumentHost::boardRestarted);
     connect(m_board.get(), &ServerBoard::restarted, this, &OneBoardServer::identify);
     m_log(QStringLiteral("listening on %1, at most %2 clients")
@@ -225,6 +233,9 @@ void OneBoardServer::finish(std::function<void()> done)
             std::exchange(*once, {})();
     };
     m_handed.reset();
+    // A calibration running ends first, so that its asker's answer goes out with the rest.
+    if (m_calibrations)
+        m_calibrations->stop();
     m_vxi11->finishAll(partDone);
     if (m_lookup)
         m_lookup->stop(partDone);

@@ -17,6 +17,7 @@ class FrontPanel;
 class InstrumentHost;
 class QSocketNotifier;
 class ServerBoard;
+class ServerCalibrations;
 class SocketServer;
 class USBStuff;
 class Vxi11Lookup;
@@ -65,6 +66,7 @@ private:
     std::unique_ptr<ServerBoard> m_board;
     std::unique_ptr<Scpi::Instrument> m_instrument;
     std::unique_ptr<InstrumentHost> m_host;
+    std::unique_ptr<ServerCalibrations> m_calibrations;
     std::unique_ptr<SocketServer> m_socket;
     std::unique_ptr<Vxi11Server> m_vxi11;
     std::unique_ptr<Vxi11Lookup> m_lookup;

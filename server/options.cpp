@@ -10,7 +10,9 @@ const char usage[]
         = "Usage: tx4410-server [--listen ADDRESS:PORT] [--http ADDRESS:PORT|off]\n"
           "                     [--board PORT|--all] [--attach] [--max-clients N]\n"
           "                     [--idle-timeout SECONDS] [--http-token FILE]\n"
-          "                     [--http-origin URL[,URL...]]...\n"
+          "                     [--http-origin URL[,URL...]]... [--database FILE]\n"
+          "                     [--calibration-meter HOST[:PORT]] [--calibration-route TEXT]\n"
+          "                     [--calibration-accuracy PERCENT%+VOLTS] [--valid-days DAYS]\n"
           "Brings the board up once and serves it as an instrument: SCPI on a raw TCP socket,\n"
           "by default 127.0.0.1:5025 (this machine only; 0.0.0.0:5025 lets any machine that\n"
           "can reach the port drive the DAC), and over VXI-11 (TCPIP::HOST::inst0::INSTR) on\n"
@@ -28,6 +30,13 @@ const char usage[]
           "HTTP, the panel's pages, ...), and VXI-11 links (over twice as many core channel\n"
           "connections). --idle-timeout (default 600, 0 never) closes a connection on any\n"
           "interface silent that long; an HTTP request must be whole within 10 s.\n"
+          "--database: the calibration records (default TX4410_DATABASE, else\n"
+          "tx4410/records.sqlite in the user's data folder); CALibration:STATe ON applies\n"
+          "the board's, and is remembered there. *CAL? calibrates every channel against the\n"
+          "SCPI meter at --calibration-meter (port 5025 unless given), switched to each\n"
+          "channel by --calibration-route (%n the channel's number, as ROUT:CLOS (@%n)),\n"
+          "its stated accuracy --calibration-accuracy; the record is due after --valid-days\n"
+          "(default 365).\n"
           "SIGINT or SIGTERM ends it, each client getting its answers first.\n"
           "Exit status: 0 ended by a signal, 1 the board library cannot be used or the\n"
           "address cannot be listened on, 2 usage error, 3 the board was not brought up.\n";
@@ -86,10 +95,16 @@ Options readOptions(const QStringList &arguments)
     const QCommandLineOption instrument("instrument", {}, "N");
     const QCommandLineOption handoff("handoff", {}, "DESCRIPTOR");
     const QCommandLineOption handoffOnly("handoff-no-vxi11");
+    const QCommandLineOption database("database", {}, "FILE");
+    const QCommandLineOption calibrationMeter("calibration-meter", {}, "HOST[:PORT]");
+    const QCommandLineOption calibrationRoute("calibration-route", {}, "TEXT");
+    const QCommandLineOption calibrationAccuracy("calibration-accuracy", {}, "PERCENT%+VOLTS");
+    const QCommandLineOption validDays("valid-days", {}, "DAYS");
     const QCommandLineOption help(QStringList {"help", "h"});
     const QCommandLineOption version(QStringList {"version", "v"});
     parser.addOptions({listen, http, board, attach, maxClients, idleTimeout, httpToken, httpOrigin,
-                       all, instrument, handoff, handoffOnly, help, version});
+                       all, instrument, handoff, handoffOnly, database, calibrationMeter,
+                       calibrationRoute, calibrationAccuracy, validDays, help, version});
     if (!parser.parse(arguments))
         throw UsageError {parser.errorText()};
     if (!parser.positionalArguments().isEmpty())
@@ -165,6 +180,46 @@ Options readOptions(const QStringList &arguments)
     if (parser.isSet(handoff))
         options.handoff = readWhole(parser, handoff, 3, 65535);
     options.handoffVxi11 = !parser.isSet(handoffOnly);
+    options.calibration.database = parser.value(database);
+    if (parser.isSet(database) && options.calibration.database.isEmpty())
+        throw UsageError {QStringLiteral("--database: the file name is empty")};
+    if (parser.isSet(validDays))
+        options.calibration.validDays = readWhole(parser, validDays, 1, 36500);
+    if (parser.isSet(calibrationMeter)) {
+        Calibration::RunSettings run;
+        run.channels = {0, 1, 2, 3};
+        static const QRegularExpression hostPort(
+                QStringLiteral("^(\\[[0-9A-Fa-f:.]+\\]|[A-Za-z0-9._-]+)(:([0-9]{1,5}))?$"));
+        const QRegularExpressionMatch where = hostPort.match(parser.value(calibrationMeter));
+        const uint port = where.captured(3).isEmpty() ? 5025 : where.captured(3).toUInt();
+        if (!where.hasMatch() || port == 0 || port > 65535)
+            throw UsageError {QStringLiteral("--calibration-meter \"%1\" is not HOST[:PORT]")
+                                      .arg(parser.value(calibrationMeter))};
+        run.meter.host = where.captured(1).remove(u'[').remove(u']');
+        run.meter.port = quint16(port);
+        run.route = parser.value(calibrationRoute);
+        if (run.route.isEmpty() || run.route.contains(u'\n'))
+            throw UsageError {QStringLiteral("--calibration-meter needs --calibration-route: the "
+                                             "one line that switches the meter to channel %n, "
+                                             "as ROUT:CLOS (@%n)")};
+        if (parser.isSet(calibrationAccuracy)) {
+            static const QRegularExpression accuracy(
+                    QStringLiteral("^([0-9]*\\.?[0-9]+(?:[eE][-+]?[0-9]+)?)%(?:\\+([0-9]*\\.?[0-9]+"
+                                   "(?:[eE][-+]?[0-9]+)?)V?)?$"));
+            const QRegularExpressionMatch stated
+                    = accuracy.match(parser.value(calibrationAccuracy));
+            if (!stated.hasMatch())
+                throw UsageError {QStringLiteral("--calibration-accuracy \"%1\" is not "
+                                                 "PERCENT%+VOLTS, as 0.0035%+5e-6")
+                                          .arg(parser.value(calibrationAccuracy))};
+            run.meter.accuracyPercent = stated.captured(1).toDouble();
+            run.meter.accuracyVolts = stated.captured(2).toDouble();
+        }
+        options.calibration.run = run;
+    } else if (parser.isSet(calibrationRoute) || parser.isSet(calibrationAccuracy)) {
+        throw UsageError {QStringLiteral("--calibration-route and --calibration-accuracy go "
+                                         "with --calibration-meter")};
+    }
     options.attach = parser.isSet(attach);
     if (parser.isSet(attach))
         qputenv("TX4410_ATTACH", "1");

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "access.h"
+#include "servercalibrations.h"
 #include "socketserver.h"
 
 #include <QHostAddress>
@@ -41,6 +42,7 @@ struct Options
     int instrument = -1;
     int handoff = -1;
     bool handoffVxi11 = true;
+    CalibrationOptions calibration;
     QString text; // for --help and --version: printed, and nothing else done
 };
 

@@ -36,7 +36,11 @@ InstrumentHost::~InstrumentHost() = default;
 
 QByteArray InstrumentHost::execute(std::string_view message, Session &session)
 {
+    m_executing = &session;
     QByteArray answers = m_instrument.execute(message, session.status);
+    m_executing = nullptr;
+    if (m_instrument.takeDeferred())
+        m_awaiting.push_back(&session);
     emit executed();
     return answers;
 }
@@ -53,6 +57,7 @@ void InstrumentHost::closed(Session &session)
     std::erase(m_sessions, &session);
     std::erase(m_turns, &session);
     std::erase(m_parked, &session);
+    std::erase(m_awaiting, &session);
     // Let go after the list is whole again: a wait may own what it waits for.
     std::list<Wait> gone;
     for (auto wait = m_waits.begin(); wait != m_waits.end();) {
@@ -65,6 +70,24 @@ void InstrumentHost::closed(Session &session)
         m_holder = nullptr;
         released();
     }
+}
+
+bool InstrumentHost::awaiting(const Session &session) const
+{
+    return std::ranges::find(m_awaiting, &session) != m_awaiting.end();
+}
+
+void InstrumentHost::answer(Session *session, const QByteArray &line, int error,
+                            const QByteArray &detail)
+{
+    if (std::ranges::find(m_sessions, session) == m_sessions.end())
+        return;
+    std::erase(m_awaiting, session);
+    if (error != 0)
+        session->status.report(error,
+                               std::string_view(detail.constData(), std::size_t(detail.size())));
+    session->answerLater(line);
+    wantTurn(*session);
 }
 
 int InstrumentHost::sessionCount(Session::Interface interface) const
@@ -96,6 +119,8 @@ void InstrumentHost::runTurns()
             continue;
         }
         session->m_queued = false;
+        if (awaiting(*session))
+            continue; // its turns go on once its answer is in
         if (session->runTurn()) {
             session->m_queued = true;
             m_turns.push_back(session);

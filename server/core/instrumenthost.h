@@ -64,6 +64,14 @@ public:
 
     int sessionCount(Session::Interface interface) const;
 
+    // A query whose answer comes later (*CAL?): the session that ran the message in hand, whose
+    // turns stop until answer() gives it the line. A session gone meanwhile is skipped.
+    Session *executing() const { return m_executing; }
+    bool awaiting(const Session &session) const;
+    // `error`, when not 0, goes into the session's error queue with `detail` first.
+    void answer(Session *session, const QByteArray &line, int error = 0,
+                const QByteArray &detail = {});
+
 signals:
     // A program message ran: what it set may have changed.
     void executed();
@@ -90,6 +98,8 @@ private:
     std::deque<Session *> m_turns;
     std::vector<Session *> m_parked;
     Session *m_holder = nullptr;
+    Session *m_executing = nullptr;
+    std::vector<const Session *> m_awaiting;
     std::list<Wait> m_waits;
     WaitId m_lastWait = 0;
     bool m_running = false;

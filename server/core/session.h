@@ -25,6 +25,9 @@ public:
     // The host's turn: runs what the session has waiting, at most a turn's worth. Returns true
     // when more waits. Never deletes the session.
     virtual bool runTurn() { return false; }
+    // The answer of a query that came later (*CAL?), a whole response line; its turns go on
+    // after it.
+    virtual void answerLater(const QByteArray &answer) { (void)answer; }
 
     Scpi::StatusModel status;
 

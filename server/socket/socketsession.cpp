@@ -63,6 +63,9 @@ bool SocketSession::runTurn()
         if (!line.empty() && line.back() == '\r')
             line.remove_suffix(1);
         const QByteArray answer = m_host.execute(line, *this);
+        // A query answered later: nothing after it runs before its answer is out.
+        if (m_host.awaiting(*this))
+            break;
         if (answer.isEmpty())
             continue;
         m_connection->write(answer);
@@ -77,6 +80,8 @@ bool SocketSession::runTurn()
     if (m_closing)
         return false;
     m_connection->flush();
+    if (m_host.awaiting(*this))
+        return false;
     if (hasWork())
         return true;
     // The client has sent all it will (a partial last line is dropped): once its answers are
@@ -84,6 +89,14 @@ bool SocketSession::runTurn()
     if (m_connection->inputEnded())
         finish({});
     return false;
+}
+
+void SocketSession::answerLater(const QByteArray &answer)
+{
+    if (m_closing)
+        return;
+    m_connection->write(answer);
+    m_connection->flush();
 }
 
 void SocketSession::finish(const QString &why)

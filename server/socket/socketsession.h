@@ -21,6 +21,7 @@ public:
     ~SocketSession() override;
 
     bool runTurn() override;
+    void answerLater(const QByteArray &answer) override;
     // Sends what is owed and closes; `why` goes to the log once it has closed.
     void finish(const QString &why);
     Connection &connection() { return *m_connection; }

@@ -11,13 +11,16 @@ using namespace Vxi11;
 // it and the response messages not read yet.
 struct CoreChannel::Link final : Session
 {
-    Link(InstrumentHost &host, const QString &peer, std::int32_t id)
+    Link(CoreChannel &channel, InstrumentHost &host, const QString &peer, std::int32_t id)
         : Session(host, Interface::Vxi11, peer)
+        , channel(channel)
         , id(id)
     { }
 
     InstrumentHost &host() { return m_host; }
+    void answerLater(const QByteArray &answer) override { channel.answeredLater(*this, answer); }
 
+    CoreChannel &channel;
     std::int32_t id;
     QByteArray pending;             // the message so far, up to its LF or END
     bool discarding = false;        // the rest of an overlong message
@@ -220,7 +223,7 @@ void CoreChannel::makeLink(QByteArrayView arguments)
         return fail(deviceNotAccessible);
     if (m_server.linkCount() >= m_server.limits().maxClients)
         return fail(outOfResources);
-    auto link = std::make_unique<Link>(*host, m_peer, m_server.newLink());
+    auto link = std::make_unique<Link>(*this, *host, m_peer, m_server.newLink());
     const auto made = [this](std::unique_ptr<Link> link) {
         const std::int32_t id = link->id;
         m_links.emplace(id, std::move(link));
@@ -342,6 +345,10 @@ void CoreChannel::read(Link &link, std::int32_t requestSize, std::int32_t flags,
         // that reads without having asked is kept as an instrument keeps it: until its timeout.
         Waiting &waiting = m_waiting.emplace();
         waiting.link = link.id;
+        waiting.reading = true;
+        waiting.requestSize = requestSize;
+        waiting.flags = flags;
+        waiting.termChar = termChar;
         waiting.timer = std::make_unique<QTimer>();
         waiting.timer->setSingleShot(true);
         connect(waiting.timer.get(), &QTimer::timeout, this, [this, &link] {
@@ -375,6 +382,25 @@ void CoreChannel::read(Link &link, std::int32_t requestSize, std::int32_t flags,
         link.answerStart += size;
     }
     succeed(readResult(noError, reason, data));
+}
+
+void CoreChannel::answeredLater(Link &link, const QByteArray &answer)
+{
+    link.unread += answer.size();
+    link.answers.push_back(answer);
+    if (!m_waiting || m_waiting->link != link.id || !m_waiting->reading)
+        return;
+    const Waiting asked {link.id,
+                         nullptr,
+                         0,
+                         nullptr,
+                         true,
+                         m_waiting->requestSize,
+                         m_waiting->flags,
+                         m_waiting->termChar};
+    m_waiting->timer.release()->deleteLater();
+    m_waiting.reset();
+    read(link, asked.requestSize, asked.flags, asked.termChar, 0);
 }
 
 // IEEE 488.2's Query UNTERMINATED: asked to talk with nothing to say.

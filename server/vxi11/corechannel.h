@@ -47,6 +47,11 @@ private:
         InstrumentHost *host = nullptr; // of the lock waited for
         InstrumentHost::WaitId lockWait = 0;
         std::unique_ptr<QTimer> timer;
+        // A device_read waiting for an answer that comes later (*CAL?): what it asked.
+        bool reading = false;
+        std::int32_t requestSize = 0;
+        std::int32_t flags = 0;
+        char termChar = 0;
     };
 
     void call(const Rpc::Call &call);
@@ -64,6 +69,8 @@ private:
     void read(Link &link, std::int32_t requestSize, std::int32_t flags, char termChar,
               std::uint32_t ioTimeout);
     void nothingToRead(Link &link);
+    // An answer that came later: kept for the link's next read, or given to the one waiting.
+    void answeredLater(Link &link, const QByteArray &answer);
     void lock(Link &link, std::int32_t flags, std::uint32_t lockTimeout);
     void endWaiting();
     void idle();

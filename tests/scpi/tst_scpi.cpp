@@ -48,6 +48,48 @@ private:
 
 const QString noError = QStringLiteral("0,\"No error\"");
 
+// DAC B calibrated with a reference of 65.536 V, an LSB one millivolt: the line 10 mV + code mV,
+// a bow of 2 mV at code 1000 between 0 and 2000; its readback 0.5 + 2 x code. `kind`: empty
+// (nothing stored), calibrated, overdue, or unkept (its state cannot be stored).
+class FakeCalibrations final : public Scpi::Calibrations
+{
+public:
+    explicit FakeCalibrations(const QString &kind)
+        : m_kind(kind)
+    {
+        m_entry.fit.vref = 65.536;
+        m_entry.fit.line = {0.010, 0.001};
+        m_entry.fit.table = {{0, 0}, {1000, 0.002}, {2000, 0}};
+        m_entry.fit.lowestCode = 0;
+        m_entry.fit.highestCode = 2000;
+        m_entry.fit.readback = {true, 0.5, 2, 0};
+        m_entry.date = QDate(2026, 1, 2);
+        m_entry.due = kind == u"overdue" ? QDate(2026, 3, 4) : QDate(2027, 1, 2);
+        m_entry.record = R"({"x":1})";
+    }
+
+    const Entry *entry(int channel) const override
+    {
+        return channel == 1 && m_kind != u"empty" ? &m_entry : nullptr;
+    }
+    bool applied() const override { return m_applied; }
+    int apply(bool on, QByteArray &detail) override
+    {
+        if (m_kind == u"unkept") {
+            detail = "cannot write to records.sqlite: it is read-only";
+            return Scpi::Error::massStorage;
+        }
+        m_applied = on;
+        return Scpi::Error::none;
+    }
+    QDate today() const override { return QDate(2026, 6, 1); }
+
+private:
+    QString m_kind;
+    Entry m_entry;
+    bool m_applied = false;
+};
+
 } // namespace
 
 // Program messages in, answers and board requests out, one client's status model between them.
@@ -121,8 +163,10 @@ private slots:
         // Command 3, 2 and 0 write a channel's code, address 7 all four, 4..6 none; 1 and 4 write
         // none; 5 resets; bits above the command are not the part's.
         row("a raw word's code is the one the SOURce queries give",
-            "DAC:WORD #H1AC4D2;:SOUR3:VOLT:CODE?|DAC:WORD #H1F0007;:SOUR1:VOLT:CODE?;:SOUR4:VOLT:CODE?|"
-            "DAC:WORD #H080009;WORD #H200003;WORD #H1C0063;:SOUR1:VOLT:CODE?;:SOUR2:VOLT:CODE?;:PIN:LDAC?|"
+            "DAC:WORD #H1AC4D2;:SOUR3:VOLT:CODE?|DAC:WORD "
+            "#H1F0007;:SOUR1:VOLT:CODE?;:SOUR4:VOLT:CODE?|"
+            "DAC:WORD #H080009;WORD #H200003;WORD "
+            "#H1C0063;:SOUR1:VOLT:CODE?;:SOUR2:VOLT:CODE?;:PIN:LDAC?|"
             "DAC:WORD #H110005;WORD #H03000B;WORD #H5A0004;:SOUR2:VOLT:CODE?;:SOUR4:VOLT:CODE?;"
             ":SOUR3:VOLT:CODE?|DAC:WORD #H280000;:SOUR2:VOLT:CODE?",
             "50386|7;7|7;7;HIGH|5;11;4|0",
@@ -240,6 +284,113 @@ private slots:
         }
         QCOMPARE(got.join(u'|'), answers);
         QCOMPARE(board.calls.join(", "), calls);
+    }
+
+    void calibrated_data()
+    {
+        QTest::addColumn<QString>("kind"); // of FakeCalibrations; "none" for no records at all
+        QTest::addColumn<QString>("messages");
+        QTest::addColumn<QString>("answers");
+        QTest::addColumn<QString>("calls");
+
+        const QString on = QStringLiteral("CAL:STAT ON;:SOUR:VOLT:REF 65.536;");
+        const QString error = QStringLiteral("|SYST:ERR?");
+        const QString beyond
+                = QStringLiteral("-222,\"Data out of range;beyond what the calibrated channel "
+                                 "reaches\"");
+        const auto row = [](const char *name, const char *kind, const QString &messages,
+                            const QString &answers, const char *calls = "") {
+            QTest::newRow(name) << kind << messages << answers << calls;
+        };
+        row("off: the plain conversion", "calibrated",
+            "SOUR:VOLT:REF 65.536;:SOUR2:VOLT 0.511;VOLT:CODE?", "511", "word 0x1901ff");
+        row("on: the code whose calibrated output is nearest, and that output", "calibrated",
+            on + ":SOUR2:VOLT 0.511;VOLT:CODE?;:SOUR2:VOLT?", "500;0.51100000000000",
+            "word 0x1901f4");
+        row("on: between two codes, the nearer", "calibrated",
+            on + ":SOUR2:VOLT 1.5116;VOLT:CODE?;:SOUR2:VOLT?", "1501;1.51199800000000",
+            "word 0x1905dd");
+        row("on: a channel without a calibration as before", "calibrated",
+            on + ":SOUR1:VOLT 0.511;VOLT:CODE?", "511", "word 0x1801ff");
+        row("on: beyond the calibrated outputs -222, nothing sent", "calibrated",
+            on + ":SOUR2:VOLT 2.0106;:SOUR2:VOLT 0.0094" + error + ";:SYST:ERR?",
+            "|" + beyond + ";" + beyond);
+        row("on: half an LSB beyond is still the end code", "calibrated",
+            on + ":SOUR2:VOLT 2.0104;VOLT:CODE?", "2000", "word 0x1907d0");
+        row("MEASure through the readback's line only while on", "calibrated",
+            "MEAS2:VOLT?;:CAL:STAT ON;:MEAS2:VOLT?;:MEAS1:VOLT?;:CAL:STAT OFF;STAT?;:MEAS2:VOLT?",
+            "2.50122070312500;4098.50000000000000;2.50000000000000;0;2.50122070312500",
+            "read 1, read 1, read 0, read 1");
+        row("the state, as a boolean", "calibrated", "CAL:STAT?;STAT 1;STAT?;STAT 0;STAT?",
+            "0;1;0");
+        row("date, due date and record of the channel named", "calibrated", "CAL2:DATE?;DUE?;DATA?",
+            "2026,1,2;2027,1,2;#17{\"x\":1}");
+        row("a channel without a calibration: -221", "calibrated", "CAL:DATE?;:CAL3:DUE?" + error,
+            "|-221,\"Settings conflict;DAC A has no calibration\"");
+        row("ON with nothing stored: -221, still off", "empty", "CAL:STAT ON;STAT?" + error,
+            "0|-221,\"Settings conflict;no calibration of this board is stored\"");
+        row("no records at all: -221", "none", "CAL:STAT ON;STAT?;:CAL2:DATE?" + error,
+            "0|-221,\"Settings conflict;this server keeps no calibrations\"");
+        row("a state that cannot be kept: -250, still off", "unkept", "CAL:STAT ON;STAT?" + error,
+            "0|-250,\"Mass storage error;cannot write to records.sqlite: it is read-only\"");
+        row("past its due date: SCPI's CALibration bit while applied", "overdue",
+            "STAT:QUES:COND?;:CAL:STAT ON;:STAT:QUES:COND?;:CAL:STAT OFF;:STAT:QUES:COND?",
+            "0;256;0");
+        row("*CAL? without a meter: 1 at once and -340", "calibrated", "*CAL?" + error,
+            "1|-340,\"Calibration failed;this server was started without a meter to "
+            "calibrate against (--calibration-meter)\"");
+        row("-108 a parameter to a date, two to the state", "calibrated",
+            "CAL2:DATE? 1;:CAL:STAT ON,OFF" + error + ";:SYST:ERR?",
+            "|-108,\"Parameter not allowed;CAL2:DATE?\";-108,\"Parameter not allowed;:CAL:STAT\"");
+        row("-224 a state not a boolean", "calibrated", "CAL:STAT HIGH" + error,
+            "|-224,\"Illegal parameter value;CAL:STAT\"");
+        row("-114 a fifth channel", "calibrated", "CAL5:DATE?" + error,
+            "|-114,\"Header suffix out of range;CAL5:DATE?\"");
+    }
+
+    void calibrated()
+    {
+        QFETCH(QString, kind);
+        QFETCH(QString, messages);
+        QFETCH(QString, answers);
+        QFETCH(QString, calls);
+
+        LoggingBoard board;
+        FakeCalibrations calibrations(kind);
+        Scpi::Instrument instrument(board, {});
+        if (kind != u"none")
+            instrument.setCalibrations(&calibrations);
+        Scpi::StatusModel status;
+        QStringList got;
+        for (const QString &message : messages.split(u'|')) {
+            const QByteArray line = message.toLatin1();
+            QByteArray answer
+                    = instrument.execute({line.constData(), std::size_t(line.size())}, status);
+            answer.chop(answer.isEmpty() ? 0 : 1);
+            got << QString::fromLatin1(answer);
+        }
+        QCOMPARE(got.join(u'|'), answers);
+        QCOMPARE(board.calls.join(", "), calls);
+        QVERIFY(!instrument.takeDeferred());
+    }
+
+    // *CAL? started: no answer now, the instrument says one comes later; refused: 1 now.
+    void calibrateLater()
+    {
+        LoggingBoard board;
+        Scpi::Instrument instrument(board, {});
+        Scpi::StatusModel status;
+        int started = 0;
+        instrument.setCalibrator([&](QByteArray &detail) {
+            detail = "a calibration is running";
+            return ++started == 1 ? Scpi::Error::none : Scpi::Error::calibrationFailed;
+        });
+        QCOMPARE(instrument.execute("*CAL?", status), QByteArray());
+        QVERIFY(instrument.takeDeferred());
+        QVERIFY(!instrument.takeDeferred());
+        QCOMPARE(instrument.execute("*CAL?", status), "1\n");
+        QVERIFY(!instrument.takeDeferred());
+        QCOMPARE(status.nextError(), "-340,\"Calibration failed;a calibration is running\"");
     }
 
     void boardRestarted()
