@@ -70,6 +70,7 @@ Limits limitsOf(Parameter parameter, double reference)
     case Parameter::None:
     case Parameter::Level:
     case Parameter::Range:
+    case Parameter::Boolean:
         break;
     }
     return {};
