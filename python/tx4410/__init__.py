@@ -11,6 +11,8 @@ inputs A to H measurements (`readback_a_voltage`, `readback_a_code`, ...), the p
 sent; whatever the instrument refuses raises TX4410Error with its error queue.
 """
 
+import datetime
+import json
 import re
 
 from pymeasure.instruments import Instrument
@@ -136,6 +138,55 @@ class TX4410(Instrument):
     def clear(self):
         """*CLS: this connection's error queue and event registers emptied."""
         self.write("*CLS")
+
+    @property
+    def calibration_enabled(self):
+        """Whether the board's calibrations apply, for every client: voltages set then give the
+        code whose calibrated output is nearest, and read back as calibrated volts. Remembered by
+        the server across restarts."""
+        return self.ask("CAL:STAT?").strip() == "1"
+
+    @calibration_enabled.setter
+    def calibration_enabled(self, on):
+        on = strict_discrete_set(on, (True, False))
+        self.write("CAL:STAT ON" if on else "CAL:STAT OFF")
+        self.check_errors()
+
+    def calibration(self, channel):
+        """DAC channel "a" to "d"'s calibration in force, as stored: a dict with "date" and
+        "due" (datetime.date), "overdue", and the record's figures ("coefficients",
+        "uncertainty" part by part, "table" with each point's residual, "meter"). None when the
+        channel has none."""
+        n = "abcd".index(channel.lower()) + 1
+        # A channel without one answers nothing to the date, and -221 to the error query.
+        answer = self.ask(f"CAL{n}:DATE?;:SYST:ERR?").strip()
+        if answer.startswith("-221,"):
+            return None
+        if not answer.endswith('0,"No error"'):
+            raise TX4410Error([(int(number), text.replace('""', '"'))
+                               for number, text in _ENTRY.findall(answer)])
+        answer = answer.split(";")[0]
+        data = self.ask(f"CAL{n}:DATA?")
+        digits = int(data[1])
+        record = json.loads(data[2 + digits:2 + digits + int(data[2:2 + digits])])
+        record["date"] = datetime.date(*map(int, answer.split(",")))
+        record["due"] = datetime.date.fromisoformat(record["due_utc"][:10])
+        record["overdue"] = record["due"] < datetime.datetime.now(datetime.timezone.utc).date()
+        return record
+
+    def calibrate(self, timeout=300000):
+        """*CAL?: the server calibrates the four channels against its meter, and the answer
+        comes when it ends (`timeout` in ms). Raises TX4410Error with the reason when it failed;
+        the calibration stored before then stays in force."""
+        before = self.adapter.connection.timeout
+        self.adapter.connection.timeout = timeout
+        try:
+            answer = self.ask("*CAL?").strip()
+        finally:
+            self.adapter.connection.timeout = before
+        if answer != "0":
+            self.check_errors()
+            raise TX4410Error([(-340, "Calibration failed")])
 
     def check_errors(self):
         """Reads the error queue; raises TX4410Error when it held any, returns [] otherwise."""

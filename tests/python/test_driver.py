@@ -11,20 +11,22 @@ import unittest
 from tx4410 import TX4410, TX4410Error
 
 SERVER = os.environ["TX4410_SERVER_PROGRAM"]
+METER = os.environ["TX4410_SIM_METER_PROGRAM"]
 
 
 class Server:
     """A tx4410-server on ports the system chooses, its board unpluggable through a file; its log
     goes to a file, so that it never waits on a pipe no one reads."""
 
-    def __init__(self):
+    def __init__(self, *arguments, environment=None):
         self.scratch = tempfile.TemporaryDirectory()
         self.unplugged = os.path.join(self.scratch.name, "unplugged")
         self.log = os.path.join(self.scratch.name, "log")
-        env = dict(os.environ, TX4410_BOARD="sim", TX4410_SIM_UNPLUGGED=self.unplugged)
+        env = dict(os.environ, TX4410_BOARD="sim", TX4410_SIM_UNPLUGGED=self.unplugged,
+                   **(environment or {}))
         with open(self.log, "w") as log:
-            self.process = subprocess.Popen([SERVER, "--listen", "127.0.0.1:0"], env=env,
-                                            stderr=log)
+            self.process = subprocess.Popen([SERVER, "--listen", "127.0.0.1:0", *arguments],
+                                            env=env, stderr=log)
         # VXI-11 is on once the port mapper (rpcbind, or the server's own) knows it.
         deadline = time.monotonic() + 30
         while time.monotonic() < deadline and self.process.poll() is None:
@@ -153,6 +155,63 @@ class DriverTest(unittest.TestCase):
             self.assertEqual(board.readback_a_code, 0)
         # A refused query is answered with nothing: a short timeout finds that sooner.
         self.each_board(check, timeout=500)
+
+
+class CalibratedDriverTest(unittest.TestCase):
+    """The driver's calibration: *CAL? against tx4410-sim-meter on an imperfect simulated board,
+    the record read back, and calibrated settings switched on and off."""
+
+    def test_calibrate_read_the_record_and_switch(self):
+        scratch = tempfile.TemporaryDirectory()
+        self.addCleanup(scratch.cleanup)
+        outputs = os.path.join(scratch.name, "outputs")
+        environment = {"TX4410_SIM_OUTPUTS_FILE": outputs, "TX4410_SIM_OFFSET_MV": "3",
+                       "TX4410_SIM_GAIN_ERROR_PCT": "-0.3", "TX4410_SIM_BOW_LSB": "20"}
+        meter = subprocess.Popen([METER, "--listen", "127.0.0.1:0"], stdout=subprocess.PIPE,
+                                 text=True, env=dict(os.environ, **environment))
+        self.addCleanup(meter.wait, 10)
+        self.addCleanup(meter.terminate)
+        server = Server("--database", os.path.join(scratch.name, "records.sqlite"),
+                        "--calibration-meter", meter.stdout.readline().split()[-1],
+                        "--calibration-route", "ROUT:CLOS (@%n)", environment=environment)
+        lsb = 5 / 65536
+
+        def output(channel):
+            with open(outputs) as file:
+                return float(file.read().split()[channel])
+
+        for kind, resource in server.resources().items():
+            with self.subTest(kind):
+                board = TX4410(resource)
+                try:
+                    if kind == "socket":
+                        self.assertIsNone(board.calibration("b"))
+                        with self.assertRaises(TX4410Error) as refused:
+                            board.calibration_enabled = True
+                        self.assertEqual(refused.exception.errors[0][0], -221)
+                        board.calibrate()
+                    record = board.calibration("b")
+                    self.assertEqual((record["channel"], record["board"]), ("B", "sim"))
+                    self.assertEqual(record["due"].year, record["date"].year + 1)
+                    self.assertFalse(record["overdue"])
+                    self.assertAlmostEqual(record["coefficients"]["gain_error_pct"], -0.3,
+                                           delta=0.01)
+                    board.calibration_enabled = True
+                    self.assertTrue(board.calibration_enabled)
+                    board.dac_b_voltage = 1.2345
+                    self.assertLess(abs(output(1) - 1.2345), lsb)
+                    self.assertAlmostEqual(board.dac_b_voltage, output(1), delta=lsb)
+                    board.calibration_enabled = False
+                    self.assertFalse(board.calibration_enabled)
+                    # Where offset, gain and bow do not cancel: over a hundred LSB off.
+                    board.dac_b_voltage = 4
+                    self.assertGreater(abs(output(1) - 4), 100 * lsb)
+                finally:
+                    board.adapter.connection.close()
+        self.assertEqual(server.process.poll(), None)
+        server.process.terminate()
+        self.assertEqual(server.process.wait(20), 0)
+        server.scratch.cleanup()
 
 
 if __name__ == "__main__":
