@@ -294,6 +294,10 @@ std::variant<Invocation, UsageError> parseInvocation(const QStringList &argument
             if (global.isSet(serverOption) && whole->kind == Invocation::Kind::Calibrate)
                 refuse("calibrate keeps its record on this machine for this machine's board: "
                        "through a server, ask it *CAL? (its --calibration-meter)");
+            if (global.isSet(serverOption) && whole->kind == Invocation::Kind::Sweep
+                && local.isSet("calibrated"))
+                refuse("sweep --calibrated checks this machine's records of this machine's "
+                       "board: it takes no --server");
             if (global.isSet(serverOption) && whole->kind == Invocation::Kind::History)
                 refuse("history reads this machine's records: it takes no --server");
             if (!whole->board && local.isSet(waitOption))

@@ -227,7 +227,7 @@ int run(const QStringList &arguments, QTextStream &out, QTextStream &err)
     catchInterrupt();
     std::optional<SweepCommand> sweep;
     if (isSweep)
-        sweep.emplace(invocation.sweep, out, err, complain);
+        sweep.emplace(invocation.sweep, invocation.database, out, err, complain);
     std::optional<CalibrateCommand> calibration;
     if (isCalibration)
         calibration.emplace(invocation.calibrate, invocation.database, out, err, complain);

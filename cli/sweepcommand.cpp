@@ -3,6 +3,7 @@
 #include "boardinventory.h"
 #include "boardlibrary.h"
 #include "cliprogram.h"
+#include "cliversion.h"
 #include "commandsupport.h"
 #include "interruption.h"
 #include "meteroptions.h"
@@ -17,6 +18,7 @@
 #include <QDeadlineTimer>
 #include <QEventLoop>
 #include <QFileInfo>
+#include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QSocketNotifier>
@@ -48,7 +50,9 @@ QList<QCommandLineOption> sweepOptions()
                                       valued("vdd", "VDD"),
                                       valued("csv", "FILE"),
                                       valued("plot", "FILE"),
-                                      valued("method", "endpoint|best-fit")}
+                                      valued("method", "endpoint|best-fit"),
+                                      QCommandLineOption("calibrated"),
+                                      QCommandLineOption("store")}
     + meterOptions();
 }
 
@@ -98,6 +102,10 @@ SweepSettings sweepSettings(const QCommandLineParser &parser)
         refuse(*refusal);
     SweepSettings settings;
     settings.plan = std::get<Sweep::Plan>(std::move(plan));
+    settings.calibrated = parser.isSet("calibrated");
+    settings.store = parser.isSet("store");
+    if (settings.calibrated && !settings.plan.meter)
+        refuse("--calibrated checks the calibration against a meter: give --meter");
     settings.csvFile = parser.value("csv");
     settings.plotFile = parser.value("plot");
     if (parser.isSet("csv") && settings.csvFile.isEmpty())
@@ -118,12 +126,13 @@ SweepSettings sweepSettings(const QCommandLineParser &parser)
     return settings;
 }
 
-SweepCommand::SweepCommand(const SweepSettings &settings, QTextStream &out, QTextStream &err,
-                           Complain complain)
+SweepCommand::SweepCommand(const SweepSettings &settings, const QString &database, QTextStream &out,
+                           QTextStream &err, Complain complain)
     : m_settings(settings)
     , m_out(out)
     , m_err(err)
     , m_complain(std::move(complain))
+    , m_database(database.isEmpty() ? Records::Store::defaultPath() : database)
 { }
 
 SweepCommand::~SweepCommand() = default;
@@ -140,6 +149,33 @@ int SweepCommand::prepare(USBStuff *usb)
     // A server's board is named by the server.
     if (usb)
         m_board = chosenBoard(*usb);
+    if (m_settings.store || m_settings.calibrated) {
+        m_store = std::make_unique<Records::Store>(m_database, 2000);
+        if (!m_store->open(m_settings.store ? Records::Store::Mode::Write
+                                            : Records::Store::Mode::Read)) {
+            m_complain(m_store->error());
+            return ExitStatus::outputFailed;
+        }
+    }
+    if (m_settings.calibrated) {
+        const int channel = m_settings.plan.channel;
+        m_calibration = m_board.isEmpty() ? std::nullopt : m_store->calibration(m_board, channel);
+        if (!m_calibration) {
+            m_complain(m_store->error().isEmpty()
+                               ? QStringLiteral("--calibrated: DAC %1 of board %2 has no "
+                                                "calibration in %3 (tx4410-cli calibrate)")
+                                         .arg(QChar(u'A' + channel))
+                                         .arg(m_board, m_store->path())
+                               : m_store->error());
+            return m_store->error().isEmpty() ? ExitStatus::notCalibrated
+                                              : ExitStatus::outputFailed;
+        }
+        if (m_calibration->overdue(QDateTime::currentDateTimeUtc()))
+            m_complain(QStringLiteral("warning: the calibration of DAC %1 of board %2 was due "
+                                      "%3: still checked; calibrate it again")
+                               .arg(QChar(u'A' + channel))
+                               .arg(m_board, m_calibration->due.toString(Qt::ISODate)));
+    }
     if (!m_settings.plan.meter)
         return ExitStatus::done;
     m_meter = std::make_unique<Sweep::ScpiMeter>(*m_settings.plan.meter);
@@ -227,6 +263,7 @@ int SweepCommand::run(SessionDevice &device)
     const QByteArray whole = Sweep::wholeCsv(head, plan, points, summary, facts);
     for (const QString &line : head + summary.lines)
         m_out << line << '\n';
+    const bool holds = !m_calibration || verify(points);
     m_out.flush();
 
     const auto worse = [&status](int failed) {
@@ -245,7 +282,108 @@ int SweepCommand::run(SessionDevice &device)
         worse(drawPlot(whole));
     else if (!m_settings.plotFile.isEmpty())
         m_complain(QStringLiteral("no plot drawn: fewer than two points measured off the rails"));
+    // Only a sweep measured whole and trusted is kept.
+    if (m_settings.store && outcome == Sweep::Runner::Outcome::Done && summary.untrusted.isEmpty()
+        && !store(summary, whole, facts.date.toUTC()))
+        worse(ExitStatus::outputFailed);
+    else if (m_settings.store && status != ExitStatus::done)
+        m_complain(QStringLiteral("nothing stored: the sweep was not measured whole"));
+    if (!holds)
+        worse(ExitStatus::notCalibrated);
     return status;
+}
+
+bool SweepCommand::verify(const std::vector<Sweep::MeasuredPoint> &points)
+{
+    const Calibration::Channel &fit = m_calibration->fit;
+    const Sweep::Plan &plan = m_settings.plan;
+    const double lsb = plan.vref / Calibration::codeCount;
+    const TransferAnalysis::Path path = plan.path(m_meter->resolutionSeen());
+    // A calibrated setting writes a code and expects the output the calibration gives it; a
+    // plain one expects the ideal line's.
+    double worst = 0;
+    double worstPlain = 0;
+    std::int32_t worstCode = 0;
+    std::int32_t worstPlainCode = 0;
+    int outside = 0;
+    int checked = 0;
+    for (const Sweep::MeasuredPoint &point : points) {
+        const TransferAnalysis::Point analysed {point.code, point.mean, point.deviation,
+                                                point.samples};
+        if (point.code < fit.lowestCode || point.code > fit.highestCode
+            || TransferAnalysis::atRail(analysed, path, plan.vref))
+            continue;
+        ++checked;
+        const double error = point.mean - Calibration::outputAt(fit, point.code);
+        const double plain = point.mean - point.code * lsb;
+        if (std::fabs(error) > std::fabs(worst)) {
+            worst = error;
+            worstCode = point.code;
+        }
+        if (std::fabs(plain) > std::fabs(worstPlain)) {
+            worstPlain = plain;
+            worstPlainCode = point.code;
+        }
+        // Half an LSB: a setting's nearest code is that far at most.
+        if (std::fabs(error) > fit.uncertainty.total(point.mean) + lsb / 2)
+            ++outside;
+    }
+    const auto figure = [lsb](double volts, std::int32_t code) {
+        return QStringLiteral("%1 LSB (%2 mV) at code %3")
+                .arg(volts / lsb, 0, 'f', 2)
+                .arg(volts * 1000, 0, 'f', 4)
+                .arg(code);
+    };
+    m_out << QStringLiteral("calibrated: the calibration of %1 (due %2), largest error %3 over "
+                            "%4 points; within its stated uncertainty (±%5 mV at %6 V): %7\n")
+                     .arg(m_calibration->time.toString(Qt::ISODate),
+                          m_calibration->due.toString(Qt::ISODate), figure(worst, worstCode))
+                     .arg(checked)
+                     .arg(fit.uncertainty.total(plan.vref) * 1000, 0, 'f', 4)
+                     .arg(plan.vref)
+                     .arg(checked == 0           ? QStringLiteral("no point to check")
+                                  : outside == 0 ? QStringLiteral("yes")
+                                                 : QStringLiteral("no, %1 of %2 points beyond it")
+                                                           .arg(outside)
+                                                           .arg(checked));
+    m_out << QStringLiteral("uncalibrated: largest error %1\n")
+                     .arg(figure(worstPlain, worstPlainCode));
+    if (checked == 0)
+        m_complain(QStringLiteral("--calibrated: no point measured within the codes the "
+                                  "calibration knows"));
+    return checked > 0 && outside == 0;
+}
+
+bool SweepCommand::store(const Sweep::Summary &summary, const QByteArray &csv,
+                         const QDateTime &time)
+{
+    const Sweep::Plan &plan = m_settings.plan;
+    Records::SweepRecord record;
+    record.channel = plan.channel;
+    record.time = time;
+    record.settings = QJsonObject {{"grid", plan.grid},
+                                   {"points", int(plan.codes.size())},
+                                   {"from", plan.codes.front()},
+                                   {"to", plan.codes.back()},
+                                   {"settle_ms", plan.settleMs},
+                                   {"samples", plan.samples},
+                                   {"vref_v", plan.vref},
+                                   {"vdd_v", plan.vdd},
+                                   {"meter", plan.meter ? plan.meter->where() : QString()},
+                                   {"meter_identity", m_meter ? m_meter->identity() : QString()}};
+    record.summary = summary.lines.join(u'\n');
+    record.csv = csv;
+    record.program = QStringLiteral("tx4410-cli ") + QLatin1String(cliVersion);
+    const QString board = m_board.isEmpty() ? QStringLiteral("unknown") : m_board;
+    if (!m_store->addSweep({board}, record)) {
+        m_complain(m_store->error() + QStringLiteral("; every record stored before is kept"));
+        return false;
+    }
+    m_out << QStringLiteral("stored: sweep %1 of board %2 in %3\n")
+                     .arg(record.id)
+                     .arg(board, m_store->path());
+    m_out.flush();
+    return true;
 }
 
 int SweepCommand::drawPlot(const QByteArray &csv)

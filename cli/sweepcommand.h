@@ -1,12 +1,15 @@
 // tx4410-cli sweep: the options and the output around the sweep library.
 #pragma once
 
+#include "recordstore.h"
+#include "sweepreport.h"
 #include "sweepsettings.h"
 
 #include <QTextStream>
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 class SessionDevice;
 class USBStuff;
@@ -20,8 +23,9 @@ class SweepCommand final
 public:
     using Complain = std::function<void(const QString &message)>;
 
-    SweepCommand(const SweepSettings &settings, QTextStream &out, QTextStream &err,
-                 Complain complain);
+    // `database`: the records' file for --calibrated and --store; empty for the default.
+    SweepCommand(const SweepSettings &settings, const QString &database, QTextStream &out,
+                 QTextStream &err, Complain complain);
     ~SweepCommand();
 
     // Before the board is brought up (which resets the DAC), on this machine's board library
@@ -35,11 +39,19 @@ public:
 private:
     // tx4410-plot on the CSV; the exit status its drawing gives.
     int drawPlot(const QByteArray &csv);
+    // --calibrated: the lines that compare each point with what the calibration says it is;
+    // false when a point is beyond its stated uncertainty.
+    bool verify(const std::vector<Sweep::MeasuredPoint> &points);
+    // --store: the sweep, whole, in the records; false said.
+    bool store(const Sweep::Summary &summary, const QByteArray &csv, const QDateTime &time);
 
     SweepSettings m_settings;
     QTextStream &m_out;
     QTextStream &m_err;
     Complain m_complain;
     std::unique_ptr<Sweep::ScpiMeter> m_meter;
+    std::unique_ptr<Records::Store> m_store;
+    std::optional<Records::CalibrationRecord> m_calibration;
+    QString m_database;
     QString m_board;
 };

@@ -14,6 +14,9 @@ struct SweepSettings
     Sweep::Plan plan;
     QString csvFile;  // empty: none
     QString plotFile; // .png or .svg; empty: none
+    // Checks the board's calibration in force for the channel against the meter's readings.
+    bool calibrated = false;
+    bool store = false; // kept in the records once measured whole
 };
 
 // The options sweep takes, and the settings they give (throws UsageError).

@@ -400,6 +400,59 @@ private slots:
         QVERIFY(std::fabs(bench.outputs().value(0) - 2) < 2 * lsb);
     }
 
+    // sweep --calibrated checks the calibration against the meter; --store keeps what was
+    // measured whole, and nothing else.
+    void sweepVerifiesAndStores_data()
+    {
+        QTest::addColumn<QString>("offsetMv"); // the board's offset when swept
+        QTest::addColumn<QString>("fault");    // the meter's, for the sweep
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("said");
+        QTest::addColumn<int>("stored");
+
+        QTest::newRow("as calibrated") << "3"
+                                       << "" << 0 << "stated uncertainty (" << 1;
+        // A millivolt of drift is 13 LSB: the calibration no longer holds.
+        QTest::newRow("drifted since") << "4"
+                                       << "" << 6 << "points beyond it" << 1;
+        QTest::newRow("a meter that fails: nothing stored")
+                << "3"
+                << "junk@30" << 5 << "nothing stored" << 0;
+    }
+
+    void sweepVerifiesAndStores()
+    {
+        QFETCH(QString, offsetMv);
+        QFETCH(QString, fault);
+        QFETCH(int, status);
+        QFETCH(QString, said);
+        QFETCH(int, stored);
+        Bench bench;
+        QCOMPARE(bench.cli(calibrateWords(bench.meter(), "B", 33)).status, 0);
+        bench.set("TX4410_SIM_OFFSET_MV", offsetMv);
+        const QStringList options
+                = fault.isEmpty() ? QStringList() : QStringList {"--fault", fault};
+        const Run run
+                = bench.cli({"sweep", "--channel", "B", "--meter",
+                             bench.meter(QStringList {"--channel", "B"} + options), "--points",
+                             "33", "--carries", "none", "--calibrated", "--store"});
+        QCOMPARE(run.status, status);
+        QVERIFY2((run.out + run.err).contains(said), qPrintable(run.out + run.err));
+        if (status != 5) {
+            const QRegularExpressionMatch plain
+                    = QRegularExpression("uncalibrated: largest error ([-+0-9.]+) LSB")
+                              .match(run.out);
+            QVERIFY2(plain.hasMatch() && std::fabs(plain.captured(1).toDouble()) > 20,
+                     qPrintable(run.out));
+        }
+        const QJsonArray sweeps = bench.history()["sweeps"].toArray();
+        QCOMPARE(sweeps.size(), stored);
+        if (stored == 1) {
+            QCOMPARE(sweeps[0]["channel"].toString(), "B");
+            QVERIFY(sweeps[0]["summary"].toString().contains("offset error:"));
+        }
+    }
+
     // Past its due date a calibration still applies, and says so.
     void overdueWarns()
     {
