@@ -12,11 +12,13 @@
 namespace {
 
 const char usage[]
-        = "Usage: tx4410-plot CSV|- FILE.png|FILE.svg\n"
+        = "Usage: tx4410-plot [--residuals] CSV|- FILE.png|FILE.svg\n"
           "Draws the picture of a sweep from the CSV that tx4410-cli sweep --csv wrote (- for\n"
           "standard input): the error against the ideal, the INL with its resolution band, and\n"
           "the DNL and step errors with the carries measured code by code, on one code axis.\n"
           "No display is needed. tx4410-cli sweep --plot runs it.\n"
+          "  --residuals    the residuals of a calibration certificate's CSV, each channel's\n"
+          "                 against code (tx4410-cli history --export --plot runs it)\n"
           "  -h, --help     this text\n"
           "  -v, --version  the version\n"
           "Exit status: 0 drawn, 1 the CSV cannot be read or the picture cannot be written,\n"
@@ -48,6 +50,11 @@ int main(int argc, char *argv[])
         std::puts("tx4410-plot " TX4410_PLOT_VERSION);
         return 0;
     }
+    const bool residuals = argc == 4 && !std::strcmp(argv[1], "--residuals");
+    if (residuals) {
+        --argc;
+        ++argv;
+    }
     if (argc != 3)
         return refuse("takes a CSV and a picture file", "");
     const QString file = QFile::decodeName(argv[2]);
@@ -64,10 +71,14 @@ int main(int argc, char *argv[])
             ? input.open(stdin, QIODevice::ReadOnly)
             : (input.setFileName(source), input.open(QIODevice::ReadOnly));
     QString problem = opened ? QString() : source + ": " + input.errorString();
-    const std::optional<SweepTable> table
-            = opened ? readSweepTable(input.readAll(), problem) : std::nullopt;
-    const std::optional<QByteArray> picture
-            = table ? drawSweep(*table, suffix == u"svg", problem) : std::nullopt;
+    const QByteArray text = opened ? input.readAll() : QByteArray();
+    std::optional<QByteArray> picture;
+    if (opened && residuals) {
+        picture = drawResiduals(text, suffix == u"svg", problem);
+    } else if (opened) {
+        const std::optional<SweepTable> table = readSweepTable(text, problem);
+        picture = table ? drawSweep(*table, suffix == u"svg", problem) : std::nullopt;
+    }
     if (picture) {
         if (const QString error = Sweep::writeWhole(file, *picture); !error.isEmpty())
             problem = QStringLiteral("cannot write %1: %2").arg(file, error);

@@ -212,6 +212,33 @@ QChart *panel(const QString &title, const QString &yTitle, const QList<Curve> &c
     return chart;
 }
 
+// The page as PNG or SVG; nothing, with `problem` set, when it cannot be drawn.
+std::optional<QByteArray> pictureOf(QWidget &page, bool svg, const QString &title, QString &problem)
+{
+    QBuffer bytes;
+    bytes.open(QIODevice::WriteOnly);
+    bool drawn = false;
+    if (svg) {
+        QSvgGenerator generator;
+        generator.setOutputDevice(&bytes);
+        generator.setSize(page.size());
+        generator.setViewBox(page.rect());
+        // The widget's own resolution: text as large against the page as in the PNG.
+        generator.setResolution(page.logicalDpiX());
+        generator.setTitle(title);
+        QPainter painter(&generator);
+        page.render(&painter);
+        drawn = painter.end();
+    } else {
+        drawn = page.grab().save(&bytes, "PNG");
+    }
+    if (!drawn) {
+        problem = QStringLiteral("the picture could not be drawn");
+        return std::nullopt;
+    }
+    return bytes.data();
+}
+
 QLabel *label(const QString &text, int pointSize, bool bold = false)
 {
     auto *shown = new QLabel(text);
@@ -351,26 +378,63 @@ std::optional<QByteArray> drawSweep(const SweepTable &table, bool svg, QString &
         QGuiApplication::processEvents();
     }
 
-    QBuffer bytes;
-    bytes.open(QIODevice::WriteOnly);
-    bool drawn = false;
-    if (svg) {
-        QSvgGenerator generator;
-        generator.setOutputDevice(&bytes);
-        generator.setSize(page.size());
-        generator.setViewBox(page.rect());
-        // The widget's own resolution: text as large against the page as in the PNG.
-        generator.setResolution(page.logicalDpiX());
-        generator.setTitle(QStringLiteral("TX4410 DAC %1 sweep").arg(value("channel")));
-        QPainter painter(&generator);
-        page.render(&painter);
-        drawn = painter.end();
-    } else {
-        drawn = page.grab().save(&bytes, "PNG");
+    return pictureOf(page, svg, QStringLiteral("TX4410 DAC %1 sweep").arg(value("channel")),
+                     problem);
+}
+
+std::optional<QByteArray> drawResiduals(const QByteArray &text, bool svg, QString &problem)
+{
+    QStringList notes;
+    QMap<QString, QList<QPointF>> residuals; // by channel
+    double first = qInf();
+    double last = -qInf();
+    const QList<QByteArray> lines = text.split('\n');
+    for (const QByteArray &line : lines) {
+        if (line.startsWith('#')) {
+            notes << QString::fromUtf8(line.mid(1)).trimmed();
+            continue;
+        }
+        const QList<QByteArray> cells = line.trimmed().split(',');
+        bool code = false;
+        bool known = false;
+        const double at = cells.value(1).toDouble(&code);
+        const double lsb = cells.value(5).toDouble(&known);
+        if (cells.size() != 6 || !code)
+            continue;
+        first = std::min(first, at);
+        last = std::max(last, at);
+        if (known)
+            residuals[QString::fromUtf8(cells[0])] << QPointF(at, lsb);
     }
-    if (!drawn) {
-        problem = QStringLiteral("the picture could not be drawn");
+    if (residuals.isEmpty() || !(last > first)) {
+        problem = QStringLiteral("no residuals to draw: the CSV holds no calibration's rows");
         return std::nullopt;
     }
-    return bytes.data();
+    QWidget page;
+    page.setAutoFillBackground(true);
+    page.setPalette(QPalette(Qt::white));
+    auto *layout = new QVBoxLayout(&page);
+    layout->setSpacing(2);
+    layout->addWidget(label(notes.value(0), 13, true));
+    layout->addWidget(label(notes.mid(1).join(u'\n'), 8));
+    const QList<QColor> colours = {QColor(31, 119, 180), QColor(255, 127, 14), QColor(44, 160, 44),
+                                   QColor(214, 39, 40)};
+    QList<Curve> curves;
+    for (auto channel = residuals.cbegin(); channel != residuals.cend(); ++channel)
+        curves << Curve {QStringLiteral("DAC ") + channel.key(),
+                         channel.value(),
+                         colours[curves.size() % colours.size()],
+                         false,
+                         5,
+                         {}};
+    auto *view = new QChartView(panel(QStringLiteral("Residuals after correction: each point "
+                                                     "predicted from its neighbours, in LSB"),
+                                      QStringLiteral("residual (LSB)"), curves, first, last, 0, {0},
+                                      0.5, true));
+    view->setRenderHint(QPainter::Antialiasing);
+    layout->addWidget(view, 1);
+    page.resize(pageWidth, pageHeight / 2 + 120);
+    page.show();
+    QGuiApplication::processEvents();
+    return pictureOf(page, svg, QStringLiteral("TX4410 calibration residuals"), problem);
 }

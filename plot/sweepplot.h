@@ -22,3 +22,7 @@ std::optional<SweepTable> readSweepTable(const QByteArray &text, QString &proble
 // axis, under a title made from the header; PNG or SVG as `svg` says. Nothing, with `problem`
 // set, when it cannot be drawn.
 std::optional<QByteArray> drawSweep(const SweepTable &table, bool svg, QString &problem);
+
+// The residuals of a calibration certificate's CSV (tx4410-cli history --export), each channel's
+// against code, under its "#" lines. Nothing, with `problem` set, when it holds none.
+std::optional<QByteArray> drawResiduals(const QByteArray &text, bool svg, QString &problem);
