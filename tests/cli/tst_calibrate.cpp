@@ -8,6 +8,7 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QtEndian>
 
 #include <csignal>
 #include <unistd.h>
@@ -392,6 +393,34 @@ private slots:
         const QJsonObject history = bench.history();
         QCOMPARE(history["boards"].toArray().size(), 2);
         QCOMPARE(bench.history({"--board", "1-2.3"})["calibrations"].toArray().size(), 1);
+
+        // A certificate is one board's: with two stored, one must be named.
+        QCOMPARE(bench.cli({"history", "--export", "all.csv"}).status, 2);
+        const Run exported = bench.cli(
+                {"history", "--board", "1-2.3", "--export", "cert.csv", "--plot", "residuals.png"});
+        QVERIFY2(exported.status == 0, qPrintable(exported.err));
+        QFile certificate(bench.path("cert.csv"));
+        QVERIFY(certificate.open(QIODevice::ReadOnly));
+        const QStringList rows = QString::fromUtf8(certificate.readAll())
+                                         .split(u'\n', Qt::SkipEmptyParts)
+                                         .filter(QRegularExpression("^A,"));
+        // Nine points off the rails, -6 mV of offset clipping code 0: eight rows, the ends
+        // without a residual.
+        QCOMPARE(rows.size(), 8);
+        QVERIFY2(rows.first().endsWith(",,") && rows.last().endsWith(",,"),
+                 qPrintable(rows.first()));
+        QFile picture(bench.path("residuals.png"));
+        QVERIFY(picture.open(QIODevice::ReadOnly));
+        const QByteArray png = picture.readAll();
+        // A PNG's width, from its header.
+        QVERIFY(png.startsWith("\x89PNG") && png.size() > 24);
+        QVERIFY(qFromBigEndian<quint32>(png.constData() + 16) > 400);
+        QCOMPARE(bench.cli({"history", "--board", "1-2.3", "--export", "cert.json"}).status, 0);
+        QFile json(bench.path("cert.json"));
+        QVERIFY(json.open(QIODevice::ReadOnly));
+        const QJsonObject document = QJsonDocument::fromJson(json.readAll()).object();
+        QCOMPARE(document["board"].toString(), "1-2.3");
+        QCOMPARE(document["calibrations"].toArray()[0].toObject()["channel"].toString(), "A");
 
         // The first board again, with its own offset: its own record.
         bench.unset("TX4410_SIM_PORT");
