@@ -97,6 +97,7 @@ public:
     void setIdentity(QByteArray identity) { m_identity = std::move(identity); }
     // Where its calibrations are; none: CALibration answers that there are none.
     void setCalibrations(Calibrations *calibrations) { m_calibrations = calibrations; }
+    const Calibrations *calibrations() const { return m_calibrations; }
     // *CAL?: starts a calibration whose answer comes later; 0 when started, or an error number
     // with `detail`.
     void setCalibrator(std::function<int(QByteArray &detail)> calibrator)

@@ -153,6 +153,8 @@ FrontPanel::Request FrontPanel::programMessage(const QJsonObject &request)
         header = "PIN:" + action.toUpper().toLatin1();
     } else if (action == u"reset") {
         return {"*RST", {}};
+    } else if (action == u"calibration") {
+        header = "CAL:STAT";
     } else {
         return {{}, QStringLiteral("no such action \"%1\"").arg(action)};
     }
@@ -258,7 +260,11 @@ void FrontPanel::readBack()
             return;
         }
         codes.append(answer.toInt());
-        volts.append(sampleVolts(answer.toInt(), instrument.vdd()));
+        // Through the readback's calibrated line where a calibration applies, as MEASure reads.
+        const Scpi::Calibrations::Entry *calibrated = instrument.appliedTo(channel - 1);
+        volts.append(calibrated != nullptr && calibrated->fit.readback.measured
+                             ? QString::number(calibrated->fit.readback.at(answer.toInt()), 'f', 14)
+                             : sampleVolts(answer.toInt(), instrument.vdd()));
     }
     sample.insert("codes", codes);
     sample.insert("volts", volts);
@@ -290,6 +296,23 @@ QJsonObject FrontPanel::state() const
                                  Session::Interface::Web, Session::Interface::Sweep})
         clients.insert(interfaceName(interface), m_host.sessionCount(interface));
     const Session *holder = m_host.lockHolder();
+    // Each channel's calibration in force: when made, when due, how good; null for none.
+    QJsonObject calibration {{"on", false}, {"channels", QJsonArray {}}};
+    if (const Scpi::Calibrations *calibrations = m_host.instrument().calibrations()) {
+        QJsonArray entries;
+        for (int channel = 0; channel < channels; ++channel) {
+            const Scpi::Calibrations::Entry *entry = calibrations->entry(channel);
+            entries.append(
+                    entry == nullptr
+                            ? QJsonValue()
+                            : QJsonObject {{"date", entry->date.toString(Qt::ISODate)},
+                                           {"due", entry->due.toString(Qt::ISODate)},
+                                           {"overdue", entry->due < calibrations->today()},
+                                           {"uncertainty_mv",
+                                            entry->fit.uncertainty.total(entry->fit.vref) * 1000}});
+        }
+        calibration = {{"on", calibrations->applied()}, {"channels", entries}};
+    }
     return {{"type", "state"},
             {"board",
              QJsonObject {{"port", m_board.port()},
@@ -305,6 +328,7 @@ QJsonObject FrontPanel::state() const
                           {"clr", answer(10)},
                           {"ldac", answer(11)}}},
             {"clients", clients},
+            {"calibration", calibration},
             {"sweep", m_sweep.state()}};
 }
 

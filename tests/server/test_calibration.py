@@ -7,13 +7,16 @@ import json
 import os
 import signal
 import socket
+import sqlite3
 import subprocess
 import tempfile
 import time
 import unittest
 
-import pyvisa
+from selenium.webdriver.common.by import By
+from selenium.webdriver.support.ui import WebDriverWait
 
+from test_panel import browser
 from test_server import CLI, RESOURCES, Server
 
 METER = os.environ["TX4410_SIM_METER_PROGRAM"]
@@ -203,6 +206,61 @@ class CalibrationTest(unittest.TestCase):
         self.assertEqual(server.stop(signal.SIGTERM), 0)
         self.assertEqual(asker.recv(100), b"1\n")
         asker.close()
+
+    def test_the_front_panel_shows_and_switches_it(self):
+        made = subprocess.run([CLI, "--database", self.database, "calibrate", "--channel", "ALL",
+                               "--meter", self.meter("--once"), "--meter-route",
+                               "ROUT:CLOS (@%n)", "--points", "17"],
+                              env=dict(os.environ, TX4410_BOARD="sim", **self.environment),
+                              capture_output=True, text=True, timeout=60)
+        self.assertEqual(made.returncode, 0, made.stderr)
+        with sqlite3.connect(self.database) as records:
+            records.execute("UPDATE calibrations SET due_utc = '2020-01-02T00:00:00.000Z' "
+                            "WHERE channel = 3")
+        server = self.serve("--http", "127.0.0.1:0", "--database", self.database,
+                            environment=self.environment)
+        server.logged("the calibration of DAC D of board sim was due 2020-01-02")
+        http = server.endpoint("HTTP on")
+        client = self.client(server)
+        downloads = tempfile.mkdtemp(dir=self.scratch.name)
+        driver = browser(downloads)
+        self.addCleanup(driver.quit)
+        driver.get(f"http://127.0.0.1:{http}/panel/")
+
+        def text(name):
+            # Read in one step: the list is made anew with each state the server sends.
+            return driver.execute_script(
+                "const e = document.getElementById(arguments[0]); return e ? e.innerText : ''",
+                name)
+
+        def shows(name, part):
+            WebDriverWait(driver, 10, poll_frequency=0.05).until(
+                lambda d: part in text(name), f"{name} never showed {part!r}")
+            return text(name)
+
+        today = time.strftime("%Y-%m-%d", time.gmtime())
+        line = shows("calibration-B", "not applied")
+        self.assertRegex(line, rf"^DAC B: calibrated {today}, due \d{{4}}-\d\d-\d\d, ±0\.\d{{3}} mV")
+        self.assertIn("overdue since 2020-01-02", shows("calibration-D", "overdue"))
+        box = driver.find_element(By.ID, "calibration-on")
+        self.assertFalse(box.is_selected())
+        box.click()
+        shows("calibration-B", ", applied")
+        self.assertEqual(client.query("CAL:STAT?"), "1")
+        self.assertEqual(client.query("STAT:QUES:COND?"), "256")
+        field = driver.find_element(By.ID, "volts-B")
+        field.send_keys("1.2345\n")
+        # The calibrated output of the code written, as the SOURce query answers it.
+        WebDriverWait(driver, 10).until(lambda d: abs(self.output(1) - 1.2345) < LSB)
+        shown = float(shows("set-B", "(code").split()[0])
+        self.assertAlmostEqual(shown, float(client.query("SOUR2:VOLT?")), delta=1e-6)
+        # Switched off over SCPI, the page follows.
+        client.write("CAL:STAT OFF")
+        shows("calibration-A", "not applied")
+        self.assertFalse(driver.find_element(By.ID, "calibration-on").is_selected())
+        self.assertEqual(driver.find_element(By.ID, "errors").text, "")
+        driver.save_screenshot(os.path.join(os.environ.get("TX4410_SCREENSHOT_DIR", downloads),
+                                            "panel-calibration.png"))
 
 
 if __name__ == "__main__":

@@ -68,6 +68,10 @@ function buildPage() {
               value: input.value }, input);
   }));
   $("reset").addEventListener("click", () => request({ action: "reset", value: "" }, $("reset")));
+  $("calibration-on").addEventListener("change", () => {
+    const box = $("calibration-on");
+    request({ action: "calibration", value: box.checked ? "ON" : "OFF" }, box);
+  });
   $("span").addEventListener("change", drawChart);
   $("csv").addEventListener("click", downloadCsv);
   $("clear-errors").addEventListener("click", () => $("errors").replaceChildren());
@@ -121,7 +125,22 @@ function showState(state) {
   $("ldac-level").textContent = s.ldac;
   $("supplies").textContent = `Reference ${shortVolts(s.reference)}, Vdd ${shortVolts(s.vdd)}`;
   vdd = Number(s.vdd) || vdd;
+  showCalibration(state.calibration);
   showSweep(state.sweep);
+}
+
+// Each channel's calibration in force, and whether they apply; the box follows the server.
+function showCalibration(calibration) {
+  $("calibration-on").checked = calibration.on;
+  $("calibrations").replaceChildren(...letters.map((letter, at) => {
+    const entry = calibration.channels[at];
+    if (!entry) return element("li", { id: `calibration-${letter}`, textContent: `DAC ${letter}: not calibrated` });
+    const due = entry.overdue ? element("strong", { className: "overdue", textContent: `overdue since ${entry.due}` })
+                              : `due ${entry.due}`;
+    return element("li", { id: `calibration-${letter}` }, [
+      `DAC ${letter}: calibrated ${entry.date}, `, due,
+      `, ±${entry.uncertainty_mv.toFixed(3)} mV`, calibration.on ? ", applied" : ", not applied"]);
+  }));
 }
 
 let shownSweep = "";
