@@ -237,13 +237,17 @@ class HostileTest(unittest.TestCase):
         server = self.serve("--idle-timeout", "1")
         rpc = Rpc(server.core)
         link = rpc.create_link()[1]
-        with socket.create_connection(("127.0.0.1", server.port), timeout=5) as sock:
+        with socket.create_connection(("127.0.0.1", server.port), timeout=5) as sock, \
+                socket.create_connection(("127.0.0.1", server.port), timeout=5) as setter:
             for _ in range(10):  # three seconds, three times the limit, never silent a second
                 sock.sendall(b"*OPC?\n")
                 self.assertEqual(sock.recv(16), b"1\n")
                 rpc.write(link, b"*OPC?\n")
                 self.assertEqual(rpc.read(link)[2], b"1\n")
+                setter.sendall(b"*CLS\n")  # input alone, nothing sent back
                 time.sleep(0.3)
+            setter.sendall(b"*OPC?\n")
+            self.assertEqual(setter.recv(16), b"1\n")
         rpc.close()
         self.assertEqual(server.stop(), 0)
 
