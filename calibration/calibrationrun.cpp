@@ -28,12 +28,18 @@ public:
     }
     Answer sample(double &volts) override
     {
+        // The meter asked first: the readback is read while it measures, not before.
+        const Answer answer = m_meter.sample(volts);
+        if (answer == Answer::Failed)
+            return answer;
         const std::optional<std::int32_t> code = m_target.readAdc();
-        if (!code)
+        if (!code) {
+            m_meter.cancel();
             return Answer::Failed;
+        }
         m_codes += *code;
         ++m_reads;
-        return m_meter.sample(volts);
+        return answer;
     }
     void cancel() override { m_meter.cancel(); }
     QString failure() const override { return m_meter.failure(); }

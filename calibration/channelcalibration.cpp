@@ -172,50 +172,48 @@ double outputAt(const Channel &channel, std::int32_t code)
 
 std::optional<std::int32_t> codeFor(const Channel &channel, double volts)
 {
-    // The output is straight between the breakpoints: the ends and the table's codes.
-    std::vector<std::int32_t> breaks {channel.lowestCode};
-    for (const TablePoint &point : channel.table) {
-        if (point.code > channel.lowestCode && point.code < channel.highestCode)
-            breaks.push_back(point.code);
-    }
-    if (channel.highestCode > channel.lowestCode)
-        breaks.push_back(channel.highestCode);
-
-    // Within half an LSB of the outputs it gives, every voltage is reachable; the extremes of
-    // a line of straight pieces are at its breakpoints.
-    double lowest = outputAt(channel, breaks.front());
-    double highest = lowest;
-    for (const std::int32_t code : breaks) {
-        lowest = std::min(lowest, outputAt(channel, code));
-        highest = std::max(highest, outputAt(channel, code));
-    }
-    const double halfLsb = std::fabs(channel.line.slope) / 2;
-    if (!(volts >= lowest - halfLsb && volts <= highest + halfLsb))
-        return std::nullopt;
-
-    std::int32_t best = breaks.front();
-    double bestDistance = std::fabs(outputAt(channel, best) - volts);
-    const auto consider = [&](std::int32_t code) {
-        const double distance = std::fabs(outputAt(channel, code) - volts);
+    // The output is straight between breakpoints: the ends and the table's codes between them,
+    // walked once in rising order. A setting's cost is this walk.
+    std::int32_t best = channel.lowestCode;
+    double bestDistance = std::numeric_limits<double>::infinity();
+    const auto consider = [&](std::int32_t code, double output) {
+        const double distance = std::fabs(output - volts);
         if (distance < bestDistance || (distance == bestDistance && code < best)) {
             best = code;
             bestDistance = distance;
         }
     };
-    for (std::size_t i = 0; i < breaks.size(); ++i) {
-        consider(breaks[i]);
-        if (i + 1 == breaks.size())
-            break;
-        const std::int32_t a = breaks[i];
-        const std::int32_t b = breaks[i + 1];
-        const double ya = outputAt(channel, a);
-        const double yb = outputAt(channel, b);
-        if (ya == yb || (volts - ya) * (volts - yb) > 0)
-            continue;
-        const double x = a + (volts - ya) * double(b - a) / (yb - ya);
-        consider(std::int32_t(std::clamp(std::floor(x), double(a), double(b))));
-        consider(std::int32_t(std::clamp(std::ceil(x), double(a), double(b))));
+    std::int32_t a = channel.lowestCode;
+    double ya = outputAt(channel, a);
+    double lowest = ya;
+    double highest = ya;
+    consider(a, ya);
+    const auto reach = [&](std::int32_t b, double yb) {
+        lowest = std::min(lowest, yb);
+        highest = std::max(highest, yb);
+        // Within the piece, the codes either side of where it crosses `volts`.
+        if (ya != yb && (volts - ya) * (volts - yb) <= 0) {
+            const double x = a + (volts - ya) * double(b - a) / (yb - ya);
+            for (const double near : {std::floor(x), std::ceil(x)}) {
+                const auto code = std::int32_t(std::clamp(near, double(a), double(b)));
+                consider(code, outputAt(channel, code));
+            }
+        }
+        consider(b, yb);
+        a = b;
+        ya = yb;
+    };
+    for (const TablePoint &point : channel.table) {
+        if (point.code > channel.lowestCode && point.code < channel.highestCode)
+            reach(point.code, channel.line.at(point.code) + point.correction);
     }
+    if (channel.highestCode > channel.lowestCode)
+        reach(channel.highestCode, outputAt(channel, channel.highestCode));
+
+    // Within half an LSB of the outputs it gives, every voltage is reachable.
+    const double halfLsb = std::fabs(channel.line.slope) / 2;
+    if (!(volts >= lowest - halfLsb && volts <= highest + halfLsb))
+        return std::nullopt;
     return best;
 }
 

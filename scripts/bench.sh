@@ -166,6 +166,19 @@ needs hostile jq "$bin/tx4410-server" \
     && { "${lan[@]}" /usr/bin/python3 "$root/bench/hostile.py" "$bin/tx4410-server" \
         $([ $quick = 1 ] && echo --quick) > "$out/hostile.json" \
         || not_measured hostile "bench/hostile.py failed (see above)"; }
+# Calibration: a calibrated setting's cost and a record's storing in the program, then the whole
+# calibrate command against four sweeps through the simulated meter, and history over 10,000
+# stored sweeps.
+if needs calibration jq "$bin/TX4410-bench-calibration" "$bin/tx4410-cli" "$bin/tx4410-sim-meter"; then
+    mkdir -p "$out/calibration"
+    "$bin/TX4410-bench-calibration" "$out/calibration" $([ $quick = 1 ] && echo --quick) \
+        > "$out/calibration-cost.json" \
+        || not_measured calibration "TX4410-bench-calibration failed (see above)"
+    [ -z "${why[calibration]:-}" ] \
+        && { /usr/bin/python3 "$root/bench/calibration.py" "$bin" "$out/calibration" \
+            $([ $quick = 1 ] && echo --quick) > "$out/calibration-runs.json" \
+            || not_measured calibration "bench/calibration.py failed (see above)"; }
+fi
 # Every board: --all over four boards in the tests' USB testbed, against one board's server.
 needs boards jq "$bin/bedhost" "$bin/tx4410-server" \
     && { "${lan[@]}" /usr/bin/python3 "$root/bench/boards.py" "$bin/tx4410-server" "$bin/bedhost" \
@@ -372,6 +385,20 @@ row "hostile.scpi.none_us (MEAS1:CODE?, nothing else open)" "$(fmt 2 "$(hostile 
 row "hostile.scpi.flooded_us (1,000 silent on the abort channel and HTTP)" "$(fmt 2 "$(hostile .scpi_us.flooded)")"
 row "hostile.scpi.ratio_flooded_to_none" "$(fmt 3 "$(hostile .scpi_us.ratio)")" '<=' 1.2
 row "hostile.memory.peak_mb (16 clients that never read)" "$(fmt 1 "$(hostile .memory_mb.peak)")" '<' 100
+cost() { value calibration jq -r "$1" "$out/calibration-cost.json"; }
+runs() { value calibration jq -r "$1" "$out/calibration-runs.json"; }
+row "calibration.setting.plain_us (SOUR2:VOLT through the instrument)" "$(fmt 3 "$(cost .setting_plain_us)")"
+row "calibration.setting.calibrated_us (the same, CAL:STAT ON)" "$(fmt 3 "$(cost .setting_calibrated_us)")"
+row "calibration.setting.added_us" "$(fmt 3 "$(cost .setting_added_us)")" '<=' 1
+row "calibration.store.median_ms (one record of four channels)" "$(fmt 2 "$(cost .store_record_ms)")" '<=' 20
+row "calibration.store.worst_ms" "$(fmt 2 "$(cost .store_record_worst_ms)")"
+row "calibration.floor_ms (a run that brings the board up, one request)" "$(fmt 1 "$(runs .floor_ms)")"
+row "calibration.calibrate_ms (four channels, 33 points, the meter routed)" "$(fmt 1 "$(runs .calibrate_ms)")"
+row "calibration.four_sweeps_ms (one 33-point sweep a channel)" "$(fmt 1 "$(runs .four_sweeps_ms)")"
+row "calibration.ratio_to_four_sweeps (less each run's floor)" "$(fmt 3 "$(runs .ratio_less_floor)")" '<=' 1.2
+row "calibration.ratio_to_four_sweeps.whole (bring-ups in)" "$(fmt 3 "$(runs .ratio_whole)")"
+row "calibration.history_10000.median_ms (tx4410-cli history, 10,000 sweeps)" "$(fmt 1 "$(runs .history_10000_ms)")" '<' 1000
+row "calibration.history_10000.worst_ms" "$(fmt 1 "$(runs .history_10000_worst_ms)")"
 # A run whose server lxi did not list before it gave up is a miss, not a figure: counted apart.
 discovery() {
     value discovery sh -c 'grep -v missed "$1" | sort -n | awk -v q="$2" '"'"'{ v[NR] = $1 }
