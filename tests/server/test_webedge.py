@@ -522,22 +522,25 @@ class WebEdgeTest(unittest.TestCase):
         self.assertEqual((reply.status, reply.fields.get("retry-after")), (503, "2"))
         self.assertTrue(refused.closed())
         server.logged("refused: 2 connections are open, as many as --max-clients allows")
-        # Each place freed goes to one that waits.
-        for raw in busy:
-            raw.send(get[10:])
-            self.assertEqual(raw.reply().status, 200)
-        for raw in waiting:
-            self.assertEqual(raw.reply().status, 200)
+        # A place freed by a client's reset goes at once to the first that waits.
+        busy[0].sock.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+        busy[0].sock.close()
+        self.assertEqual(select.select([waiting[0].sock], [], [], 2)[0], [waiting[0].sock])
+        self.assertEqual(waiting[0].reply().status, 200)
+        # A place freed by a request served goes to the next.
+        busy[1].send(get[10:])
+        self.assertEqual(busy[1].reply().status, 200)
+        self.assertEqual(waiting[1].reply().status, 200)
         # Kept open between requests, they give their places to new connections.
         fresh = [Raw(server.http) for _ in range(2)]
         for raw in fresh:
             raw.send(get)
             self.assertEqual(raw.reply().status, 200)
-        self.assertEqual(sum(raw.reply() is None for raw in waiting + busy), 4)
+        self.assertEqual(sum(raw.reply() is None for raw in waiting + busy[1:]), 3)
         with server.socket() as sock:  # the socket's share untouched
             sock.sendall(b"*OPC?\n")
             self.assertEqual(sock.recv(8), b"1\n")
-        for raw in busy + waiting + fresh + [refused]:
+        for raw in busy[1:] + waiting + fresh + [refused]:
             raw.close()
         self.assertEqual(server.stop(), 0)
 
