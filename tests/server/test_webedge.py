@@ -453,6 +453,18 @@ class WebEdgeTest(unittest.TestCase):
                 self.assertEqual(head.fields["content-type"], got.fields["content-type"])
         self.assertEqual(server.stop(), 0)
 
+    def test_a_silent_spare_connection_gives_its_place(self):
+        server = self.serve("--max-clients", "1")
+        spare = Raw(server.http)  # as a browser opens one ahead, and never uses it
+        time.sleep(1.2)
+        asking = Raw(server.http)
+        asking.send(request("GET", "/", f"127.0.0.1:{server.http}"))
+        self.assertEqual(asking.reply().status, 200)
+        self.assertIsNone(spare.reply())  # closed to make room
+        for raw in (spare, asking):
+            raw.close()
+        self.assertEqual(server.stop(), 0)
+
     def test_unfinished_and_silent_requests(self):
         server = self.serve("--idle-timeout", "60")
         own = f"127.0.0.1:{server.http}"
@@ -462,6 +474,7 @@ class WebEdgeTest(unittest.TestCase):
             ("a body that never comes", head[:-5], False, 408),
             ("a head sent a byte a second", head[:40], True, 408),
             ("nothing at all", b"", False, None),
+            ("a second request that never ends", request("GET", "/", own) + head[:40], False, 408),
         ]
         outcomes = {}
 
@@ -476,6 +489,8 @@ class WebEdgeTest(unittest.TestCase):
                 except OSError:
                     break
             reply = raw.reply()
+            if name.startswith("a second"):
+                reply = raw.reply()
             outcomes[name] = (reply.status if reply else None, raw.closed())
             raw.close()
 
