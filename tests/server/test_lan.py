@@ -701,6 +701,27 @@ class HttpTest(LanTest):
             sock.sendall(b"*OPC?\n")
             self.assertEqual(sock.recv(10), b"1\n")
 
+    def test_identification_over_a_link_local_address(self):
+        server = self.serve(listen="[::]:0")
+        port = server.endpoint("HTTP on")
+        command = ["ip", "-6", "addr", "add", "fe80::7/64", "dev", "veth0", "nodad"]
+        subprocess.run(command, check=True)
+        self.addCleanup(subprocess.run, command[:3] + ["del"] + command[4:-1])
+        with socket.create_connection(("fe80::7%veth0", port), timeout=10) as bare:
+            bare.sendall(b"GET /lxi/identification HTTP/1.0\r\n\r\n")
+            answer = b""
+            while chunk := bare.recv(65536):
+                answer += chunk
+        document = answer.split(b"\r\n\r\n", 1)[1]
+        valid = subprocess.run(["xmllint", "--noout", "--schema", SCHEMA, "-"], input=document,
+                               capture_output=True, timeout=20)
+        self.assertEqual(valid.returncode, 0, valid.stderr.decode())
+        interface = ElementTree.fromstring(document).find(LXI + "Interface")
+        # The address a LAN client can use, without this machine's name for the link.
+        self.assertEqual((interface.get("InterfaceName"), interface.findtext(LXI + "IPAddress")),
+                         ("veth0", "fe80::7"))
+        self.assertEqual(server.stop(), 0)
+
     def test_welcome_page(self):
         server = self.serve()
         instr = self.instrument("TCPIP::127.0.0.1::INSTR")
