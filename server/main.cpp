@@ -77,13 +77,14 @@ int serveEveryBoard(const Options &options, const OneBoardServer::Log &log)
     try {
         usb = makeUSBStuff(BoardLibraryForm::FourFunction);
         supervisor = std::make_unique<Supervisor>(
-                Supervisor::Settings {
-                        QCoreApplication::applicationFilePath(), options.listen.address,
-                        options.listen.port,
-                        options.http ? std::optional(options.http->port) : std::nullopt,
-                        options.http ? options.http->address : QHostAddress(),
-                        options.limits.maxClients, int(options.limits.idle.count()), options.attach,
-                        options.httpTokenFile, options.httpOrigins, options.httpOriginTexts},
+                Supervisor::Settings {QCoreApplication::applicationFilePath(),
+                                      options.listen.address, options.listen.port,
+                                      options.http ? std::optional(options.http->port)
+                                                   : std::nullopt,
+                                      options.http ? options.http->address : QHostAddress(),
+                                      options.limits.maxClients, int(options.limits.idle.count()),
+                                      options.attach, options.httpTokenFile, options.httpOrigins,
+                                      options.httpOriginTexts, options.calibrationArguments},
                 *usb, log);
         if (!supervisor->start())
             return ExitStatus::unusable;

@@ -180,6 +180,12 @@ Options readOptions(const QStringList &arguments)
     if (parser.isSet(handoff))
         options.handoff = readWhole(parser, handoff, 3, 65535);
     options.handoffVxi11 = !parser.isSet(handoffOnly);
+    for (const QCommandLineOption *given :
+         {&database, &calibrationMeter, &calibrationRoute, &calibrationAccuracy, &validDays}) {
+        if (parser.isSet(*given))
+            options.calibrationArguments << QStringLiteral("--") + given->names().constFirst()
+                                         << parser.value(*given);
+    }
     options.calibration.database = parser.value(database);
     if (parser.isSet(database) && options.calibration.database.isEmpty())
         throw UsageError {QStringLiteral("--database: the file name is empty")};

@@ -43,7 +43,8 @@ struct Options
     int handoff = -1;
     bool handoffVxi11 = true;
     CalibrationOptions calibration;
-    QString text; // for --help and --version: printed, and nothing else done
+    QStringList calibrationArguments; // as given, for the instruments of --all
+    QString text;                     // for --help and --version: printed, and nothing else done
 };
 
 struct UsageError

@@ -199,6 +199,7 @@ void Supervisor::run(Instrument &instrument)
         arguments << QStringLiteral("--http-token") << m_settings.httpTokenFile;
     for (const QString &origin : m_settings.httpOriginTexts)
         arguments << QStringLiteral("--http-origin") << origin;
+    arguments << m_settings.calibration;
     // The channel of each instrument: it says over it where it listens, and its VXI-11
     // connections come through it when VXI-11 is on.
     int pair[2] = {-1, -1};

@@ -45,6 +45,9 @@ public:
         QString httpTokenFile;       // --http-token for each instrument's pages; empty: none
         QList<Origin> httpOrigins;   // --http-origin, for the index and each instrument
         QStringList httpOriginTexts; // as written
+        // The calibration's options as given (--database, --calibration-meter, ...), for
+        // each instrument: each applies and calibrates its own board's records.
+        QStringList calibration;
     };
     struct Instrument
     {

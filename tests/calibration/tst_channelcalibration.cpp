@@ -92,6 +92,9 @@ private slots:
             "total@0=0.255");
         row("too few points off the rails", "0:0 1:0 2:0 3:5", "0 0 0",
             "refused:1 of the 4 points measured are off the rails");
+        // Two points make a line but leave nothing to check it by.
+        row("two points off the rails, one at each", "0:0 1000:1000 2000:2000 65535:65536", "0 0 0",
+            "refused:2 of the 4 points measured are off the rails");
         row("a meter on another output: flat", "0:2500 1000:2500 2000:2500", "0 0 0",
             "refused:do not follow the codes");
         row("a gain error beyond 10 %", "0:1 1000:1120 2000:2240", "0 0 0",

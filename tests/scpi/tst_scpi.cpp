@@ -329,6 +329,8 @@ private slots:
             "|-221,\"Settings conflict;DAC A has no calibration\"");
         row("ON with nothing stored: -221, still off", "empty", "CAL:STAT ON;STAT?" + error,
             "0|-221,\"Settings conflict;no calibration of this board is stored\"");
+        row("OFF with nothing stored is taken", "empty", "CAL:STAT OFF;STAT?" + error,
+            "0|" + noError);
         row("no records at all: -221", "none", "CAL:STAT ON;STAT?;:CAL2:DATE?" + error,
             "0|-221,\"Settings conflict;this server keeps no calibrations\"");
         row("a state that cannot be kept: -250, still off", "unkept", "CAL:STAT ON;STAT?" + error,
