@@ -436,6 +436,8 @@ class WebEdgeTest(unittest.TestCase):
                 self.assertEqual(reply.fields.get("connection") == "close", closes)
                 if status == 426 and b"Version: 8" in sent:
                     self.assertEqual(reply.fields.get("sec-websocket-version"), "13")
+                elif status == 426:  # a plain request is told what to upgrade to
+                    self.assertEqual(reply.fields.get("upgrade"), "websocket")
                 if status == 405:
                     self.assertEqual(reply.fields.get("allow"), "GET, HEAD")
                 if closes:
