@@ -587,7 +587,13 @@ private slots:
         QTest::addColumn<QString>("arguments");
         QTest::addColumn<int>("status");
         QTest::addColumn<QString>("said"); // a pattern in what it printed
-        QTest::newRow("-h") << "-h" << 0 << "^Usage: tx4410-plot CSV\\|- FILE.png\\|FILE.svg\n";
+        QTest::newRow("-h")
+                << "-h" << 0
+                << "^Usage: tx4410-plot \\[--residuals\\] CSV\\|- FILE.png\\|FILE.svg\n";
+        QTest::newRow("residuals of a sweep's CSV: none to draw")
+                << "--residuals every.csv x.png" << 1 << "^no residuals to draw";
+        QTest::newRow("residuals, no CSV")
+                << "--residuals none.csv x.png" << 1 << "^none.csv: No such file";
         QTest::newRow("--version") << "--version" << 0 << "^tx4410-plot \\d+\\.\\d+\\.\\d+\n$";
         QTest::newRow("a kind it cannot write")
                 << "every.csv x.jpg" << 2 << "only .png and .svg: x.jpg\n";
