@@ -314,6 +314,10 @@ void WebWire::frame_data()
     QTest::newRow("one byte") << QByteArray("\x81") << -1 << 0 << QByteArray();
     QTest::newRow("not masked") << clientFrame(0x81, request, false) << 1002 << 0 << QByteArray();
     QTest::newRow("a reserved bit") << clientFrame(0xC1, request) << 1002 << 0 << QByteArray();
+    QTest::newRow("the second reserved bit")
+            << clientFrame(0xA1, request) << 1002 << 0 << QByteArray();
+    QTest::newRow("the third reserved bit")
+            << clientFrame(0x91, request) << 1002 << 0 << QByteArray();
     QTest::newRow("an unknown opcode") << clientFrame(0x83, "x") << 1002 << 0 << QByteArray();
     QTest::newRow("a control frame in pieces")
             << clientFrame(0x09, "x") << 1002 << 0 << QByteArray();
