@@ -44,7 +44,8 @@ set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 # platform plugins are loaded, not linked, and a window needs them.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # The window names Liberation Sans and Liberation Sans Narrow: without them its title is clipped.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, fonts-liberation, python3")
+# Qt SQL's SQLite driver, which keeps the calibration records, is loaded, not linked.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, fonts-liberation, python3, libqt6sql6-sqlite")
 # The PyMeasure driver in python3's folder works with these; the programs need neither.
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "python3-pymeasure, python3-pyvisa-py")
 # tx4410-server is found through these: VXI-11's port mapper for a server that may not bind port

@@ -12,7 +12,7 @@ package=$(ls "$build_dir"/tx4410_*.deb)
 dpkg-deb -f "$package" Package Version Depends
 depends=$(dpkg-deb -f "$package" Depends)
 for needed in libqt6widgets6 libqt6charts6 libqt6svg6 libusb-1.0-0 qt6-qpa-plugins fonts-liberation \
-    libqt6network6 libavahi-client3 libavahi-glib1; do
+    libqt6network6 libavahi-client3 libavahi-glib1 libqt6sql6 libqt6sql6-sqlite; do
     [[ $depends == *"$needed"* ]] || { echo "package: no dependency on $needed" >&2; exit 1; }
 done
 files=$(dpkg-deb -c "$package")
