@@ -482,6 +482,27 @@ private slots:
         }
     }
 
+    // The due date from --valid-days, the board found by the name --name gave it.
+    void dueDateAndName()
+    {
+        Bench bench;
+        QCOMPARE(bench.cli(calibrateWords(bench.meter(), "C", 9)
+                           + QStringList {"--valid-days", "30", "--name", "bench 7"})
+                         .status,
+                 0);
+        const QJsonArray records = bench.history({"--board", "bench 7"})["calibrations"].toArray();
+        QCOMPARE(records.size(), 1);
+        const QJsonObject record = records[0].toObject();
+        const QDateTime made = QDateTime::fromString(record["time_utc"].toString(), Qt::ISODate);
+        const QDateTime due = QDateTime::fromString(record["due_utc"].toString(), Qt::ISODate);
+        QCOMPARE(made.daysTo(due), 30);
+        QCOMPARE(record["board"].toString(), "sim");
+        QCOMPARE(bench.cli({"calibrate", "--channel", "C", "--meter", "127.0.0.1:9", "--valid-days",
+                            "0"})
+                         .status,
+                 2);
+    }
+
     // Past its due date a calibration still applies, and says so.
     void overdueWarns()
     {
