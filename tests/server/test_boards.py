@@ -233,13 +233,19 @@ class BoardsTest(unittest.TestCase):
         while descriptors() != before and time.monotonic() < deadline:
             time.sleep(0.1)
         self.assertEqual(descriptors(), before)
-        index = page(8080)
+        rows = [f'<tr id="inst{number}"><th scope="row">inst{number}</th><td>{port}</td>'
+                f'<td>on the bus</td><td><code>TCPIP::127.0.0.1::inst{number}::INSTR</code><br>'
+                f'<code>TCPIP::127.0.0.1::{5025 + number}::SOCKET</code></td>'
+                f'<td><a href="http://127.0.0.1:{8081 + number}/">'
+                for number, port in enumerate(["1-1", "1-2", "1-3"])]
+        # The supervisor lists an instrument's ports once it has said it serves, which may come
+        # a moment after the instrument's own log line.
+        deadline = time.monotonic() + 10
+        while not all(row in (index := page(8080)) for row in rows) and time.monotonic() < deadline:
+            time.sleep(0.1)
         for number, port in enumerate(["1-1", "1-2", "1-3"]):
             with self.subTest(index=port):
-                self.assertIn(f'<tr id="inst{number}"><th scope="row">inst{number}</th><td>{port}</td>'
-                              f'<td>on the bus</td><td><code>TCPIP::127.0.0.1::inst{number}::INSTR</code><br>'
-                              f'<code>TCPIP::127.0.0.1::{5025 + number}::SOCKET</code></td>'
-                              f'<td><a href="http://127.0.0.1:{8081 + number}/">', index)
+                self.assertIn(rows[number], index)
                 root = ElementTree.fromstring(page(8081 + number, "/lxi/identification"))
                 self.assertEqual(root.findtext(LXI + "SerialNumber"), port)
 
