@@ -18,7 +18,7 @@ struct Identity
     QString description;
 };
 
-// The version of LXI's device specification the pages follow.
+// The LXI version these pages are written to.
 inline constexpr char lxiVersion[] = "1.5";
 
 // The network interface that carries an address, as LXI's NetworkInformation gives it.
