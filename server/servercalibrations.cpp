@@ -1,5 +1,6 @@
 #include "servercalibrations.h"
 
+#include "commandtarget.h"
 #include "instrumenthost.h"
 #include "recordstore.h"
 #include "scpimeter.h"
@@ -19,54 +20,6 @@ QString storePath(const QString &database)
 }
 
 } // namespace
-
-// The calibration's hold on the instrument: the lock's holder while it runs, each board request
-// a program message of the command table every client uses.
-class ServerCalibrations::Session final : public ::Session, public Sweep::Target
-{
-public:
-    explicit Session(InstrumentHost &host)
-        : ::Session(host, Interface::Sweep, QStringLiteral("*CAL?"))
-    { }
-
-    bool sendWord(std::int32_t word) override
-    {
-        run("DAC:WORD " + std::to_string(word));
-        return m_failure.isEmpty();
-    }
-    bool selectReadback(int channel) override
-    {
-        m_channel = channel;
-        return true;
-    }
-    std::optional<std::int32_t> readAdc() override
-    {
-        const QByteArray answer = run("MEAS" + std::to_string(m_channel + 1) + ":CODE?");
-        bool number = false;
-        const int code = answer.trimmed().toInt(&number);
-        if (m_failure.isEmpty() && !number)
-            m_failure = QStringLiteral("the readback answered \"%1\"")
-                                .arg(QString::fromLatin1(answer.trimmed().left(40)));
-        return m_failure.isEmpty() ? std::optional<std::int32_t>(code) : std::nullopt;
-    }
-    QString failure() const override { return m_failure; }
-
-    QByteArray run(const std::string &message)
-    {
-        const QByteArray answers = m_host.execute(message, *this);
-        while (status.errorCount() > 0) {
-            const QByteArray error = status.nextError();
-            if (m_failure.isEmpty())
-                m_failure = QString::fromUtf8(error);
-        }
-        status.takeEvents();
-        return answers;
-    }
-
-private:
-    int m_channel = 0;
-    QString m_failure;
-};
 
 ServerCalibrations::ServerCalibrations(InstrumentHost &host, CalibrationOptions options, Log log)
     : m_host(host)
@@ -168,7 +121,9 @@ int ServerCalibrations::calibrate(QByteArray &detail)
     }
     m_asker = m_host.executing();
     m_began = QDateTime::currentDateTimeUtc();
-    m_session = std::make_unique<Session>(m_host);
+    m_session = std::make_unique<CommandTarget>(
+            m_host, QStringLiteral("*CAL?"),
+            [](const QByteArray &error) { return QString::fromUtf8(error); });
     m_host.lock(*m_session);
     m_meter = std::make_unique<Sweep::ScpiMeter>(m_options.run->meter);
     m_run = std::make_unique<Calibration::Run>(*m_session, *m_meter, *m_options.run);
@@ -233,7 +188,7 @@ void ServerCalibrations::finished(Calibration::Run::Outcome outcome)
         m_session->run("SOUR" + std::to_string(channel + 1) + ":VOLT:CODE "
                        + std::to_string(m_codesBefore[std::size_t(channel)]));
     m_host.unlock(*m_session);
-    const std::unique_ptr<Session> session = std::move(m_session);
+    const std::unique_ptr<CommandTarget> session = std::move(m_session);
     m_run.release()->deleteLater(); // it is calling
     m_meter.release()->deleteLater();
     if (failure.isEmpty()) {

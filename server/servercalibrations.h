@@ -17,6 +17,7 @@
 #include <optional>
 
 class InstrumentHost;
+class CommandTarget;
 class Session;
 
 struct CalibrationOptions
@@ -57,8 +58,6 @@ signals:
     void changed();
 
 private:
-    class Session;
-
     void finished(Calibration::Run::Outcome outcome);
     void answer(const QByteArray &line, int error = 0, const QByteArray &detail = {});
 
@@ -68,7 +67,7 @@ private:
     QString m_board;
     std::array<std::optional<Entry>, 4> m_entries;
     bool m_applied = false;
-    std::unique_ptr<Session> m_session;
+    std::unique_ptr<CommandTarget> m_session;
     std::unique_ptr<class Sweep::ScpiMeter> m_meter;
     std::unique_ptr<Calibration::Run> m_run;
     ::Session *m_asker = nullptr;

@@ -1,5 +1,6 @@
 #include "panelsweep.h"
 
+#include "commandtarget.h"
 #include "instrument.h"
 #include "instrumenthost.h"
 #include "session.h"
@@ -31,63 +32,6 @@ QString errorLine(const QByteArray &error)
 }
 
 } // namespace
-
-// The sweep's hold on the instrument: a session of its own, the lock's holder while it runs,
-// and the board as the sweep library drives it, each request a program message of the same
-// command table every client uses, so that what the sweep writes is what the SOURce queries
-// give.
-class PanelSweep::Session final : public ::Session, public Sweep::Target
-{
-public:
-    explicit Session(InstrumentHost &host)
-        : ::Session(host, Interface::Sweep, QStringLiteral("the front panel's sweep"))
-    { }
-
-    bool sendWord(std::int32_t word) override
-    {
-        run("DAC:WORD " + std::to_string(word));
-        return m_failure.isEmpty();
-    }
-    bool selectReadback(int channel) override
-    {
-        m_channel = channel;
-        return true;
-    }
-    std::optional<std::int32_t> readAdc() override
-    {
-        const QByteArray answer = run("MEAS" + std::to_string(m_channel + 1) + ":CODE?");
-        bool number = false;
-        const int code = answer.trimmed().toInt(&number);
-        if (m_failure.isEmpty() && !number)
-            m_failure = QStringLiteral("the readback answered \"%1\"")
-                                .arg(QString::fromLatin1(answer.trimmed().left(40)));
-        return m_failure.isEmpty() ? std::optional<std::int32_t>(code) : std::nullopt;
-    }
-    QString failure() const override { return m_failure; }
-
-    // A program message as this session: its answers; the first error is kept.
-    QByteArray run(const std::string &message)
-    {
-        // Only while it holds the lock: nothing of the sweep's may run once another client has.
-        if (!m_host.mayRun(*this)) {
-            if (m_failure.isEmpty())
-                m_failure = QStringLiteral("another client holds the instrument locked");
-            return {};
-        }
-        const QByteArray answers = m_host.execute(message, *this);
-        while (status.errorCount() > 0) {
-            const QByteArray error = status.nextError();
-            if (m_failure.isEmpty())
-                m_failure = errorLine(error);
-        }
-        status.takeEvents();
-        return answers;
-    }
-
-private:
-    int m_channel = 0;
-    QString m_failure;
-};
 
 PanelSweep::PanelSweep(InstrumentHost &host, std::function<void(const QString &)> log)
     : m_host(host)
@@ -160,7 +104,8 @@ QString PanelSweep::start(const Settings &settings, double reference, double vdd
     m_plan = std::get<Sweep::Plan>(std::move(plan));
     m_channel = settings.channel;
 
-    m_session = std::make_unique<Session>(m_host);
+    m_session = std::make_unique<CommandTarget>(m_host, QStringLiteral("the front panel's sweep"),
+                                                errorLine);
     m_host.lock(*m_session);
     m_codeBefore = m_session->run(codeHeader(m_channel).toStdString() + '?').trimmed();
     m_facts = {};

@@ -12,6 +12,7 @@
 #include <functional>
 #include <memory>
 
+class CommandTarget;
 class InstrumentHost;
 
 // A sweep started from a page, run in this process by the sweep library on the event loop. It is
@@ -53,15 +54,13 @@ signals:
     void changed();
 
 private:
-    class Session;
-
     void finished(Sweep::Runner::Outcome outcome);
     void draw();
     void done();
 
     InstrumentHost &m_host;
     std::function<void(const QString &)> m_log;
-    std::unique_ptr<Session> m_session;
+    std::unique_ptr<CommandTarget> m_session;
     std::unique_ptr<Sweep::ReadbackSource> m_source;
     std::unique_ptr<Sweep::Runner> m_runner;
     Sweep::Plan m_plan;
